@@ -1,0 +1,51 @@
+# GoogleTest for both builds; for Windows, the Wine prefix and the wrapper that runs each test
+# executable in it.
+include(GoogleTest)
+
+if(CMAKE_CROSSCOMPILING AND WIN32)
+  # Debian ships GoogleTest as source: build it with the cross compiler.
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(lib gtest gtest_main gmock gmock_main)
+    if(NOT TARGET GTest::${lib})
+      add_library(GTest::${lib} ALIAS ${lib})
+    endif()
+  endforeach()
+
+  set(DROVEMARK_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
+  configure_file(${PROJECT_SOURCE_DIR}/tools/wine-run.in ${PROJECT_BINARY_DIR}/wine-run @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_BINARY_DIR}/wine-run)
+
+  # The prefix is made once per build tree, with Wine's null graphics driver.
+  set(prefix_stamp ${DROVEMARK_WINEPREFIX}/.drovemark-ready-null)
+  add_custom_command(OUTPUT ${prefix_stamp}
+                     COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-prefix ${DROVEMARK_WINEPREFIX} null
+                     COMMENT "Creating the Wine prefix for the tests")
+  add_custom_target(wine_prefix ALL DEPENDS ${prefix_stamp})
+else()
+  find_package(GTest REQUIRED)
+endif()
+
+# One test executable; each of its tests runs as its own CTest test (under Wine when cross
+# compiled), never longer than a minute so that a stuck modal window fails instead of hanging.
+function(drovemark_add_test_executable name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE drovemark_warnings GTest::gtest_main GTest::gmock)
+  if(WIN32)
+    target_sources(${name} PRIVATE $<TARGET_OBJECTS:drovemark_resources>)
+    add_dependencies(${name} wine_prefix)
+  endif()
+  gtest_discover_tests(${name}
+                       DISCOVERY_MODE PRE_TEST
+                       DISCOVERY_TIMEOUT 120
+                       PROPERTIES TIMEOUT 60 LABELS ${DROVEMARK_TEST_LABEL})
+endfunction()
+
+if(WIN32)
+  set(DROVEMARK_TEST_LABEL wine)
+else()
+  set(DROVEMARK_TEST_LABEL native)
+endif()

@@ -1,0 +1,19 @@
+// The small record every process that loads the module sees: settings stamp, log switch,
+// first-run flag and log path.
+#pragma once
+
+#include <cstdint>
+
+namespace dm {
+
+struct SharedSettingsSection {
+    uint32_t settingsStamp;   // tick count of the latest save by any process, 0 before any
+    uint32_t loggingEnabled;  // the log switch in force
+    uint32_t firstRunShown;   // 1 once the first-run message has been shown
+    char logPath[260];        // the log file in force, NUL-terminated
+};
+
+// Zero-filled when first used. Written without a lock: writers store the stamp last.
+SharedSettingsSection& SharedSection();
+
+}  // namespace dm

@@ -1,0 +1,30 @@
+/* Identifiers of the module's dialogs, controls and icons. Plain preprocessor: included by the
+   resource compiler and by C++. */
+#pragma once
+
+/* Icons */
+#define IDI_FLOPPY 2
+#define IDI_VOLUME 5
+#define IDI_ROM_FILE 6
+#define IDI_ADF_FILE 7
+#define IDI_HDF_FILE 8
+#define IDI_OVERWRITE 9
+#define IDI_QUESTION_MARK 10
+#define IDI_WARNING_SIGN 12
+
+/* Overwrite question */
+#define IDD_CONFIRM_OVERWRITE 203
+#define IDC_CONFIRM_YES 224
+#define IDC_CONFIRM_YES_TO_ALL 225
+#define IDC_CONFIRM_NO 226
+#define IDC_CONFIRM_CANCEL 227
+#define IDC_CONFIRM_NAME 228
+#define IDC_CONFIRM_MESSAGE 229
+#define IDC_CONFIRM_ICON 230
+
+/* Yes/no question */
+#define IDD_YES_NO 205
+#define IDC_YES_NO_MESSAGE 429
+#define IDC_YES_NO_YES 430
+#define IDC_YES_NO_NO 431
+#define IDC_YES_NO_ICON 432

@@ -1,0 +1,108 @@
+#include "support/dialog_driver.h"
+
+#include <chrono>
+
+namespace dm::test {
+
+namespace {
+
+HWND FindDialog(DWORD thread)
+{
+    HWND found = nullptr;
+    EnumThreadWindows(
+        thread,
+        [](HWND window, LPARAM context) -> BOOL {
+            char className[32];
+            if (IsWindowVisible(window) && GetClassNameA(window, className, sizeof className) &&
+                std::string(className) == "#32770") {
+                *reinterpret_cast<HWND*>(context) = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+}  // namespace
+
+DialogDriver::DialogDriver(std::function<void(HWND)> action, DWORD uiThread,
+                           DWORD waitMilliseconds)
+{
+    thread_ = std::thread([this, action, uiThread, waitMilliseconds] {
+        HWND dialog = nullptr;
+        if (!WaitFor([&] { return (dialog = FindDialog(uiThread)) != nullptr; },
+                     std::chrono::milliseconds(waitMilliseconds)))
+            return;
+        found_ = true;
+        action(dialog);
+        if (!WaitFor([&] { return !IsWindow(dialog); }, std::chrono::seconds(5)))
+            PostMessageA(dialog, WM_CLOSE, 0, 0);
+    });
+}
+
+DialogDriver::~DialogDriver()
+{
+    thread_.join();
+}
+
+std::string WindowText(HWND window)
+{
+    char text[4096] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::vector<std::string> StaticTexts(HWND dialog)
+{
+    std::vector<std::string> texts;
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM context) -> BOOL {
+            char className[32];
+            if (GetClassNameA(child, className, sizeof className) &&
+                lstrcmpiA(className, "Static") == 0)
+                reinterpret_cast<std::vector<std::string>*>(context)->push_back(WindowText(child));
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
+void PressButton(HWND dialog, int id)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+void PressEscape(DWORD uiThread)
+{
+    // The key goes to the focused control, where the dialog's own loop turns it into Cancel.
+    GUITHREADINFO info {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(uiThread, &info);
+    HWND target = info.hwndFocus ? info.hwndFocus : info.hwndActive;
+    PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+}
+
+RECT ControlRect(HWND dialog, int id)
+{
+    RECT rect {};
+    GetWindowRect(GetDlgItem(dialog, id), &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+}  // namespace dm::test

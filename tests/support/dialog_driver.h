@@ -1,0 +1,39 @@
+// Drives a modal window of the calling thread from a helper thread, as a user would, so that
+// tests of modal questions never hang: if the action does not close the window, it is closed.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace dm::test {
+
+class DialogDriver {
+public:
+    // Waits (on its own thread) for a dialog of `uiThread` to appear, then runs `action` on it.
+    DialogDriver(std::function<void(HWND)> action, DWORD uiThread = GetCurrentThreadId(),
+                 DWORD waitMilliseconds = 10000);
+    ~DialogDriver();
+    DialogDriver(const DialogDriver&) = delete;
+    DialogDriver& operator=(const DialogDriver&) = delete;
+
+    // Whether a dialog was found and the action ran.
+    bool Found() const { return found_; }
+
+private:
+    std::thread thread_;
+    std::atomic<bool> found_ {false};
+};
+
+// What a user sees and does, from another thread.
+std::string WindowText(HWND window);
+std::vector<std::string> StaticTexts(HWND dialog);
+void PressButton(HWND dialog, int id);
+void PressEscape(DWORD uiThread);
+RECT ControlRect(HWND dialog, int id);  // in dialog client coordinates
+
+}  // namespace dm::test

@@ -1,0 +1,57 @@
+// Scratch files and environment for tests.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace dm::test {
+
+// A fresh, empty folder for one test, removed again afterwards.
+class ScratchFolder {
+public:
+    ScratchFolder()
+    {
+        static int counter = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                ("drovemark-test-" + std::to_string(Pid()) + "-" + std::to_string(counter++));
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    static long Pid();
+    std::filesystem::path path_;
+};
+
+inline std::string ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteWholeFile(const std::string& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+}  // namespace dm::test
+
+#ifdef _WIN32
+#  include <process.h>
+inline long dm::test::ScratchFolder::Pid() { return long(_getpid()); }
+#else
+#  include <unistd.h>
+inline long dm::test::ScratchFolder::Pid() { return long(getpid()); }
+#endif
