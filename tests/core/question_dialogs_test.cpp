@@ -58,6 +58,7 @@ TEST(ConfirmDialog, ShowsTheQuestionAndAnswersWithTheButtonPressed)
             });
             EXPECT_EQ(ConfirmDialog(request, nullptr), answer);
             EXPECT_TRUE(driver.Found());
+            EXPECT_FALSE(driver.ForcedClose());
         }
         EXPECT_EQ(request.answer, answer);
         EXPECT_EQ(caption, "Confirm Overwrite");
@@ -90,10 +91,11 @@ TEST(ConfirmDialog, SingleItemModeOffersOnlyYesAndNoButEscapeStillCancels)
             cancelVisible = IsWindowVisible(GetDlgItem(dialog, IDC_CONFIRM_CANCEL));
             yes = test::ControlRect(dialog, IDC_CONFIRM_YES);
             no = test::ControlRect(dialog, IDC_CONFIRM_NO);
-            test::PressEscape(GetWindowThreadProcessId(dialog, nullptr));
+            test::PressEscape(dialog);
         });
         EXPECT_EQ(ConfirmDialog(request, nullptr), OverwriteAnswer::Cancel);
         EXPECT_TRUE(driver.Found());
+            EXPECT_FALSE(driver.ForcedClose());
     }
     EXPECT_FALSE(yesToAllVisible);
     EXPECT_FALSE(cancelVisible);
@@ -118,10 +120,11 @@ TEST(YesNoDialog, AnswersYesOnlyForYes)
             if (c.button)
                 test::PressButton(dialog, c.button);
             else
-                test::PressEscape(GetWindowThreadProcessId(dialog, nullptr));
+                test::PressEscape(dialog);
         });
         EXPECT_EQ(YesNoDialog("Format", "Really?", IDI_WARNING_SIGN, nullptr), c.answer);
         EXPECT_TRUE(driver.Found());
+            EXPECT_FALSE(driver.ForcedClose());
         EXPECT_EQ(caption, "Format");
         EXPECT_EQ(message, "Really?");
     }
@@ -162,6 +165,7 @@ TEST(MessageBoxes, SystemErrorBoxFallsBackToTheErrorCodeText)
         SystemErrorBox(nullptr, IDS_ERROR_CODE_UNKNOWN, IDS_CAPTION_ERROR, ThisModule(),
                        0x2000ABCD);
         EXPECT_TRUE(driver.Found());
+            EXPECT_FALSE(driver.ForcedClose());
     }
     EXPECT_EQ(caption, "Error");
     EXPECT_TRUE(Contains(texts, "Error code 0x2000ABCD.")) << testing::PrintToString(texts);

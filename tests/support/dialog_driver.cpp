@@ -47,8 +47,10 @@ DialogDriver::DialogDriver(std::function<void(HWND)> action, DWORD uiThread,
             return;
         found_ = true;
         action(dialog);
-        if (!WaitFor([&] { return !IsWindow(dialog); }, std::chrono::seconds(5)))
+        if (!WaitFor([&] { return !IsWindow(dialog); }, std::chrono::seconds(5))) {
+            forcedClose_ = true;
             PostMessageA(dialog, WM_CLOSE, 0, 0);
+        }
     });
 }
 
@@ -86,13 +88,24 @@ void PressButton(HWND dialog, int id)
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-void PressEscape(DWORD uiThread)
+void PressEscape(HWND dialog)
 {
     // The key goes to the focused control, where the dialog's own loop turns it into Cancel.
-    GUITHREADINFO info {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(uiThread, &info);
-    HWND target = info.hwndFocus ? info.hwndFocus : info.hwndActive;
+    // A dialog that has just appeared may not have its focus yet: wait for it.
+    const DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+    HWND target = dialog;
+    WaitFor(
+        [&] {
+            GUITHREADINFO info {};
+            info.cbSize = sizeof info;
+            if (GetGUIThreadInfo(thread, &info) && info.hwndFocus &&
+                (info.hwndFocus == dialog || IsChild(dialog, info.hwndFocus))) {
+                target = info.hwndFocus;
+                return true;
+            }
+            return false;
+        },
+        std::chrono::seconds(2));
     PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
     PostMessageA(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
 }

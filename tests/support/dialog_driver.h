@@ -23,17 +23,20 @@ public:
 
     // Whether a dialog was found and the action ran.
     bool Found() const { return found_; }
+    // Whether the action left the window open and the driver had to close it.
+    bool ForcedClose() const { return forcedClose_; }
 
 private:
     std::thread thread_;
     std::atomic<bool> found_ {false};
+    std::atomic<bool> forcedClose_ {false};
 };
 
 // What a user sees and does, from another thread.
 std::string WindowText(HWND window);
 std::vector<std::string> StaticTexts(HWND dialog);
 void PressButton(HWND dialog, int id);
-void PressEscape(DWORD uiThread);
+void PressEscape(HWND dialog);
 RECT ControlRect(HWND dialog, int id);  // in dialog client coordinates
 
 }  // namespace dm::test
