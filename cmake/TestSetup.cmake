@@ -2,17 +2,25 @@
 # executable in it.
 include(GoogleTest)
 
-if(CMAKE_CROSSCOMPILING AND WIN32)
-  # Debian ships GoogleTest as source: build it with the cross compiler.
+# Windows builds compile GoogleTest from source (Debian ships it in /usr/src/googletest).
+if(WIN32)
+  set(DROVEMARK_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for Windows builds")
+endif()
+
+if(WIN32 AND EXISTS ${DROVEMARK_GTEST_SOURCE}/CMakeLists.txt)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_subdirectory(${DROVEMARK_GTEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   foreach(lib gtest gtest_main gmock gmock_main)
     if(NOT TARGET GTest::${lib})
       add_library(GTest::${lib} ALIAS ${lib})
     endif()
   endforeach()
+else()
+  find_package(GTest REQUIRED)
+endif()
 
+if(CMAKE_CROSSCOMPILING AND WIN32)
   set(DROVEMARK_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
   configure_file(${PROJECT_SOURCE_DIR}/tools/wine-run.in ${PROJECT_BINARY_DIR}/wine-run @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
@@ -25,8 +33,6 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
                      COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-prefix ${DROVEMARK_WINEPREFIX} null
                      COMMENT "Creating the Wine prefix for the tests")
   add_custom_target(wine_prefix ALL DEPENDS ${prefix_stamp})
-else()
-  find_package(GTest REQUIRED)
 endif()
 
 # One test executable; each of its tests runs as its own CTest test (under Wine when cross
@@ -36,6 +42,8 @@ function(drovemark_add_test_executable name)
   target_link_libraries(${name} PRIVATE drovemark_warnings GTest::gtest_main GTest::gmock)
   if(WIN32)
     target_sources(${name} PRIVATE $<TARGET_OBJECTS:drovemark_resources>)
+  endif()
+  if(TARGET wine_prefix)
     add_dependencies(${name} wine_prefix)
   endif()
   gtest_discover_tests(${name}
