@@ -43,8 +43,8 @@ bool IsReservedDeviceName(std::string_view stem)
     for (std::string_view reserved : {"AUX", "PRN", "CON", "NUL"})
         if (EqualsNoCase(stem, reserved))
             return true;
-    return stem.size() == 4 && (EqualsNoCase(stem.substr(0, 3), "COM") ||
-                                EqualsNoCase(stem.substr(0, 3), "LPT")) &&
+    return stem.size() == 4 &&
+           (EqualsNoCase(stem.substr(0, 3), "COM") || EqualsNoCase(stem.substr(0, 3), "LPT")) &&
            std::isdigit(static_cast<unsigned char>(stem[3]));
 }
 

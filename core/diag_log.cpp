@@ -3,6 +3,7 @@
 #include "core/shared_settings_section.h"
 #include "resources/version.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -30,7 +31,8 @@ std::string Printf(const char* format, ...)
     char text[512];
     const int length = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    return length < 0 ? std::string() : std::string(text, std::min(size_t(length), sizeof text - 1));
+    return length < 0 ? std::string()
+                      : std::string(text, std::min(size_t(length), sizeof text - 1));
 }
 
 #ifdef _WIN32
@@ -81,13 +83,13 @@ std::string Banner()
     GetVersionExA(&os);
 #  pragma GCC diagnostic pop
     const FileVersion own = RegisteredModuleVersion();
-    return Printf("\r\nSYSTEM INFORMATION\r\nPlatformId: %d\r\nVersion: %d.%d\r\nBuildNumber: "
-                  "0x%08X\r\nCSDVersion: %s\r\nShell32: %d.%d.%d.%d\r\nDrovemark: "
-                  "%d.%d.%d.%d\r\n\r\n",
-                  int(os.dwPlatformId), int(os.dwMajorVersion), int(os.dwMinorVersion),
-                  unsigned(os.dwBuildNumber), os.szCSDVersion, shell32.parts[0], shell32.parts[1],
-                  shell32.parts[2], shell32.parts[3], own.parts[0], own.parts[1], own.parts[2],
-                  own.parts[3]);
+    return Printf(
+        "\r\nSYSTEM INFORMATION\r\nPlatformId: %d\r\nVersion: %d.%d\r\nBuildNumber: "
+        "0x%08X\r\nCSDVersion: %s\r\nShell32: %d.%d.%d.%d\r\nDrovemark: "
+        "%d.%d.%d.%d\r\n\r\n",
+        int(os.dwPlatformId), int(os.dwMajorVersion), int(os.dwMinorVersion),
+        unsigned(os.dwBuildNumber), os.szCSDVersion, shell32.parts[0], shell32.parts[1],
+        shell32.parts[2], shell32.parts[3], own.parts[0], own.parts[1], own.parts[2], own.parts[3]);
 }
 
 // One entry's hold on the log: opened without sharing, positioned at the end.
@@ -136,12 +138,12 @@ std::string Banner()
     unsigned major = 0, minor = 0, build = 0;
     std::sscanf(system.release, "%u.%u.%u", &major, &minor, &build);
     const std::string csd = std::string(system.sysname) + " " + system.release;
-    return Printf("\r\nSYSTEM INFORMATION\r\nPlatformId: %d\r\nVersion: %d.%d\r\nBuildNumber: "
-                  "0x%08X\r\nCSDVersion: %s\r\nShell32: %d.%d.%d.%d\r\nDrovemark: "
-                  "%d.%d.%d.%d\r\n\r\n",
-                  0, int(major), int(minor), build, csd.c_str(), 0, 0, 0, 0,
-                  DROVEMARK_VERSION_MAJOR, DROVEMARK_VERSION_MINOR, DROVEMARK_VERSION_PATCH,
-                  DROVEMARK_VERSION_BUILD);
+    return Printf(
+        "\r\nSYSTEM INFORMATION\r\nPlatformId: %d\r\nVersion: %d.%d\r\nBuildNumber: "
+        "0x%08X\r\nCSDVersion: %s\r\nShell32: %d.%d.%d.%d\r\nDrovemark: "
+        "%d.%d.%d.%d\r\n\r\n",
+        0, int(major), int(minor), build, csd.c_str(), 0, 0, 0, 0, DROVEMARK_VERSION_MAJOR,
+        DROVEMARK_VERSION_MINOR, DROVEMARK_VERSION_PATCH, DROVEMARK_VERSION_BUILD);
 }
 
 // A lock instead of Windows' share mode: an entry that meets a held file is dropped.

@@ -3,6 +3,7 @@
 #include "core/module.h"
 #include "core/string_table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -195,8 +196,8 @@ void SystemErrorBox(HWND owner, UINT textId, UINT captionId, HMODULE module, DWO
     char* systemText = nullptr;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&systemText),
-        0, nullptr);
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        reinterpret_cast<LPSTR>(&systemText), 0, nullptr);
     const UINT style = MB_SETFOREGROUND | MB_ICONHAND;
     if (length == 0 || !systemText) {
         MessageBoxById(owner, textId, captionId, style, module, {code});

@@ -40,8 +40,8 @@ struct SYSTEMTIME {
 #  define E_INVALIDARG ((HRESULT)0x80070057L)
 #  define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #  define FAILED(hr) (((HRESULT)(hr)) < 0)
-#  define HRESULT_FROM_WIN32(x)                                                                  \
-      ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x)&0x0000FFFF) | (7 << 16) | 0x80000000)))
+#  define HRESULT_FROM_WIN32(x) \
+    ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x)&0x0000FFFF) | (7 << 16) | 0x80000000)))
 
 #  define ERROR_SUCCESS 0L
 #  define ERROR_FILE_NOT_FOUND 2L

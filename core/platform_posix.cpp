@@ -1,9 +1,11 @@
 // Look-alikes of the Win32 time and locale calls for the native build.
 #include "core/platform.h"
 
+#include <sys/time.h>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <sys/time.h>
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "core/module.h"
 #include "resources/string_ids.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 

@@ -6,10 +6,10 @@
 #include <cstdlib>
 
 #ifndef _WIN32
-#  include <cerrno>
 #  include <dirent.h>
 #  include <sys/stat.h>
 #  include <unistd.h>
+#  include <cerrno>
 #endif
 
 namespace dm {

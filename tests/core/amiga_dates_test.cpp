@@ -55,7 +55,9 @@ protected:
     static int32_t DaysSince1978(int year, int month, int day)
     {
         static const int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        auto leap = [](int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+        auto leap = [](int y) {
+            return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+        };
         int32_t days = 0;
         for (int y = 1978; y < year; ++y)
             days += leap(y) ? 366 : 365;
@@ -109,9 +111,9 @@ TEST_F(AmigaDates, TimesBefore1978BecomeTheEpochInsteadOfWrappingAround)
 TEST_F(AmigaDates, NonsenseStampsFromTheWireAreHarmless)
 {
     char text[80];
-    for (const DateStamp& stamp : {DateStamp {INT32_MAX, INT32_MAX, INT32_MAX},
-                                   DateStamp {INT32_MIN, INT32_MIN, INT32_MIN},
-                                   DateStamp {-1, 0, 0}, DateStamp {0, -1, -1}}) {
+    for (const DateStamp& stamp :
+         {DateStamp {INT32_MAX, INT32_MAX, INT32_MAX}, DateStamp {INT32_MIN, INT32_MIN, INT32_MIN},
+          DateStamp {-1, 0, 0}, DateStamp {0, -1, -1}}) {
         const FILETIME time = DateStampToFileTime(stamp);
         const int written = FormatDateText(time, text, sizeof text, false);
         EXPECT_TRUE(written == 0 || written == int(std::strlen(text)) + 1);

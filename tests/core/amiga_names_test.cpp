@@ -71,7 +71,8 @@ TEST_F(MakeCreateRecordTest, NamesTheFileBelowTheDestinationRelativeToTheBaseFol
     EXPECT_EQ(record.name, "DH0:Work/Devs/y/z.txt");
 
     const PcFileDescriptor top = File("C:\\data\\x");
-    ASSERT_EQ(MakeCreateRecord(File("C:\\DATA\\X\\y\\z.txt"), &top, {"", "DH0:Work"}, record), S_OK);
+    ASSERT_EQ(MakeCreateRecord(File("C:\\DATA\\X\\y\\z.txt"), &top, {"", "DH0:Work"}, record),
+              S_OK);
     EXPECT_EQ(record.name, "DH0:Work/X/y/z.txt");
 
     // No separator in the first name: nothing is removed.
@@ -107,9 +108,9 @@ TEST_F(MakeCreateRecordTest, CarriesKindSizeDateAndProtection)
     EXPECT_EQ(record.kind, ItemKind::Drawer);
     EXPECT_EQ(record.protection, 0x10u);
 
-    ASSERT_EQ(MakeCreateRecord(File("f", FILE_ATTRIBUTE_READONLY, 123456), nullptr, {"DH0:", ""},
-                               record),
-              S_OK);
+    ASSERT_EQ(
+        MakeCreateRecord(File("f", FILE_ATTRIBUTE_READONLY, 123456), nullptr, {"DH0:", ""}, record),
+        S_OK);
     EXPECT_EQ(record.kind, ItemKind::File);
     EXPECT_EQ(record.size, 123456u);
     EXPECT_EQ(record.inUse, 0u);

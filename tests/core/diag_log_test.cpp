@@ -23,8 +23,7 @@ protected:
     void SetUp() override
     {
         path_ = scratch_.File("Drovemark_pc.log");
-        std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s",
-                      path_.c_str());
+        std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", path_.c_str());
     }
     void TearDown() override { SharedSection().logPath[0] = 0; }
 
@@ -37,8 +36,8 @@ protected:
         const size_t end = text.find("\r\n\r\n", head.size());
         EXPECT_NE(end, std::string::npos);
         const std::string banner = text.substr(0, end + 4);
-        for (const char* field : {"\r\nVersion: ", "\r\nBuildNumber: 0x", "\r\nCSDVersion: ",
-                                  "\r\nShell32: ", "\r\nDrovemark: "})
+        for (const char* field : {"\r\nVersion: ", "\r\nBuildNumber: 0x",
+                                  "\r\nCSDVersion: ", "\r\nShell32: ", "\r\nDrovemark: "})
             EXPECT_NE(banner.find(field), std::string::npos) << field;
         const std::string body = text.substr(end + 4);
         EXPECT_EQ(body.find("SYSTEM INFORMATION"), std::string::npos);
@@ -59,7 +58,8 @@ protected:
         std::string line = prefix;
         for (int i = 0; i < count; ++i) {
             char pair[4];
-            std::snprintf(pair, sizeof pair, "%02X", static_cast<unsigned char>(bytes[size_t(from + i)]));
+            std::snprintf(pair, sizeof pair, "%02X",
+                          static_cast<unsigned char>(bytes[size_t(from + i)]));
             line += (i ? " " : "") + std::string(pair);
         }
         return line + "\r\n";

@@ -51,8 +51,8 @@ TEST(ConfirmDialog, ShowsTheQuestionAndAnswersWithTheButtonPressed)
                 name = test::WindowText(GetDlgItem(dialog, IDC_CONFIRM_NAME));
                 selection = DWORD(SendDlgItemMessageA(dialog, IDC_CONFIRM_NAME, EM_GETSEL, 0, 0));
                 allVisible = true;
-                for (int id : {IDC_CONFIRM_YES, IDC_CONFIRM_YES_TO_ALL, IDC_CONFIRM_NO,
-                               IDC_CONFIRM_CANCEL})
+                for (int id :
+                     {IDC_CONFIRM_YES, IDC_CONFIRM_YES_TO_ALL, IDC_CONFIRM_NO, IDC_CONFIRM_CANCEL})
                     allVisible = allVisible && IsWindowVisible(GetDlgItem(dialog, id));
                 test::PressButton(dialog, button);
             });
@@ -95,7 +95,7 @@ TEST(ConfirmDialog, SingleItemModeOffersOnlyYesAndNoButEscapeStillCancels)
         });
         EXPECT_EQ(ConfirmDialog(request, nullptr), OverwriteAnswer::Cancel);
         EXPECT_TRUE(driver.Found());
-            EXPECT_FALSE(driver.ForcedClose());
+        EXPECT_FALSE(driver.ForcedClose());
     }
     EXPECT_FALSE(yesToAllVisible);
     EXPECT_FALSE(cancelVisible);
@@ -111,7 +111,8 @@ TEST(YesNoDialog, AnswersYesOnlyForYes)
         int button;  // 0 = Escape
         int answer;
     };
-    for (const Case& c : {Case {IDC_YES_NO_YES, IDYES}, Case {IDC_YES_NO_NO, IDNO}, Case {0, IDNO}}) {
+    for (const Case& c :
+         {Case {IDC_YES_NO_YES, IDYES}, Case {IDC_YES_NO_NO, IDNO}, Case {0, IDNO}}) {
         SCOPED_TRACE(c.button);
         std::string caption, message;
         DialogDriver driver([&](HWND dialog) {
@@ -124,7 +125,7 @@ TEST(YesNoDialog, AnswersYesOnlyForYes)
         });
         EXPECT_EQ(YesNoDialog("Format", "Really?", IDI_WARNING_SIGN, nullptr), c.answer);
         EXPECT_TRUE(driver.Found());
-            EXPECT_FALSE(driver.ForcedClose());
+        EXPECT_FALSE(driver.ForcedClose());
         EXPECT_EQ(caption, "Format");
         EXPECT_EQ(message, "Really?");
     }
@@ -139,8 +140,8 @@ TEST(ConfirmById, FormatsCountsAndAsksNothingWithoutItsStrings)
             message = test::WindowText(GetDlgItem(dialog, IDC_YES_NO_MESSAGE));
             test::PressButton(dialog, IDC_YES_NO_YES);
         });
-        EXPECT_TRUE(ConfirmById(nullptr, IDS_CAPTION_CONFIRM_MULTI_DELETE,
-                                IDS_CONFIRM_DELETE_ITEMS, {3}));
+        EXPECT_TRUE(
+            ConfirmById(nullptr, IDS_CAPTION_CONFIRM_MULTI_DELETE, IDS_CONFIRM_DELETE_ITEMS, {3}));
     }
     EXPECT_EQ(caption, "Confirm Multiple File Delete");
     EXPECT_EQ(message, "Are you sure you want to delete these 3 items?");
@@ -165,7 +166,7 @@ TEST(MessageBoxes, SystemErrorBoxFallsBackToTheErrorCodeText)
         SystemErrorBox(nullptr, IDS_ERROR_CODE_UNKNOWN, IDS_CAPTION_ERROR, ThisModule(),
                        0x2000ABCD);
         EXPECT_TRUE(driver.Found());
-            EXPECT_FALSE(driver.ForcedClose());
+        EXPECT_FALSE(driver.ForcedClose());
     }
     EXPECT_EQ(caption, "Error");
     EXPECT_TRUE(Contains(texts, "Error code 0x2000ABCD.")) << testing::PrintToString(texts);
@@ -179,14 +180,13 @@ TEST(MessageBoxes, SystemErrorBoxFallsBackToTheErrorCodeText)
                        ERROR_FILE_NOT_FOUND);
     }
     EXPECT_FALSE(Contains(texts, "Error code 0x2."));
-    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
-                            [](const std::string& t) { return t.size() > 3; }));
+    EXPECT_TRUE(
+        std::any_of(texts.begin(), texts.end(), [](const std::string& t) { return t.size() > 3; }));
 }
 
 TEST(MessageBoxes, MessageBoxByIdShowsNothingForAMissingString)
 {
-    DialogDriver driver([](HWND box) { test::PressButton(box, IDOK); }, GetCurrentThreadId(),
-                        1000);
+    DialogDriver driver([](HWND box) { test::PressButton(box, IDOK); }, GetCurrentThreadId(), 1000);
     EXPECT_EQ(MessageBoxById(nullptr, 9999, IDS_CAPTION_ERROR, MB_OK, ThisModule()), 0);
     EXPECT_EQ(MessageBoxById(nullptr, IDS_ERROR_CODE_UNKNOWN, 9999, MB_OK, ThisModule(), {1}), 0);
     EXPECT_FALSE(driver.Found());

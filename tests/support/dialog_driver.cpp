@@ -37,8 +37,7 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 
 }  // namespace
 
-DialogDriver::DialogDriver(std::function<void(HWND)> action, DWORD uiThread,
-                           DWORD waitMilliseconds)
+DialogDriver::DialogDriver(std::function<void(HWND)> action, DWORD uiThread, DWORD waitMilliseconds)
 {
     thread_ = std::thread([this, action, uiThread, waitMilliseconds] {
         HWND dialog = nullptr;

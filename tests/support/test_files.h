@@ -50,8 +50,14 @@ inline void WriteWholeFile(const std::string& path, const std::string& content)
 
 #ifdef _WIN32
 #  include <process.h>
-inline long dm::test::ScratchFolder::Pid() { return long(_getpid()); }
+inline long dm::test::ScratchFolder::Pid()
+{
+    return long(_getpid());
+}
 #else
 #  include <unistd.h>
-inline long dm::test::ScratchFolder::Pid() { return long(getpid()); }
+inline long dm::test::ScratchFolder::Pid()
+{
+    return long(getpid());
+}
 #endif
