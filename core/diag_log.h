@@ -2,9 +2,17 @@
 // first; the writer does not. Every failure is ignored: logging never changes an outcome.
 #pragma once
 
+#include "core/shared_settings_section.h"
+
 #include <cstdint>
 
 namespace dm {
+
+// The log switch in force, shared by every process.
+inline bool LogEnabled()
+{
+    return SharedSection().loggingEnabled != 0;
+}
 
 // One printf-style entry; "\n" in the format becomes CR LF in the file, inserted text does not.
 #if defined(__GNUC__)

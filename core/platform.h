@@ -74,6 +74,9 @@ DWORD GetTickCount();
 
 namespace dm {
 
+// A cancel by the user or the server: never shown as an error.
+constexpr HRESULT kCancelled = HRESULT(0x800704C7L);
+
 inline uint64_t FileTimeValue(const FILETIME& t)
 {
     return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime;

@@ -1,1 +1,161 @@
-// placeholder
+#include "core/crc32.h"
+#include "protocol/byte_order.h"
+#include "support/channel_pair.h"
+
+#include <gtest/gtest.h>
+
+namespace dm {
+namespace {
+
+using test::ChannelPair;
+using test::PeerThread;
+
+std::string Bytes(std::initializer_list<int> values)
+{
+    std::string out;
+    for (int v : values)
+        out += char(v);
+    return out;
+}
+
+std::string BigEndian(uint32_t value)
+{
+    uint8_t b[4];
+    PutBigEndian32(b, value);
+    return std::string(reinterpret_cast<char*>(b), 4);
+}
+
+TEST(Crc32, MatchesTheStandardCheckValues)
+{
+    EXPECT_EQ(ComputeCrc32("123456789"), 0xCBF43926u);
+    EXPECT_EQ(ComputeCrc32(""), 0u);
+    Crc32 pieces;
+    pieces.Add("1234", 4);
+    pieces.Add("56789", 5);
+    EXPECT_EQ(pieces.Value(), 0xCBF43926u);
+}
+
+TEST(PacketWire, PacketsWithAndWithoutDataAreFramedExactly)
+{
+    ChannelPair pair;
+    pair.pcLink->RecordWrites(true);
+    std::vector<test::Received> got;
+    {
+        PeerThread peer([&] {
+            got.push_back(test::ReadOne(*pair.amiga));
+            got.push_back(test::ReadOne(*pair.amiga));
+        });
+        EXPECT_EQ(pair.pc->WritePacket(PacketType::Ok), S_OK);
+        EXPECT_EQ(test::Send(*pair.pc, PacketType::OpenFile, std::string("DH0:x\0", 6)), S_OK);
+    }
+    const std::vector<std::string> writes = pair.pcLink->TakeRecordedWrites();
+    ASSERT_EQ(writes.size(), 2u);
+
+    const std::string bare = Bytes({0, 0, 0, 0, 0, 0, 0, 1});
+    EXPECT_EQ(writes[0], bare + BigEndian(ComputeCrc32(bare)));
+
+    const std::string head = Bytes({0, 101, 0, 6, 0, 0, 0, 2});
+    const std::string data("DH0:x\0", 6);
+    EXPECT_EQ(writes[1], head + BigEndian(ComputeCrc32(head)) + data + BigEndian(ComputeCrc32(data)));
+
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].type, PacketType::Ok);
+    EXPECT_EQ(got[0].data, "");
+    EXPECT_EQ(got[1].type, PacketType::OpenFile);
+    EXPECT_EQ(got[1].data, data);
+    EXPECT_EQ(pair.pc->SendSequence(), 3);
+    EXPECT_EQ(pair.amiga->LastAcknowledged(), 2u);
+}
+
+TEST(PacketWire, ARetransmissionCarriesTheNegatedSequence)
+{
+    ChannelPair pair;
+    pair.pcLink->RecordWrites(true);
+    pair.pcLink->SetWriteFilter([](std::string& bytes, uint64_t index) {
+        if (index == 0)
+            bytes[14] ^= 0x01;  // damage the data of the first transmission
+    });
+    test::Received got;
+    {
+        PeerThread peer([&] { got = test::ReadOne(*pair.amiga); });
+        EXPECT_EQ(test::Send(*pair.pc, PacketType::Delete, "DH0:a"), S_OK);
+    }
+    EXPECT_EQ(got.data, "DH0:a");
+    const std::vector<std::string> writes = pair.pcLink->TakeRecordedWrites();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].substr(4, 4), BigEndian(1));
+    EXPECT_EQ(writes[1].substr(4, 4), BigEndian(0xFFFFFFFFu));
+    EXPECT_EQ(writes[1].substr(8, 4), BigEndian(ComputeCrc32(writes[1].data(), 8)));
+    EXPECT_EQ(writes[1].substr(12), writes[0].substr(12));
+}
+
+TEST(PacketWire, DataBeyondTheCapacityIsCheckedButNotDelivered)
+{
+    ChannelPair pair;
+    std::string big(3000, 'x');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = char(i * 13);
+    PacketType type;
+    uint8_t buffer[10] = {};
+    uint16_t delivered = 0;
+    HRESULT read;
+    {
+        PeerThread peer([&] { read = pair.amiga->ReadPacket(type, buffer, 10, delivered, nullptr, 0); });
+        EXPECT_EQ(test::Send(*pair.pc, PacketType::FileData, big), S_OK);
+    }
+    EXPECT_EQ(read, S_OK);
+    EXPECT_EQ(delivered, 10);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 10), big.substr(0, 10));
+}
+
+TEST(Handshake, ExchangesTheIdentificationOnceWithTheKey)
+{
+    ChannelPair pair;
+    pair.pcLink->SetHandshakeKey(0x12345678u);
+    pair.pcLink->RecordWrites(true);
+    bool verified = false;
+    {
+        // The Amiga side answers an identification inside whatever read it is doing.
+        PeerThread peer([&] {
+            const test::Received r = test::ReadOne(*pair.amiga);
+            EXPECT_EQ(r.type, PacketType::GetLastError);
+        });
+        verified = pair.pc->Handshake();
+        EXPECT_EQ(pair.pc->WritePacket(PacketType::GetLastError), S_OK);
+    }
+    EXPECT_TRUE(verified);
+    EXPECT_TRUE(pair.pcState.handshakeDone);
+    EXPECT_TRUE(pair.amigaState.peerVerified);
+    const std::vector<std::string> writes = pair.pcLink->TakeRecordedWrites();
+    ASSERT_GE(writes.size(), 1u);
+    EXPECT_EQ(writes[0].size(), 12u + 14u + 4u);
+    EXPECT_EQ(writes[0].substr(12, 14), std::string("Quenzor(r)") + BigEndian(0x12345678u));
+
+    // Done once per process: no more packets.
+    EXPECT_TRUE(pair.pc->Handshake());
+    EXPECT_EQ(pair.pcLink->WriteCount(), writes.size());
+}
+
+TEST(Handshake, AnIdentifyArrivingMidCommandIsAnsweredAndSkipped)
+{
+    ChannelPair pair;
+    test::Received reply;
+    {
+        PeerThread peer([&] {
+            const test::Received request = test::ReadOne(*pair.amiga);
+            EXPECT_EQ(request.type, PacketType::CountContents);
+            EXPECT_TRUE(pair.amiga->Handshake());  // the server identifies itself first
+            EXPECT_EQ(test::Send(*pair.amiga, PacketType::Progress, std::string(12, '\1')), S_OK);
+        });
+        EXPECT_EQ(test::Send(*pair.pc, PacketType::CountContents, "DH0:"), S_OK);
+        reply = test::ReadOne(*pair.pc);
+    }
+    EXPECT_EQ(reply.result, S_OK);
+    EXPECT_EQ(reply.type, PacketType::Progress);
+    EXPECT_EQ(reply.data, std::string(12, '\1'));
+    EXPECT_TRUE(pair.pcState.handshakeDone);
+    EXPECT_TRUE(pair.pcState.peerVerified);
+}
+
+}  // namespace
+}  // namespace dm

@@ -1,0 +1,132 @@
+// The reliable exchange with the Amiga-side server over one link: checksummed, sequence-numbered
+// packets answered by 4-byte answer words, retransmission, answer recovery, the identification,
+// and file streams. The layer is symmetric: the same code serves the PC and an emulated Amiga.
+#pragma once
+
+#include "link/link.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace dm {
+
+enum class PacketType : uint16_t {
+    Ok = 0,
+    Abort = 1,
+    Identify = 2,
+    FileHeader = 3,
+    FileEnd = 4,
+    FileData = 5,
+    Confirm = 8,
+    Progress = 9,
+    ErrorReport = 10,
+    StepCount = 11,
+    ListDirectory = 100,
+    OpenFile = 101,
+    CreateObject = 102,
+    Delete = 103,
+    Rename = 104,
+    Move = 105,
+    Copy = 106,
+    SetAttributes = 107,
+    CountContents = 108,
+    GetLastError = 109,
+    Format = 110,
+    NewDrawer = 111,
+    FinishSetup = 112,
+};
+
+constexpr uint32_t kPacketHeaderSize = 12;
+constexpr char kIdentifyLiteral[] = "Quenzor(r)";  // sent without its terminator
+constexpr uint32_t kIdentifyLiteralSize = 10;
+
+// Whether the identification has been exchanged, and whether the peer passed it. One per
+// process in the product; an emulated peer in the same process keeps its own.
+struct HandshakeState {
+    bool handshakeDone = false;
+    bool peerVerified = false;
+};
+
+HandshakeState& ProcessHandshakeState();
+
+class PacketChannel {
+public:
+    PacketChannel(std::unique_ptr<Link> link, uint32_t packetSize = 512, uint32_t maxRetries = 50,
+                  HandshakeState& handshake = ProcessHandshakeState());
+    ~PacketChannel();
+    PacketChannel(const PacketChannel&) = delete;
+    PacketChannel& operator=(const PacketChannel&) = delete;
+
+    Link& GetLink() { return *link_; }
+    const Link& GetLink() const { return *link_; }
+
+    // The link's own operations.
+    HRESULT Open() { return link_->Open(); }
+    HRESULT Close() { return link_->Close(); }
+
+    uint32_t PacketSize() const { return packetSize_; }
+    void SetPacketSize(uint32_t size) { packetSize_ = size; }
+    uint32_t MaxRetries() const { return maxRetries_; }
+    void SetMaxRetries(uint32_t retries) { maxRetries_ = retries; }
+    int32_t SendSequence() const { return sendSequence_; }
+    uint32_t LastAcknowledged() const { return lastAcknowledged_; }
+
+    // Sends one packet and returns when the peer accepted it.
+    HRESULT WritePacket(PacketType type, const void* data = nullptr, uint16_t length = 0);
+
+    // Receives the next packet for the caller, answers it, and delivers at most `capacity` data
+    // bytes into `buffer` (the rest is received, checked and dropped). With capacity 0 and
+    // `allocated`, the whole data lands in `allocated`. Identification packets from the peer are
+    // answered here and never returned.
+    HRESULT ReadPacket(PacketType& type, void* buffer, uint16_t capacity, uint16_t& delivered,
+                       std::vector<uint8_t>* allocated, int32_t hint);
+
+    // Reads packets until Ok (S_OK) or Abort (kCancelled).
+    HRESULT WaitForAnswer(int32_t hint);
+
+    // Exchanges the identification once per process; true when the peer identified itself.
+    bool Handshake();
+
+    // Incoming file stream.
+    HRESULT BeginFileRead(uint32_t* size, int32_t hint);
+    HRESULT ReadFileData(void* buffer, uint32_t count, uint32_t* read);
+    HRESULT EndFileRead();
+    HRESULT ReadWholeFile(std::vector<uint8_t>& data, uint32_t& size, int32_t hint);
+
+    // Outgoing file stream.
+    HRESULT BeginFileWrite(uint32_t size);
+    HRESULT WriteFileData(const void* data, uint32_t count, uint32_t* written);
+    HRESULT EndFileWrite();
+
+private:
+    struct Stream {
+        std::vector<uint8_t> buffer;  // empty while no stream is open
+        uint16_t bufferSize = 0;
+        uint32_t size = 0;
+        uint32_t remaining = 0;
+        uint32_t offset = 0;
+        uint32_t available = 0;  // incoming: bytes ready at `cursor`; outgoing: bytes pending
+        uint32_t cursor = 0;
+        bool finished = false;
+        bool writing = false;
+    };
+
+    HRESULT WriteAnswer(const char* word);
+    std::vector<uint8_t> Identification();
+    HRESULT ReadFilePacket(PacketType answer);
+    HRESULT SendFileDataPacket(uint16_t length);
+    bool StreamOpen() const { return !stream_.buffer.empty(); }
+    void CloseStream() { stream_ = Stream {}; }
+
+    std::unique_ptr<Link> link_;
+    HandshakeState& handshake_;
+    uint32_t packetSize_;
+    uint32_t maxRetries_;
+    int32_t sendSequence_ = 1;
+    uint32_t lastAcknowledged_ = 0;
+    bool identifying_ = false;
+    Stream stream_;
+};
+
+}  // namespace dm
