@@ -31,7 +31,10 @@ public:
     bool GetHandshakeKey(uint32_t& key) override;
 
     void SetWriteFilter(WriteFilter filter);
-    void SetTimeouts(uint32_t minTimeoutMs, float msPerByte) { SetTimeoutBasis(minTimeoutMs, msPerByte); }
+    void SetTimeouts(uint32_t minTimeoutMs, float msPerByte)
+    {
+        SetTimeoutBasis(minTimeoutMs, msPerByte);
+    }
     // How long Discard waits for more input before it stops.
     void SetDiscardWaitMs(uint32_t ms) { discardWaitMs_ = ms; }
     void SetHandshakeKey(std::optional<uint32_t> key) { key_ = key; }

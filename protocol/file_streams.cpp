@@ -202,8 +202,8 @@ HRESULT PacketChannel::BeginFileWrite(uint32_t size)
         WritePacket(PacketType::Abort);
         return E_FAIL;
     }
-    const uint16_t bufferSize = std::max<uint16_t>(uint16_t(packetSize_ & 0xFFFF),
-                                                   kSmallestStreamBuffer);
+    const uint16_t bufferSize =
+        std::max<uint16_t>(uint16_t(packetSize_ & 0xFFFF), kSmallestStreamBuffer);
     try {
         stream_.buffer.assign(bufferSize, 0);
     } catch (const std::bad_alloc&) {

@@ -42,7 +42,10 @@ HandshakeState& ProcessHandshakeState()
 
 PacketChannel::PacketChannel(std::unique_ptr<Link> link, uint32_t packetSize, uint32_t maxRetries,
                              HandshakeState& handshake)
-    : link_(std::move(link)), handshake_(handshake), packetSize_(packetSize), maxRetries_(maxRetries)
+    : link_(std::move(link)),
+      handshake_(handshake),
+      packetSize_(packetSize),
+      maxRetries_(maxRetries)
 {
 }
 
@@ -280,7 +283,8 @@ HRESULT PacketChannel::ReadPacket(PacketType& type, void* buffer, uint16_t capac
             handshake_.peerVerified =
                 std::memcmp(identification, kIdentifyLiteral, kIdentifyLiteralSize) == 0;
             const std::vector<uint8_t> reply = Identification();
-            const HRESULT hr = WritePacket(PacketType::Identify, reply.data(), uint16_t(reply.size()));
+            const HRESULT hr =
+                WritePacket(PacketType::Identify, reply.data(), uint16_t(reply.size()));
             if (FAILED(hr))
                 return hr;
             handshake_.handshakeDone = true;

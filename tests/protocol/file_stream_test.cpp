@@ -1,1 +1,245 @@
-// placeholder
+#include "protocol/byte_order.h"
+#include "support/channel_pair.h"
+
+#include <gtest/gtest.h>
+
+namespace dm {
+namespace {
+
+using test::ChannelPair;
+using test::PeerThread;
+
+std::vector<uint8_t> Pattern(size_t size)
+{
+    std::vector<uint8_t> data(size);
+    for (size_t i = 0; i < size; ++i)
+        data[i] = uint8_t(i * 7 + i / 251);
+    return data;
+}
+
+HRESULT WriteWhole(PacketChannel& channel, const std::vector<uint8_t>& data, uint32_t piece)
+{
+    HRESULT hr = channel.BeginFileWrite(uint32_t(data.size()));
+    for (size_t at = 0; SUCCEEDED(hr) && at < data.size(); at += piece) {
+        const uint32_t count = uint32_t(std::min<size_t>(piece, data.size() - at));
+        hr = channel.WriteFileData(data.data() + at, count, nullptr);
+    }
+    const HRESULT ended = channel.EndFileWrite();
+    return FAILED(hr) ? hr : ended;
+}
+
+std::string Header(uint32_t size, uint16_t bufferSize)
+{
+    uint8_t b[8] = {};
+    PutBigEndian32(b, size);
+    PutBigEndian16(b + 6, bufferSize);
+    return std::string(reinterpret_cast<char*>(b), 8);
+}
+
+std::string Data(uint32_t offset, const std::string& bytes)
+{
+    uint8_t b[4];
+    PutBigEndian32(b, offset);
+    return std::string(reinterpret_cast<char*>(b), 4) + bytes;
+}
+
+TEST(FileStream, FilesArriveWholeInBothDirectionsAtEveryPacketBoundary)
+{
+    for (uint32_t packetSize : {512u, 5u}) {
+        for (size_t size : {0, 1, 507, 508, 509, 5000}) {
+            if (packetSize == 5 && size > 600)
+                continue;
+            SCOPED_TRACE(testing::Message() << "packet " << packetSize << ", size " << size);
+            ChannelPair pair(packetSize);
+            const std::vector<uint8_t> file = Pattern(size);
+            for (bool toAmiga : {true, false}) {
+                PacketChannel& writer = toAmiga ? *pair.pc : *pair.amiga;
+                PacketChannel& reader = toAmiga ? *pair.amiga : *pair.pc;
+                std::vector<uint8_t> got;
+                uint32_t gotSize = 0;
+                HRESULT read = E_FAIL;
+                {
+                    PeerThread other([&] { read = reader.ReadWholeFile(got, gotSize, 0); });
+                    EXPECT_EQ(WriteWhole(writer, file, 333), S_OK);
+                }
+                EXPECT_EQ(read, S_OK);
+                EXPECT_EQ(gotSize, size);
+                EXPECT_EQ(got, file);
+            }
+        }
+    }
+}
+
+TEST(FileStream, TheSmallestBufferCarriesOneByteAPacket)
+{
+    ChannelPair pair(5);
+    pair.pcLink->RecordWrites(true);
+    std::vector<uint8_t> got;
+    uint32_t size = 0;
+    {
+        PeerThread peer([&] { pair.amiga->ReadWholeFile(got, size, 0); });
+        EXPECT_EQ(WriteWhole(*pair.pc, Pattern(7), 7), S_OK);
+    }
+    EXPECT_EQ(got, Pattern(7));
+    size_t dataPackets = 0;
+    for (const std::string& write : pair.pcLink->TakeRecordedWrites())
+        dataPackets += write.size() == 12 + 5 + 4 && write[1] == char(PacketType::FileData);
+    EXPECT_EQ(dataPackets, 7u);
+}
+
+// The Amiga side sends a stream packet by packet, as a scripted server would.
+struct ScriptedSender {
+    PacketChannel& channel;
+    HRESULT Send(PacketType type, const std::string& data = {})
+    {
+        HRESULT hr = test::Send(channel, type, data);
+        if (SUCCEEDED(hr) && (type == PacketType::FileHeader || type == PacketType::FileData))
+            hr = channel.WaitForAnswer(0);
+        return hr;
+    }
+};
+
+TEST(FileStream, OldOffsetsAreSkippedAndNewerOnesRefused)
+{
+    {
+        ChannelPair pair;
+        std::vector<uint8_t> got;
+        uint32_t size = 0;
+        HRESULT read = E_FAIL;
+        {
+            PeerThread pc([&] { read = pair.pc->ReadWholeFile(got, size, 0); });
+            ScriptedSender amiga {*pair.amiga};
+            EXPECT_EQ(amiga.Send(PacketType::FileHeader, Header(8, 8)), S_OK);
+            EXPECT_EQ(amiga.Send(PacketType::FileData, Data(0, "abcd")), S_OK);
+            EXPECT_EQ(amiga.Send(PacketType::FileData, Data(0, "abcd")), S_OK);  // again
+            EXPECT_EQ(amiga.Send(PacketType::FileData, Data(4, "efgh")), S_OK);
+            EXPECT_EQ(amiga.Send(PacketType::FileEnd), S_OK);
+        }
+        EXPECT_EQ(read, S_OK);
+        EXPECT_EQ(std::string(got.begin(), got.end()), "abcdefgh");
+    }
+    {
+        ChannelPair pair;
+        std::vector<uint8_t> got;
+        uint32_t size = 0;
+        HRESULT read = S_OK;
+        {
+            PeerThread pc([&] { read = pair.pc->ReadWholeFile(got, size, 0); });
+            ScriptedSender amiga {*pair.amiga};
+            EXPECT_EQ(amiga.Send(PacketType::FileHeader, Header(8, 8)), S_OK);
+            test::Send(*pair.amiga, PacketType::FileData, Data(4, "efgh"));  // skips 0..3
+        }
+        EXPECT_EQ(read, E_FAIL);
+        EXPECT_TRUE(got.empty());
+    }
+}
+
+TEST(FileStream, MoreDataThanAnnouncedIsRefusedNotWrittenPastTheBuffer)
+{
+    ChannelPair pair;
+    std::vector<uint8_t> got;
+    uint32_t size = 0;
+    HRESULT read = S_OK, answer = S_OK;
+    {
+        PeerThread pc([&] { read = pair.pc->ReadWholeFile(got, size, 0); });
+        ScriptedSender amiga {*pair.amiga};
+        EXPECT_EQ(amiga.Send(PacketType::FileHeader, Header(4, 64)), S_OK);
+        answer = amiga.Send(PacketType::FileData, Data(0, "0123456789abcdef"));
+    }
+    EXPECT_EQ(read, E_FAIL);
+    EXPECT_EQ(answer, kCancelled);
+    EXPECT_TRUE(got.empty());
+}
+
+TEST(FileStream, BadHeadersAreRefused)
+{
+    struct Case {
+        PacketType type;
+        std::string data;
+        HRESULT expected;
+    };
+    for (const Case& c : {Case {PacketType::FileHeader, Header(10, 4), E_INVALIDARG},
+                          Case {PacketType::FileHeader, "short", E_FAIL},
+                          Case {PacketType::Progress, std::string(12, 'p'), E_FAIL},
+                          Case {PacketType::Abort, "", kCancelled}}) {
+        ChannelPair pair;
+        HRESULT begun = S_OK;
+        {
+            PeerThread pc([&] { begun = pair.pc->BeginFileRead(nullptr, 0); });
+            test::Send(*pair.amiga, c.type, c.data);
+            if (c.type != PacketType::Abort)  // the PC gives up with Abort
+                EXPECT_EQ(pair.amiga->WaitForAnswer(0), kCancelled);
+        }
+        EXPECT_EQ(begun, c.expected);
+    }
+}
+
+TEST(FileStream, AShortWriteEndsWithAbortAndIsNotASuccess)
+{
+    ChannelPair pair;
+    std::vector<uint8_t> got;
+    uint32_t size = 0;
+    HRESULT read = S_OK, ended = S_OK;
+    {
+        PeerThread amiga([&] { read = pair.amiga->ReadWholeFile(got, size, 0); });
+        ASSERT_EQ(pair.pc->BeginFileWrite(10), S_OK);
+        EXPECT_EQ(pair.pc->WriteFileData("123456", 6, nullptr), S_OK);
+        ended = pair.pc->EndFileWrite();
+    }
+    EXPECT_EQ(ended, E_FAIL);
+    EXPECT_EQ(read, kCancelled);
+    EXPECT_TRUE(got.empty());
+}
+
+TEST(FileStream, WritingMoreThanAnnouncedIsRefused)
+{
+    ChannelPair pair;
+    std::vector<uint8_t> got;
+    uint32_t size = 0;
+    HRESULT read = S_OK, more = S_OK;
+    {
+        PeerThread amiga([&] { read = pair.amiga->ReadWholeFile(got, size, 0); });
+        ASSERT_EQ(pair.pc->BeginFileWrite(8), S_OK);
+        EXPECT_EQ(pair.pc->WriteFileData("12345", 5, nullptr), S_OK);
+        more = pair.pc->WriteFileData("6789", 4, nullptr);  // one byte too many, still buffered
+        pair.pc->EndFileWrite();
+    }
+    EXPECT_EQ(more, E_FAIL);
+    EXPECT_EQ(read, kCancelled);
+}
+
+TEST(FileStream, AReaderThatStopsEarlyAbortsTheWriter)
+{
+    ChannelPair pair(64);
+    const std::vector<uint8_t> file = Pattern(1000);
+    HRESULT written = S_OK, ended = E_FAIL;
+    uint8_t first[100];
+    uint32_t read = 0;
+    {
+        PeerThread amiga([&] { written = WriteWhole(*pair.amiga, file, 1000); });
+        ASSERT_EQ(pair.pc->BeginFileRead(nullptr, 0), S_OK);
+        EXPECT_EQ(pair.pc->ReadFileData(first, sizeof first, &read), S_OK);
+        ended = pair.pc->EndFileRead();
+    }
+    EXPECT_EQ(read, 100u);
+    EXPECT_TRUE(std::equal(first, first + 100, file.begin()));
+    EXPECT_EQ(written, kCancelled);
+    EXPECT_EQ(ended, S_OK);
+}
+
+TEST(FileStream, ASecondStreamWhileOneIsOpenIsRefusedWithAbort)
+{
+    ChannelPair pair;
+    HRESULT written = S_OK, second = S_OK;
+    {
+        PeerThread amiga([&] { written = WriteWhole(*pair.amiga, Pattern(2000), 2000); });
+        ASSERT_EQ(pair.pc->BeginFileRead(nullptr, 0), S_OK);
+        second = pair.pc->BeginFileWrite(10);
+        pair.pc->EndFileRead();
+    }
+    EXPECT_EQ(second, E_FAIL);
+    EXPECT_EQ(written, kCancelled);  // the writer heard the Abort
+}
+
+}  // namespace
+}  // namespace dm

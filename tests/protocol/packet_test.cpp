@@ -56,7 +56,8 @@ TEST(PacketWire, PacketsWithAndWithoutDataAreFramedExactly)
 
     const std::string head = Bytes({0, 101, 0, 6, 0, 0, 0, 2});
     const std::string data("DH0:x\0", 6);
-    EXPECT_EQ(writes[1], head + BigEndian(ComputeCrc32(head)) + data + BigEndian(ComputeCrc32(data)));
+    EXPECT_EQ(writes[1],
+              head + BigEndian(ComputeCrc32(head)) + data + BigEndian(ComputeCrc32(data)));
 
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].type, PacketType::Ok);
@@ -100,7 +101,8 @@ TEST(PacketWire, DataBeyondTheCapacityIsCheckedButNotDelivered)
     uint16_t delivered = 0;
     HRESULT read;
     {
-        PeerThread peer([&] { read = pair.amiga->ReadPacket(type, buffer, 10, delivered, nullptr, 0); });
+        PeerThread peer(
+            [&] { read = pair.amiga->ReadPacket(type, buffer, 10, delivered, nullptr, 0); });
         EXPECT_EQ(test::Send(*pair.pc, PacketType::FileData, big), S_OK);
     }
     EXPECT_EQ(read, S_OK);

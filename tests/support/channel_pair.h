@@ -2,9 +2,12 @@
 // identification state, and a thread to run the Amiga side's half of an exchange.
 #pragma once
 
+#include "core/shared_settings_section.h"
 #include "link/memory_link.h"
 #include "protocol/packet_channel.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -23,6 +26,11 @@ struct ChannelPair {
         // Short waits keep lost-byte cases fast; the PC waits longer than the Amiga side so
         // that the side that must notice a loss first does.
         SetTimeouts(400, 150);
+        // DROVEMARK_TEST_LOG=file traces both sides of every exchange, for debugging a test.
+        if (const char* log = std::getenv("DROVEMARK_TEST_LOG")) {
+            std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", log);
+            SharedSection().loggingEnabled = 1;
+        }
         pc->Open();
         amiga->Open();
     }
