@@ -172,8 +172,9 @@ TEST(AnswerRecovery, AWriterWhoseAnswerWasLostAsksForItBySequence)
         }
         EXPECT_EQ(first, RawPacket(PacketType::Rename, "DH0:a", 1));
         EXPECT_EQ(request, std::string("\0\0\0\1", 4));
-        if (std::string(reply) == "PkRs")
+        if (std::string(reply) == "PkRs") {
             EXPECT_EQ(again, RawPacket(PacketType::Rename, "DH0:a", -1));
+        }
         EXPECT_EQ(pair.pc->SendSequence(), 2);
         // The time-out that started the recovery is not reported later.
         EXPECT_EQ(pair.pcLink->PendingErrorId(), 0u);
