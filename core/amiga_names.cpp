@@ -52,9 +52,11 @@ std::string SafeComponent(std::string_view component)
 {
     if (!component.empty() && component.find_first_not_of('.') == std::string_view::npos)
         return std::string(component.size(), '_');
+    std::string safe;
     if (IsReservedDeviceName(component.substr(0, component.find('.'))))
-        return "_" + std::string(component);
-    return std::string(component);
+        safe = '_';
+    safe += component;
+    return safe;
 }
 
 std::string_view VolumeText(const ItemLocation& item)

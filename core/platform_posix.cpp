@@ -124,9 +124,11 @@ std::string FormatLocaleNumber(const std::string& plainNumber, int decimals)
     // Split, then round half up on the decimal digits as the Windows formatter does.
     const size_t dot = plainNumber.find('.');
     std::string whole = plainNumber.substr(0, dot);
-    std::string fraction = dot == std::string::npos ? "" : plainNumber.substr(dot + 1);
+    std::string fraction;
+    if (dot != std::string::npos)
+        fraction = plainNumber.substr(dot + 1);
     if (whole.empty())
-        whole = "0";
+        whole.assign(1, '0');
     fraction.resize(std::max<size_t>(fraction.size(), size_t(decimals) + 1), '0');
     const bool roundUp = fraction[size_t(decimals)] >= '5';
     std::string digits = whole + fraction.substr(0, size_t(decimals));
