@@ -3,10 +3,14 @@
 // and file streams. The layer is symmetric: the same code serves the PC and an emulated Amiga.
 #pragma once
 
+#include "core/amiga_types.h"
+#include "core/question_dialogs.h"
 #include "link/link.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace dm {
@@ -43,6 +47,9 @@ constexpr uint32_t kIdentifyLiteralSize = 10;
 
 // Whether the identification has been exchanged, and whether the peer passed it. One per
 // process in the product; an emulated peer in the same process keeps its own.
+struct RemoteItem;
+class RemoteQuestions;
+
 struct HandshakeState {
     bool handshakeDone = false;
     bool peerVerified = false;
@@ -99,7 +106,46 @@ public:
     HRESULT WriteFileData(const void* data, uint32_t count, uint32_t* written);
     HRESULT EndFileWrite();
 
+    // Remote commands. Each answers S_OK, a failure, or kCancelled when the server refused with
+    // Abort; the caller then asks for the server's reason with ReportRemoteError.
+
+    // Hands every record of the folder to `sink`; a refused or malformed record ends the walk
+    // with E_FAIL, the records before it handed over.
+    HRESULT ListDirectory(const std::string& folderPath,
+                          const std::function<bool(const DirectoryEntry&)>& sink);
+    // Starts the incoming stream of the file; ReadFileData and EndFileRead follow.
+    HRESULT OpenFile(const RemoteItem& item, uint32_t* size);
+    // Creates `record` (its name the full destination path). For a file, unless the user
+    // declines to overwrite (`declined`, S_OK), the outgoing stream is then open: WriteFileData
+    // and EndFileWrite follow. `answer` is the batch's overwrite answer.
+    HRESULT CreateObject(const DirectoryEntry& record, const RemoteItem& destination,
+                         OverwriteAnswer& answer, uint32_t itemCount, RemoteQuestions& questions,
+                         bool* declined);
+    HRESULT Delete(const RemoteItem& item);
+    HRESULT Rename(const RemoteItem& item, const std::string& newName);
+    HRESULT Move(const RemoteItem& source, const RemoteItem& destinationFolder);
+    HRESULT Copy(const RemoteItem& source, const RemoteItem& destinationFolder,
+                 OverwriteAnswer& answer, uint32_t itemCount, RemoteQuestions& questions,
+                 bool* declined);
+    // Bit 30 of `value` leaves the comment alone (none is sent).
+    HRESULT SetAttributes(const RemoteItem& item, uint32_t value, const std::string& comment);
+    HRESULT CountContents(const RemoteItem& item);
+    // One step of a count: counters to add to the running totals, or `finished`.
+    HRESULT ReadProgress(uint32_t& bytes, uint32_t& drawers, uint32_t& files, bool& finished,
+                         bool stop);
+    HRESULT Format(const RemoteItem& device, const std::string& volumeName, uint32_t dosType,
+                   bool quick, bool bootable, uint32_t& steps, RemoteQuestions& questions);
+    HRESULT FormatStep(bool stop);
+    HRESULT NewDrawer(const RemoteItem& parent);
+    HRESULT FinishSetup();
+    // The server's last error: code 0 for none, and its text (may be empty).
+    HRESULT GetLastError(uint32_t& code, std::string& text);
+
 private:
+    HRESULT SendRequest(PacketType command, const std::string& data);
+    HRESULT SettleConfirm(const std::vector<uint8_t>& text, UINT messageId, OverwriteAnswer& answer,
+                          uint32_t itemCount, RemoteQuestions& questions, bool& declined);
+
     struct Stream {
         std::vector<uint8_t> buffer;  // empty while no stream is open
         uint16_t bufferSize = 0;
