@@ -282,6 +282,10 @@ HRESULT PacketChannel::ReadPacket(PacketType& type, void* buffer, uint16_t capac
         if (peerIdentify) {
             handshake_.peerVerified =
                 std::memcmp(identification, kIdentifyLiteral, kIdentifyLiteralSize) == 0;
+            handshake_.peerKeyPresent = got >= kIdentificationBufferSize;
+            handshake_.peerKey = handshake_.peerKeyPresent
+                                     ? GetBigEndian32(&identification[kIdentifyLiteralSize])
+                                     : 0;
             const std::vector<uint8_t> reply = Identification();
             const HRESULT hr =
                 WritePacket(PacketType::Identify, reply.data(), uint16_t(reply.size()));

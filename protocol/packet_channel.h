@@ -53,6 +53,10 @@ class RemoteQuestions;
 struct HandshakeState {
     bool handshakeDone = false;
     bool peerVerified = false;
+    // The key that followed the peer's literal in its last identification, if any: a server
+    // checks it against its password.
+    bool peerKeyPresent = false;
+    uint32_t peerKey = 0;
 };
 
 HandshakeState& ProcessHandshakeState();

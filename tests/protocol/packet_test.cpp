@@ -128,6 +128,8 @@ TEST(Handshake, ExchangesTheIdentificationOnceWithTheKey)
     EXPECT_TRUE(verified);
     EXPECT_TRUE(pair.pcState.handshakeDone);
     EXPECT_TRUE(pair.amigaState.peerVerified);
+    EXPECT_TRUE(pair.amigaState.peerKeyPresent);
+    EXPECT_EQ(pair.amigaState.peerKey, 0x12345678u);
     const std::vector<std::string> writes = pair.pcLink->TakeRecordedWrites();
     ASSERT_GE(writes.size(), 1u);
     EXPECT_EQ(writes[0].size(), 12u + 14u + 4u);
