@@ -1,0 +1,104 @@
+#include "cli/local_files.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#ifdef _WIN32
+#  include <io.h>
+#else
+#  include <fcntl.h>
+#  include <sys/stat.h>
+#  include <sys/time.h>
+#  include <unistd.h>
+#endif
+
+namespace dm::cli {
+
+namespace {
+constexpr uint64_t kUnitsPerSecond = 10000000;
+constexpr uint64_t kUnixEpoch = 116444736000000000ull;  // 1 January 1970 as a FILETIME
+}  // namespace
+
+std::optional<LocalFileInfo> StatLocal(const std::string& path)
+{
+    LocalFileInfo info;
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    info.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    info.size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    info.lastWrite = data.ftLastWriteTime;
+#else
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    info.directory = S_ISDIR(st.st_mode);
+    info.readOnly = access(path.c_str(), W_OK) != 0;
+    info.size = uint64_t(st.st_size);
+    const int64_t seconds = int64_t(st.st_mtim.tv_sec);
+    const uint64_t units = uint64_t(st.st_mtim.tv_nsec) / 100;
+    info.lastWrite = seconds >= 0 ? MakeFileTime(kUnixEpoch + uint64_t(seconds) * kUnitsPerSecond + units)
+                                  : MakeFileTime(kUnixEpoch);
+#endif
+    return info;
+}
+
+bool SetLocalWriteTime(const std::string& path, const FILETIME& time)
+{
+#ifdef _WIN32
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = SetFileTime(file, nullptr, nullptr, &time) != 0;
+    CloseHandle(file);
+    return ok;
+#else
+    const uint64_t value = FileTimeValue(time);
+    if (value < kUnixEpoch)
+        return false;
+    const uint64_t since = value - kUnixEpoch;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(since / kUnitsPerSecond);
+    times[1].tv_nsec = long(since % kUnitsPerSecond * 100);
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+#endif
+}
+
+std::vector<std::string> ListLocalFolder(const std::string& path)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(path, error))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string JoinLocal(const std::string& folder, const std::string& name)
+{
+    return (std::filesystem::path(folder) / name).string();
+}
+
+std::string LocalBaseName(const std::string& path)
+{
+    std::filesystem::path p(path);
+    if (!p.has_filename())
+        p = p.parent_path();
+    return p.filename().string();
+}
+
+bool IsTerminal(int fd)
+{
+#ifdef _WIN32
+    return _isatty(fd) != 0;
+#else
+    return isatty(fd) != 0;
+#endif
+}
+
+}  // namespace dm::cli

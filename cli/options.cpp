@@ -1,0 +1,144 @@
+#include "cli/options.h"
+
+#include <cstdlib>
+
+namespace dm::cli {
+
+const char kUsage[] = R"(Usage: drovemark [OPTIONS] COMMAND [ARGS]
+
+Moves files between this computer and an Amiga running the Drovemark server, over TCP/IP or a
+null-modem serial cable. Amiga paths are written as on the Amiga: by volume name (Work:Devs/file)
+or by device (DH0:Devs/file); items at the top level (ROM and disk images) by their name.
+
+Commands:
+  ls [PATH]                   list the volumes, or a drawer
+  get REMOTE [LOCAL]          copy an Amiga file (or an image item) to this computer
+  put LOCAL... DESTFOLDER     copy files to an Amiga drawer (folders with -r)
+  rm PATH                     delete a file or an empty drawer
+  mv PATH DESTFOLDER          move within the Amiga
+  cp PATH DESTFOLDER          copy within the Amiga
+  mkdir PATH                  create a drawer
+  rename PATH NEWNAME         rename
+  protect PATH BITS           set protection bits: hsparwed letters, or +x / -w to change some
+  comment PATH TEXT           set the comment
+  count PATH                  count the drawers, files and bytes below a drawer
+  format DEVICE NAME          erase a disk (DF0:) and name it
+
+Options:
+  --host ADDRESS              Amiga's TCP/IP address or host name (default 127.0.0.1)
+  --port N                    TCP port (default 356)
+  --password TEXT             TCP/IP password (default the preset one)
+  --serial DEVICE             use the serial line on DEVICE (COM1, /dev/ttyUSB0) instead of TCP/IP
+  --baud N                    serial speed (default 19200)
+  --packet-size N             largest packet sent to the Amiga (default 512)
+  --retries N                 retransmission requests before giving up (default 50)
+  --log FILE                  write a diagnostic log of the connection
+  -r, --recursive             put: copy folders with their contents
+  -y, --yes                   answer every question with yes
+  --quick, --bootable, --ffs  format: quick format, add a boot block, Fast File System
+  -h, --help                  show this text
+
+Exit status: 0 done, 1 the operation failed, 2 the command line is wrong.
+)";
+
+namespace {
+
+bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);
+    if (parsed > max)
+        return false;
+    value = uint32_t(parsed);
+    return true;
+}
+
+}  // namespace
+
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error)
+{
+    Options options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        auto number = [&](uint32_t max, uint32_t& out) {
+            std::string text;
+            if (!value(text))
+                return false;
+            if (!ParseNumber(text, max, out)) {
+                error = arg + ": not a number in range: " + text;
+                return false;
+            }
+            return true;
+        };
+        uint32_t n = 0;
+        if (!options.command.empty() && (arg.empty() || arg[0] != '-' || arg == "-")) {
+            options.arguments.push_back(arg);
+        } else if (arg == "--host") {
+            if (!value(options.host))
+                return std::nullopt;
+        } else if (arg == "--port") {
+            if (!number(65535, n))
+                return std::nullopt;
+            if (n == 0) {
+                error = "--port must be 1 to 65535";
+                return std::nullopt;
+            }
+            options.port = uint16_t(n);
+        } else if (arg == "--password") {
+            if (!value(options.password))
+                return std::nullopt;
+        } else if (arg == "--serial") {
+            if (!value(options.serialDevice))
+                return std::nullopt;
+        } else if (arg == "--baud") {
+            if (!number(4000000, options.baud))
+                return std::nullopt;
+        } else if (arg == "--packet-size") {
+            if (!number(65535, options.packetSize))
+                return std::nullopt;
+            if (options.packetSize < 5) {
+                error = "--packet-size must be at least 5";
+                return std::nullopt;
+            }
+        } else if (arg == "--retries") {
+            if (!number(100000, options.maxRetries))
+                return std::nullopt;
+        } else if (arg == "--log") {
+            if (!value(options.logFile))
+                return std::nullopt;
+        } else if (arg == "-r" || arg == "--recursive") {
+            options.recursive = true;
+        } else if (arg == "-y" || arg == "--yes") {
+            options.assumeYes = true;
+        } else if (arg == "--quick") {
+            options.quick = true;
+        } else if (arg == "--bootable") {
+            options.bootable = true;
+        } else if (arg == "--ffs") {
+            options.fastFileSystem = true;
+        } else if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (!arg.empty() && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return std::nullopt;
+        } else {
+            options.command = arg;
+        }
+    }
+    if (options.command.empty() && !options.help) {
+        error = "no command given";
+        return std::nullopt;
+    }
+    return options;
+}
+
+}  // namespace dm::cli

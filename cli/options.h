@@ -1,0 +1,35 @@
+// The command line of the drovemark client.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dm::cli {
+
+struct Options {
+    std::string host = "127.0.0.1";
+    uint16_t port = 356;
+    std::string password = "Vormantic";
+    std::string serialDevice;  // when set, the serial line is used instead of TCP/IP
+    uint32_t baud = 19200;
+    uint32_t packetSize = 512;
+    uint32_t maxRetries = 50;
+    std::string logFile;
+    bool recursive = false;
+    bool assumeYes = false;  // answer every question with yes (also when not on a terminal)
+    bool quick = false;      // format
+    bool bootable = false;   // format
+    bool fastFileSystem = false;
+    bool help = false;
+    std::string command;
+    std::vector<std::string> arguments;
+};
+
+// The options, or none with `error` set when the command line is not understood.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);
+
+extern const char kUsage[];
+
+}  // namespace dm::cli

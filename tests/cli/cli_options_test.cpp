@@ -1,0 +1,74 @@
+#include "cli/options.h"
+#include "cli/protection_letters.h"
+#include "cli/remote_tree.h"
+
+#include <gtest/gtest.h>
+
+namespace dm::cli {
+namespace {
+
+std::optional<Options> Parse(std::vector<std::string> args, std::string* error = nullptr)
+{
+    std::string ignored;
+    return ParseOptions(args, error ? *error : ignored);
+}
+
+TEST(CliOptions, TakesOptionsBeforeAndAfterTheCommand)
+{
+    const auto options = Parse({"--host", "amiga", "--port", "2000", "put", "-r", "a", "b",
+                                "Work:", "--packet-size", "4096"});
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->host, "amiga");
+    EXPECT_EQ(options->port, 2000);
+    EXPECT_EQ(options->command, "put");
+    EXPECT_TRUE(options->recursive);
+    EXPECT_EQ(options->packetSize, 4096u);
+    EXPECT_EQ(options->arguments, (std::vector<std::string> {"a", "b", "Work:"}));
+}
+
+TEST(CliOptions, RefusesWhatItCannotUse)
+{
+    std::string error;
+    EXPECT_FALSE(Parse({"ls", "--port", "70000"}, &error));
+    EXPECT_FALSE(Parse({"ls", "--port", "0"}, &error));
+    EXPECT_FALSE(Parse({"ls", "--port"}, &error));
+    EXPECT_EQ(error, "--port needs a value");
+    EXPECT_FALSE(Parse({"ls", "--packet-size", "4"}, &error));
+    EXPECT_FALSE(Parse({"ls", "--packet-size", "-5"}, &error));
+    EXPECT_FALSE(Parse({"--frobnicate", "ls"}, &error));
+    EXPECT_FALSE(Parse({}, &error));
+    EXPECT_TRUE(Parse({"--help"}));
+}
+
+TEST(ProtectionLetters, SetExactlyOrChangeSome)
+{
+    // R W E D are rights (a set bit forbids), H S P A flags (a set bit means on).
+    EXPECT_EQ(ApplyProtection(0xFF, "rwed"), 0x00u);
+    EXPECT_EQ(ApplyProtection(0x00, "re"), 0x05u);  // W and D forbidden
+    EXPECT_EQ(ApplyProtection(0x00, "hsparwed"), 0xF0u);
+    EXPECT_EQ(ApplyProtection(0x00, "-w"), 0x04u);
+    EXPECT_EQ(ApplyProtection(0x04, "+w"), 0x00u);
+    EXPECT_EQ(ApplyProtection(0x00, "+s-d"), 0x41u);
+    EXPECT_EQ(ApplyProtection(0x1234, "+a"), 0x34u);  // only the low eight bits come back
+    EXPECT_FALSE(ApplyProtection(0, "rwx"));
+    EXPECT_EQ(ApplyProtection(0x00, ""), 0x0Fu);
+}
+
+TEST(UserPaths, SplitIntoVolumeAndComponents)
+{
+    std::string volume;
+    std::vector<std::string> parts;
+    ASSERT_TRUE(SplitUserPath("Work:Devs/file", volume, parts));
+    EXPECT_EQ(volume, "Work");
+    EXPECT_EQ(parts, (std::vector<std::string> {"Devs", "file"}));
+    ASSERT_TRUE(SplitUserPath("DH0:", volume, parts));
+    EXPECT_EQ(volume, "DH0");
+    EXPECT_TRUE(parts.empty());
+    ASSERT_TRUE(SplitUserPath("Work:a//b/", volume, parts));
+    EXPECT_EQ(parts, (std::vector<std::string> {"a", "b"}));
+    EXPECT_FALSE(SplitUserPath("kick.rom", volume, parts));
+    EXPECT_FALSE(SplitUserPath(":odd", volume, parts));
+}
+
+}  // namespace
+}  // namespace dm::cli
