@@ -147,8 +147,10 @@ public:
 
 private:
     HRESULT SendRequest(PacketType command, const std::string& data);
+    HRESULT ReadReply(PacketType& type, std::vector<uint8_t>& data);
+    // Asks (unless the batch said yes to all) and answers Ok or Abort; S_FALSE when declined.
     HRESULT SettleConfirm(const std::vector<uint8_t>& text, UINT messageId, OverwriteAnswer& answer,
-                          uint32_t itemCount, RemoteQuestions& questions, bool& declined);
+                          uint32_t itemCount, RemoteQuestions& questions, bool* declined);
 
     struct Stream {
         std::vector<uint8_t> buffer;  // empty while no stream is open

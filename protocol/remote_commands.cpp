@@ -55,14 +55,23 @@ HRESULT PacketChannel::SendRequest(PacketType command, const std::string& data)
     return WritePacket(command, data.data(), uint16_t(data.size()));
 }
 
+HRESULT PacketChannel::ReadReply(PacketType& type, std::vector<uint8_t>& data)
+{
+    uint16_t delivered = 0;
+    return ReadPacket(type, nullptr, 0, delivered, &data, 0);
+}
+
 HRESULT PacketChannel::SettleConfirm(const std::vector<uint8_t>& text, UINT messageId,
                                      OverwriteAnswer& answer, uint32_t itemCount,
-                                     RemoteQuestions& questions, bool& declined)
+                                     RemoteQuestions& questions, bool* declined)
 {
     if (answer != OverwriteAnswer::YesToAll)
         answer = questions.AskOverwrite(messageId, TextOf(text), itemCount < 2);
-    declined = answer == OverwriteAnswer::No || answer == OverwriteAnswer::Cancel;
-    return WritePacket(declined ? PacketType::Abort : PacketType::Ok);
+    const bool no = answer == OverwriteAnswer::No || answer == OverwriteAnswer::Cancel;
+    if (declined)
+        *declined = no;
+    const HRESULT hr = WritePacket(no ? PacketType::Abort : PacketType::Ok);
+    return FAILED(hr) ? hr : no ? S_FALSE : S_OK;
 }
 
 HRESULT PacketChannel::ListDirectory(const std::string& folderPath,
@@ -103,23 +112,16 @@ HRESULT PacketChannel::CreateObject(const DirectoryEntry& record, const RemoteIt
         return hr;
 
     PacketType type;
-    uint16_t delivered = 0;
     std::vector<uint8_t> reply;
-    hr = ReadPacket(type, nullptr, 0, delivered, &reply, 0);
+    hr = ReadReply(type, reply);
     if (FAILED(hr))
         return hr;
     if (type == PacketType::Confirm) {
-        bool no = false;
         const UINT message =
             IsImageKind(destination.kind) ? IDS_OVERWRITE_VOLUME : IDS_OVERWRITE_FILE;
-        hr = SettleConfirm(reply, message, answer, itemCount, questions, no);
-        if (FAILED(hr))
-            return hr;
-        if (no) {
-            if (declined)
-                *declined = true;
-            return S_OK;
-        }
+        hr = SettleConfirm(reply, message, answer, itemCount, questions, declined);
+        if (hr != S_OK)
+            return hr == S_FALSE ? S_OK : hr;  // declined: nothing is sent
     } else if (type != PacketType::Ok) {
         return E_FAIL;
     }
@@ -157,25 +159,18 @@ HRESULT PacketChannel::Copy(const RemoteItem& source, const RemoteItem& destinat
     if (FAILED(hr))
         return hr;
     PacketType type;
-    uint16_t delivered = 0;
     std::vector<uint8_t> reply;
-    hr = ReadPacket(type, nullptr, 0, delivered, &reply, 0);
+    hr = ReadReply(type, reply);
     if (FAILED(hr))
         return hr;
     if (type == PacketType::Abort)
         return E_FAIL;
     if (type == PacketType::Confirm) {
-        bool no = false;
         const UINT message =
             IsContainerKind(destinationFolder.kind) ? IDS_OVERWRITE_FOLDER : IDS_OVERWRITE_FILE;
-        hr = SettleConfirm(reply, message, answer, itemCount, questions, no);
-        if (FAILED(hr))
-            return hr;
-        if (no) {
-            if (declined)
-                *declined = true;
-            return S_OK;
-        }
+        hr = SettleConfirm(reply, message, answer, itemCount, questions, declined);
+        if (hr != S_OK)
+            return hr == S_FALSE ? S_OK : hr;  // declined: nothing is copied
     }
     return WaitForAnswer(kNoTimeout);
 }
@@ -238,9 +233,8 @@ HRESULT PacketChannel::Format(const RemoteItem& device, const std::string& volum
         return hr;
 
     PacketType type;
-    uint16_t delivered = 0;
     std::vector<uint8_t> reply;
-    hr = ReadPacket(type, nullptr, 0, delivered, &reply, 0);
+    hr = ReadReply(type, reply);
     if (FAILED(hr))
         return hr;
     if (type == PacketType::Confirm) {
@@ -255,6 +249,7 @@ HRESULT PacketChannel::Format(const RemoteItem& device, const std::string& volum
     }
 
     uint8_t count[4];
+    uint16_t delivered = 0;
     hr = ReadPacket(type, count, sizeof count, delivered, nullptr, 0);
     if (FAILED(hr))
         return hr;
@@ -297,9 +292,8 @@ HRESULT PacketChannel::GetLastError(uint32_t& code, std::string& text)
     // A server that keeps sending something else is not waited for forever.
     for (int skipped = 0; skipped < 1000; ++skipped) {
         PacketType type;
-        uint16_t delivered = 0;
         std::vector<uint8_t> reply;
-        hr = ReadPacket(type, nullptr, 0, delivered, &reply, 0);
+        hr = ReadReply(type, reply);
         if (FAILED(hr))
             return hr;
         if (type == PacketType::Abort)
