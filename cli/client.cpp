@@ -98,7 +98,7 @@ int Client::Run()
 bool Client::Report(HRESULT result)
 {
     RemoteErrorMessage message;
-    const HRESULT exchange = ReportRemoteError(channel_, nullptr, result, &message);
+    const HRESULT exchange = ReportRemoteError(channel_, nullptr, result, &message, false);
     EndProgress();
     if (message.shown) {
         std::string text = "drovemark: " + WithoutCarriageReturns(message.text);

@@ -1,12 +1,10 @@
 // drovemark: the command-line client.
 #include "cli/client.h"
-#include "core/crc32.h"
-#include "core/diag_log.h"
 #include "core/messages.h"
 #include "core/module.h"
-#include "link/serial_link.h"
 #include "link/tcp_link.h"
-#include "protocol/packet_channel.h"
+#include "protocol/connection_profile.h"
+#include "protocol/remote_session.h"
 
 #include <csignal>
 #include <cstdio>
@@ -19,15 +17,14 @@ void OnInterrupt(int)
     dm::cli::Client::stopRequested = true;
 }
 
-std::string LinkMessage(const dm::Link& link)
+// The session's messages go to standard error, one line each.
+void PrintMessage(UINT id, const std::string& insert)
 {
-    const char* insert = link.ErrorInsert();
-    std::string text = dm::FormatStringById(link.PendingErrorId() ? link.PendingErrorId() : 1000,
-                                            dm::ThisModule(), {insert ? insert : ""})
-                           .value_or("cannot reach the Amiga");
+    std::string text =
+        dm::FormatStringById(id, dm::ThisModule(), {insert}).value_or("cannot reach the Amiga");
     for (size_t at; (at = text.find('\r')) != std::string::npos;)
         text.erase(at, 1);
-    return text;
+    std::cerr << "drovemark: " << text << "\n";
 }
 
 }  // namespace
@@ -37,9 +34,11 @@ int main(int argc, char** argv)
     using namespace dm;
     using namespace dm::cli;
 
+    ConnectionProfile base;
+    const std::vector<std::string> problems = LoadUserProfile(base);
     std::string error;
     const std::optional<Options> options =
-        ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+        ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error, base);
     if (!options) {
         std::cerr << "drovemark: " << error << "\nTry 'drovemark --help'.\n";
         return kExitUsage;
@@ -48,33 +47,34 @@ int main(int argc, char** argv)
         std::cout << kUsage;
         return kExitOk;
     }
-    if (!options->logFile.empty()) {
-        std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s",
-                      options->logFile.c_str());
-        SharedSection().loggingEnabled = 1;
+    if (!problems.empty()) {
+        for (const std::string& problem : problems)
+            std::cerr << "drovemark: " << problem << "\n";
+        return kExitUsage;
     }
 
-    std::unique_ptr<Link> link;
-    if (!options->serialDevice.empty()) {
-        auto serial = std::make_unique<SerialLink>(options->serialDevice, options->packetSize);
-        serial->SetBaudRate(options->baud);
-        link = std::move(serial);
-    } else {
+    const ConnectionProfile profile = ProfileOf(*options);
+    if (profile.serialDevice.empty())
         StartSockets();
-        auto tcp = std::make_unique<TcpLink>(ComputeCrc32(options->password), options->packetSize);
-        tcp->SetAddress(options->host);
-        tcp->SetPort(options->port);
-        link = std::move(tcp);
+    RemoteSession& session = RemoteSession::Process();
+    RemoteSession::Config config;
+    config.load = [profile](ConnectionSettings& settings) {
+        return settings.LoadProfile(profile);
+    };
+    config.show = PrintMessage;
+    session.Configure(std::move(config));
+
+    // The whole command is one operation: another drovemark waits until it is done.
+    session.AddRef();
+    PacketChannel* channel = session.Open(true);
+    int code = kExitFailed;
+    if (channel) {
+        std::signal(SIGINT, OnInterrupt);
+        Client client(*options, *channel, std::cout, std::cerr);
+        code = client.Run();
+        session.Close();
     }
-    PacketChannel channel(std::move(link), options->packetSize, options->maxRetries);
-    if (FAILED(channel.Open())) {
-        std::cerr << "drovemark: " << LinkMessage(channel.GetLink()) << "\n";
-        return kExitFailed;
-    }
-    std::signal(SIGINT, OnInterrupt);
-    Client client(*options, channel, std::cout, std::cerr);
-    const int code = client.Run();
-    channel.Close();
+    session.Release();
     StopSockets();
     return code;
 }

@@ -38,6 +38,12 @@ Options:
   --quick, --bootable, --ffs  format: quick format, add a boot block, Fast File System
   -h, --help                  show this text
 
+The connection options may also come from the environment (DROVEMARK_HOST, DROVEMARK_PORT,
+DROVEMARK_PASSWORD, DROVEMARK_SERIAL, DROVEMARK_BAUD) and from ~/.config/drovemark/config, with
+lines such as "host = 192.168.1.20" (keys host, port, password, serial, baud, packet-size,
+retries, log). The command line wins over the environment, which wins over the file. Only one
+drovemark talks to the Amiga at a time; another waits up to 20 seconds for it.
+
 Exit status: 0 done, 1 the operation failed, 2 the command line is wrong.
 )";
 
@@ -56,9 +62,19 @@ bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value)
 
 }  // namespace
 
-std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error)
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error,
+                                    const ConnectionProfile& base)
 {
     Options options;
+    options.host = base.host;
+    options.port = base.port;
+    options.password = base.password;
+    options.serialDevice = base.serialDevice;
+    options.baud = base.baud;
+    options.packetSize = base.packetSize;
+    options.maxRetries = base.maxRetries;
+    options.logFile = base.logFile;
+    bool serialGiven = false, tcpGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&](std::string& out) {
@@ -85,6 +101,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         } else if (arg == "--host") {
             if (!value(options.host))
                 return std::nullopt;
+            tcpGiven = true;
         } else if (arg == "--port") {
             if (!number(65535, n))
                 return std::nullopt;
@@ -93,12 +110,14 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             options.port = uint16_t(n);
+            tcpGiven = true;
         } else if (arg == "--password") {
             if (!value(options.password))
                 return std::nullopt;
         } else if (arg == "--serial") {
             if (!value(options.serialDevice))
                 return std::nullopt;
+            serialGiven = true;
         } else if (arg == "--baud") {
             if (!number(4000000, options.baud))
                 return std::nullopt;
@@ -115,6 +134,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         } else if (arg == "--log") {
             if (!value(options.logFile))
                 return std::nullopt;
+            if (options.logFile.size() > ConnectionProfile::kMaxTextLength) {
+                error = "--log: the path is too long";
+                return std::nullopt;
+            }
         } else if (arg == "-r" || arg == "--recursive") {
             options.recursive = true;
         } else if (arg == "-y" || arg == "--yes") {
@@ -138,7 +161,23 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         error = "no command given";
         return std::nullopt;
     }
+    if (tcpGiven && !serialGiven)
+        options.serialDevice.clear();
     return options;
+}
+
+ConnectionProfile ProfileOf(const Options& options)
+{
+    ConnectionProfile profile;
+    profile.host = options.host;
+    profile.port = options.port;
+    profile.password = options.password;
+    profile.serialDevice = options.serialDevice;
+    profile.baud = options.baud;
+    profile.packetSize = options.packetSize;
+    profile.maxRetries = options.maxRetries;
+    profile.logFile = options.logFile;
+    return profile;
 }
 
 }  // namespace dm::cli

@@ -1,6 +1,8 @@
 // The command line of the drovemark client.
 #pragma once
 
+#include "protocol/connection_profile.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,8 +29,14 @@ struct Options {
     std::vector<std::string> arguments;
 };
 
-// The options, or none with `error` set when the command line is not understood.
-std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);
+// The options, or none with `error` set when the command line is not understood. The
+// connection options start from `base` (config file and environment); a host or port given
+// without --serial chooses TCP/IP over a serial device of `base`.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error,
+                                    const ConnectionProfile& base = {});
+
+// The connection the options describe.
+ConnectionProfile ProfileOf(const Options& options);
 
 extern const char kUsage[];
 

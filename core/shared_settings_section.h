@@ -16,4 +16,14 @@ struct SharedSettingsSection {
 // Zero-filled when first used. Written without a lock: writers store the stamp last.
 SharedSettingsSection& SharedSection();
 
+// From now on SharedSection() is the record shared by every process running this module's
+// image (Windows: a shared data section; it lives while any such process runs). The module's
+// entry point calls it once, before other threads start. Programs that do not call it (the
+// command-line client, test programs of other layers that run in parallel) keep a record of
+// their own. False, leaving the private record in use, when the image's section is not shared.
+bool ShareSectionAcrossProcesses();
+
+// Whether SharedSection() is the cross-process record.
+bool SectionSharedAcrossProcesses();
+
 }  // namespace dm

@@ -13,12 +13,14 @@ constexpr UINT kRemoteErrorStyle = 0x40010;  // topmost, hand icon
 constexpr UINT kSystemTextStyle = 0x10010;   // foreground, hand icon
 constexpr UINT kFirstServerErrorId = 1000;
 
-void Present(HWND owner, RemoteErrorMessage& message)
+void Present(HWND owner, RemoteErrorMessage& message, bool showBox)
 {
 #ifdef _WIN32
-    MessageBoxA(owner, message.text.c_str(), message.caption.c_str(), message.style);
+    if (showBox)
+        MessageBoxA(owner, message.text.c_str(), message.caption.c_str(), message.style);
 #else
     (void)owner;
+    (void)showBox;
 #endif
     message.shown = true;
 }
@@ -79,7 +81,7 @@ RemoteErrorMessage SystemMessage(HRESULT code)
 }  // namespace
 
 HRESULT ReportRemoteError(PacketChannel& channel, HWND owner, HRESULT result,
-                          RemoteErrorMessage* out)
+                          RemoteErrorMessage* out, bool showBox)
 {
     if (result == E_ABORT || result == kCancelled)
         result = S_OK;
@@ -102,20 +104,20 @@ HRESULT ReportRemoteError(PacketChannel& channel, HWND owner, HRESULT result,
                 // A code this program does not know: say so rather than fail in silence.
                 FromTable(IDS_ERROR_CODE_UNKNOWN, {code}, message);
             }
-            Present(owner, message);
+            Present(owner, message, showBox);
             exchange = E_FAIL;
         }
     }
 
     if (!message.shown) {
         if (link.PendingErrorId() != 0 && TransportMessage(link, message)) {
-            Present(owner, message);
+            Present(owner, message, showBox);
         } else {
             const HRESULT shown = SUCCEEDED(exchange) ? result : (result ? result : exchange);
             if (shown != S_OK) {
                 message = SystemMessage(shown);
                 if (!message.text.empty())
-                    Present(owner, message);
+                    Present(owner, message, showBox);
             }
         }
     }

@@ -17,10 +17,11 @@ struct RemoteErrorMessage {
     UINT style = 0;
 };
 
-// Runs the GetLastError exchange and shows the message, if any (a box on Windows; natively the
-// caller prints `message`). Cancels are never shown. Clears the link's pending error. Returns
-// the exchange's result, E_FAIL when the server reported an error.
+// Runs the GetLastError exchange and chooses the one message to show, if any: a box on Windows
+// unless `showBox` is false (a console program prints `message` itself). Cancels are never
+// shown. Clears the link's pending error. Returns the exchange's result, E_FAIL when the server
+// reported an error.
 HRESULT ReportRemoteError(PacketChannel& channel, HWND owner, HRESULT result,
-                          RemoteErrorMessage* message = nullptr);
+                          RemoteErrorMessage* message = nullptr, bool showBox = true);
 
 }  // namespace dm
