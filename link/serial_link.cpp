@@ -552,17 +552,19 @@ HRESULT SerialLink::Close()
 {
     if (!IsOpen())
         return E_FAIL;
-#  ifdef TIOCOUTQ
-    // Let queued output go out, but not for ever when CTS stays off.
+    // Let queued output go out, but not for ever when CTS stays off. Only output still stuck
+    // after that is thrown away (it would make close() wait out the driver's closing delay):
+    // flushing regardless loses the last answer word on a pty, whose queue reads as empty.
     int queued = 0;
+#  ifdef TIOCOUTQ
     if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
         const auto deadline = Clock::now() + milliseconds(*TimeoutMs(uint32_t(queued), 0));
         while (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline)
             std::this_thread::sleep_for(milliseconds(5));
     }
 #  endif
-    // Whatever is left would make close() wait out the driver's closing delay.
-    tcflush(fd_, TCOFLUSH);
+    if (queued > 0)
+        tcflush(fd_, TCOFLUSH);
 #  ifdef TIOCNXCL
     // A pty keeps the exclusive flag after the close while its master lives.
     ioctl(fd_, TIOCNXCL);

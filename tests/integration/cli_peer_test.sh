@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# The command-line client against the emulated Amiga, end to end: every command, files of the
+# boundary sizes byte-identical both ways, the overwrite question, server errors as messages.
+#   cli_peer_test.sh tcp|pty PEER CLI...     (CLI may be "wine-run drovemark.exe")
+set -uo pipefail
+mode=$1
+peer=$2
+shift 2
+cli=("$@")
+[ -x "$peer" ] || { echo "no amiga-peer at $peer: build the native preset first" >&2; exit 77; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/drovemark-cli-XXXXXX")
+peer_pid=""
+cleanup() {
+  [ -n "$peer_pid" ] && kill "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+mkdir -p "$work/work/Devs" "$work/floppy/old" "$work/local" "$work/back"
+printf 'hello amiga\n' > "$work/work/readme.txt"
+
+start_peer() {
+  local extra=("$@")
+  if [ "$mode" = pty ]; then
+    "$peer" --volume DH0:Work="$work/work" --floppy DF1:Disk="$work/floppy" --floppy DF0 \
+      --pty "$work/line" --baud 115200 "${extra[@]}" >"$work/peer.log" 2>&1 &
+    peer_pid=$!
+    for _ in $(seq 50); do [ -e "$work/line" ] && break; sleep 0.1; done
+    connect=(--serial "$work/line" --baud 115200)
+  else
+    rm -f "$work/port"
+    "$peer" --volume DH0:Work="$work/work" --floppy DF1:Disk="$work/floppy" --floppy DF0 \
+      --listen 127.0.0.1:0 --port-file "$work/port" "${extra[@]}" >"$work/peer.log" 2>&1 &
+    peer_pid=$!
+    for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+    connect=(--port "$(cat "$work/port")")
+  fi
+}
+
+stop_peer() {
+  kill "$peer_pid" 2>/dev/null
+  wait "$peer_pid" 2>/dev/null
+  peer_pid=""
+}
+
+# Runs the client; its output without Windows line ends.
+dm() {
+  timeout 120 "${cli[@]}" "${connect[@]}" "$@" </dev/null >"$work/.out" 2>"$work/.err"
+  local status=$?
+  tr -d '\r' <"$work/.out"
+  tr -d '\r' <"$work/.err" >&2
+  return $status
+}
+
+# Sizes around the packet payload (508 bytes) and one large file; the serial line is slower.
+sizes=(0 1 508 509 1048576)
+[ "$mode" = pty ] && sizes=(0 1 508 509 65536)
+
+start_peer
+
+dm ls >"$work/out" 2>&1 || fail "ls of the volumes"
+grep -q '^Work .*Volume' "$work/out" || fail "ls shows the Work volume: $(cat "$work/out")"
+grep -q '^DF0 .*Floppy' "$work/out" || fail "ls shows the empty drive"
+
+for size in "${sizes[@]}"; do
+  head -c "$size" /dev/urandom > "$work/local/f$size.bin"
+  dm put "$work/local/f$size.bin" Work:Devs 2>"$work/err" || fail "put $size bytes: $(cat "$work/err")"
+  dm get "Work:Devs/f$size.bin" "$work/back/f$size.bin" 2>"$work/err" || fail "get $size bytes: $(cat "$work/err")"
+  cmp -s "$work/local/f$size.bin" "$work/back/f$size.bin" || fail "$size bytes came back different"
+  cmp -s "$work/local/f$size.bin" "$work/work/Devs/f$size.bin" || fail "$size bytes stored different"
+done
+[ -e "$work/back/f1.bin.part" ] && fail "a partial download was left behind"
+
+# The overwrite question: without a terminal the answer is no, --yes replaces.
+printf 'new content\n' > "$work/local/readme.txt"
+dm put "$work/local/readme.txt" Work: 2>"$work/err"
+grep -q 'not replaced' "$work/err" || fail "an existing file is not replaced unasked: $(cat "$work/err")"
+cmp -s "$work/work/readme.txt" <(printf 'hello amiga\n') || fail "the unasked file changed"
+dm --yes put "$work/local/readme.txt" Work: || fail "put --yes"
+cmp -s "$work/work/readme.txt" "$work/local/readme.txt" || fail "put --yes did not replace"
+
+# Drawers, names, attributes, copies and moves.
+dm mkdir Work:Letters || fail "mkdir"
+[ -d "$work/work/Letters" ] || fail "mkdir made no drawer"
+dm rename Work:Letters Mail || fail "rename"
+[ -d "$work/work/Mail" ] || fail "rename did not rename"
+dm comment Work:readme.txt "read me first" || fail "comment"
+dm protect Work:readme.txt +s-d || fail "protect"
+dm ls Work: >"$work/out" || fail "ls Work:"
+grep -q '^readme.txt .* SRWE  *read me first$' "$work/out" || fail "ls shows bits and comment: $(cat "$work/out")"
+dm cp Work:readme.txt Work:Mail || fail "cp"
+cmp -s "$work/work/Mail/readme.txt" "$work/local/readme.txt" || fail "cp content"
+dm mv Work:Devs/f1.bin Work:Mail || fail "mv"
+[ -e "$work/work/Mail/f1.bin" ] && [ ! -e "$work/work/Devs/f1.bin" ] || fail "mv did not move"
+
+# A server error comes back as its message, once, with a failing exit code.
+dm rm Work:Mail 2>"$work/err"
+status=$?
+[ $status -eq 1 ] || fail "rm of a full drawer exits 1, not $status"
+[ "$(grep -c 'The drawer is not empty.' "$work/err")" = 1 ] || fail "rm message: $(cat "$work/err")"
+dm rm Work:Mail/f1.bin || fail "rm of a file"
+[ -e "$work/work/Mail/f1.bin" ] && fail "rm left the file"
+
+dm count Work: >"$work/out" || fail "count"
+grep -Eq '^[0-9]+ drawers, [0-9]+ files, [0-9]+ bytes$' "$work/out" || fail "count output: $(cat "$work/out")"
+
+dm --yes format DF1: Blank || fail "format"
+[ -z "$(ls -A "$work/floppy" | grep -v '^\.')" ] || fail "format left files: $(ls -A "$work/floppy")"
+
+dm get Work:NoSuchFile "$work/back/x" 2>"$work/err" && fail "get of a missing file succeeded"
+
+# What the Amiga side stored survives its restart.
+stop_peer
+start_peer
+dm ls Work: >"$work/out" || fail "ls after restart"
+grep -q 'read me first' "$work/out" || fail "the comment did not survive a restart"
+stop_peer
+
+# Faults on the line (TCP only): bit errors must never reach a file. Each damaged packet costs
+# the receiver's fixed quiet wait, so the rate here is kept to a few dozen per direction.
+if [ "$mode" = tcp ]; then
+  start_peer --faults bits=1e-5 --seed 7
+  head -c 262144 /dev/urandom > "$work/local/noisy.bin"
+  dm put "$work/local/noisy.bin" Work: 2>"$work/err" || fail "put over a noisy line: $(cat "$work/err")"
+  dm get Work:noisy.bin "$work/back/noisy.bin" 2>"$work/err" || fail "get over a noisy line: $(cat "$work/err")"
+  cmp -s "$work/local/noisy.bin" "$work/back/noisy.bin" || fail "a noisy round trip changed bytes"
+  stop_peer
+fi
+
+if [ $failures -gt 0 ]; then
+  echo "$failures check(s) failed ($mode)" >&2
+  exit 1
+fi
+echo "all checks passed ($mode)"

@@ -1,0 +1,189 @@
+// What the PC sees of the served folders: the drives at the root, the drawers and files below,
+// with their metadata, and nothing of the server's own files or of what lies outside.
+#include "core/amiga_dates.h"
+#include "core/amiga_paths.h"
+#include "peer/metadata.h"
+#include "peer/served_tree.h"
+#include "peer_rig.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dm {
+namespace {
+
+namespace fs = std::filesystem;
+
+using test::Item;
+using test::PeerRig;
+using test::WriteWholeFile;
+
+TEST(PeerListing, RootShowsEveryDriveWithItsDevicePartKindAndSize)
+{
+    PeerRig rig;
+    fs::create_directories(rig.work / "Devs" / "Keymaps");
+    rig.Start();
+    const std::vector<DirectoryEntry> root = rig.List("");
+    ASSERT_EQ(root.size(), 6u);
+
+    const auto volume = rig.Find(root, "DH0:Work");
+    ASSERT_TRUE(volume);
+    EXPECT_EQ(volume->kind, ItemKind::Volume);
+    EXPECT_NE(volume->size, 0u);
+    EXPECT_LE(volume->inUse, volume->size);
+    EXPECT_EQ(volume->protection & 0xF0000000u,
+              peer::kCapabilityBit | peer::kFormattableBit | peer::kHasSubdrawersBit);
+
+    const auto empty = rig.Find(root, "DF0");
+    ASSERT_TRUE(empty) << "a drive without a disk shows its device alone";
+    EXPECT_EQ(empty->kind, ItemKind::Floppy);
+    EXPECT_EQ(empty->inUse, 0xFFFFFFFFu);
+    EXPECT_TRUE(empty->protection & peer::kFormattableBit);
+
+    const auto floppy = rig.Find(root, "DF1:Disk");
+    ASSERT_TRUE(floppy);
+    EXPECT_EQ(floppy->kind, ItemKind::Floppy);
+    EXPECT_EQ(floppy->size, 901120u);
+    EXPECT_EQ(floppy->inUse, 0u);
+    EXPECT_TRUE(floppy->protection & peer::kFormattableBit);
+    EXPECT_FALSE(floppy->protection & peer::kHasSubdrawersBit);
+
+    // Image names start with ":" and hide the part up to the second ":" (or "::").
+    const auto adf = rig.Find(root, ":DF1:disk.adf");
+    ASSERT_TRUE(adf);
+    EXPECT_EQ(adf->kind, ItemKind::AdfFile);
+    EXPECT_EQ(adf->size, 901120u);
+    const auto hdf = rig.Find(root, ":DH1:part.hdf");
+    ASSERT_TRUE(hdf);
+    EXPECT_EQ(hdf->kind, ItemKind::HdfFile);
+    EXPECT_EQ(hdf->comment, ":32 :1 :2 :0 :512 :3 :0x444F5301");
+    const auto rom = rig.Find(root, "::kick.rom");
+    ASSERT_TRUE(rom);
+    EXPECT_EQ(rom->kind, ItemKind::RomFile);
+    EXPECT_EQ(rom->size, 512u * 1024);
+    EXPECT_EQ(rom->comment,
+              "ROM image\xA0\xA0"
+              "512 KB");
+
+    // What the PC shows of them, by its own naming rules.
+    std::vector<std::string> shown;
+    for (const DirectoryEntry& entry : root)
+        shown.emplace_back(DisplayName(entry.name, entry.kind));
+    EXPECT_EQ(shown, (std::vector<std::string> {"Work", "DF0", "Disk", "disk.adf", "part.hdf",
+                                                "kick.rom"}));
+    EXPECT_EQ(AmigaPath("", "DH0:Work"), "Work:");
+    EXPECT_EQ(AmigaPath("DF1:Disk", "file"), "Disk:file");
+}
+
+TEST(PeerListing, FolderShowsFilesAndDrawersWithTheirMetadata)
+{
+    PeerRig rig;
+    WriteWholeFile(rig.Host("Readme"), "hello");
+    fs::create_directories(rig.work / "Devs" / "Keymaps");
+    fs::create_directories(rig.work / "empty");
+    // Neither links nor special files are shown; nor is the server's own sidecar.
+    ASSERT_EQ(symlink(rig.outside.c_str(), rig.Host("outside-link").c_str()), 0);
+    ASSERT_EQ(symlink((rig.outside / "secret").c_str(), rig.Host("file-link").c_str()), 0);
+    ASSERT_EQ(mkfifo(rig.Host("fifo").c_str(), 0600), 0);
+    struct stat st;
+    ASSERT_EQ(stat(rig.Host("Readme").c_str(), &st), 0);
+    rig.Start();
+    ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work", "Readme"), 0x41, "a comment"), S_OK);
+
+    const std::vector<DirectoryEntry> entries = rig.List("DH0:Work");
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, "Devs");  // sorted without regard to case
+    EXPECT_EQ(entries[0].kind, ItemKind::Drawer);
+    EXPECT_EQ(entries[0].protection, peer::kHasSubdrawersBit);
+    EXPECT_EQ(entries[1].name, "empty");
+    EXPECT_EQ(entries[1].protection, 0u);
+    EXPECT_EQ(entries[2].name, "Readme");
+    EXPECT_EQ(entries[2].kind, ItemKind::File);
+    EXPECT_EQ(entries[2].size, 5u);
+    EXPECT_EQ(entries[2].protection, 0x41u);
+    EXPECT_EQ(entries[2].comment, "a comment");
+    EXPECT_EQ(entries[2].date, FileTimeToDateStamp(peer::FileTimeFromTimespec(st.st_mtim)));
+
+    EXPECT_EQ(rig.List("DH0:Work/Devs/Keymaps").size(), 0u);
+    EXPECT_EQ(rig.List("dh0:work/DEVS").size(), 1u) << "Amiga names ignore case";
+    EXPECT_TRUE(rig.HostExists(peer::kSidecarName));
+    EXPECT_TRUE(rig.Failed(
+        rig.pc->ListDirectory("DH0:Work/outside-link", [](const DirectoryEntry&) { return true; }),
+        peer::error::NotFound));
+}
+
+TEST(PeerListing, DrivesWithoutAUsableMediumRefuseToList)
+{
+    PeerRig rig;
+    WriteWholeFile(rig.Host("file"), "x");
+    rig.Start();
+    const auto list = [&](const std::string& path) {
+        return rig.pc->ListDirectory(path, [&](const DirectoryEntry&) { return true; });
+    };
+    EXPECT_TRUE(rig.Failed(list("DF0"), peer::error::DiskNotMounted));
+    EXPECT_TRUE(rig.Failed(list("DH7:Nowhere"), peer::error::VolumeNotMounted));
+    EXPECT_TRUE(rig.Failed(list(":DF1:disk.adf"), peer::error::NotPossible));
+    EXPECT_TRUE(rig.Failed(list("DH0:Work/file"), peer::error::NotPossible));
+    EXPECT_TRUE(rig.Failed(list("DH0:Work"), 0, S_OK));
+}
+
+TEST(PeerListing, MetadataAndVolumeNamesSurviveARestart)
+{
+    PeerRig rig;
+    rig.Start();
+    const DateStamp date {16000, 123, 49};
+    ASSERT_EQ(rig.Upload("DH0:Work/Tool", "binary"), S_OK);
+    test::ScriptedQuestions ask;
+    OverwriteAnswer answer = OverwriteAnswer::YesToAll;
+    ASSERT_EQ(rig.Upload("DH0:Work/Dated", "text", ask, answer, nullptr, Item("", ""), SIZE_MAX,
+                         0x12, date),
+              S_OK);
+    ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work", "Tool"), 0x05, "kept across restarts"), S_OK);
+    ASSERT_EQ(rig.pc->Rename(Item("", "DH0:Work", ItemKind::Volume), "Renamed"), S_OK);
+
+    rig.Restart();
+    const std::vector<DirectoryEntry> root = rig.List("");
+    EXPECT_TRUE(rig.Find(root, "DH0:Renamed"));
+    const std::vector<DirectoryEntry> entries = rig.List("DH0:Renamed");
+    const auto tool = rig.Find(entries, "Tool");
+    const auto dated = rig.Find(entries, "Dated");
+    ASSERT_TRUE(tool && dated);
+    EXPECT_EQ(tool->protection, 0x05u);
+    EXPECT_EQ(tool->comment, "kept across restarts");
+    EXPECT_EQ(dated->protection, 0x12u);
+    EXPECT_EQ(dated->date, date) << "the exact stamp, ticks included";
+
+    // A file changed behind the server's back shows its host time again.
+    WriteWholeFile(rig.Host("Dated"), "changed");
+    timespec times[2] = {{0, UTIME_OMIT}, {1600000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, rig.Host("Dated").c_str(), times, 0), 0);
+    const auto changed = rig.Find(rig.List("DH0:Renamed"), "Dated");
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(changed->date, FileTimeToDateStamp(peer::FileTimeFromTimespec(times[1])));
+    EXPECT_EQ(changed->protection, 0x12u);
+}
+
+TEST(PeerMetadata, SidecarTextRoundTripsAndSkipsDamagedLines)
+{
+    peer::FolderMeta meta;
+    meta.label = "Work";
+    meta.items["tab\there"].comment = "new\nline \\ back";
+    meta.items["plain"].date = DateStamp {1, 2, 3};
+    const std::string text = peer::SerializeFolderMeta(meta);
+    const peer::FolderMeta back = peer::ParseFolderMeta(text);
+    EXPECT_EQ(back.label, "Work");
+    ASSERT_EQ(back.items.size(), 2u);
+    EXPECT_EQ(back.items.at("tab\there").comment, "new\nline \\ back");
+    EXPECT_EQ(back.items.at("plain").date, (DateStamp {1, 2, 3}));
+
+    // A bad number, a short line, a bad escape, a cut escape, noise, half a file.
+    const peer::FolderMeta damaged = peer::ParseFolderMeta(
+        "I\tname\tzz\t-\t-\t-\t-\t-\t\nI\tshort\nI\tbad\\q\t0\t-\t-\t-\t-\t-\t\n"
+        "I\tx\t1\t1\t2\t3\t4\t5\tend\\x4\n\xff\xfe\n" +
+        text.substr(0, text.size() / 2));
+    EXPECT_TRUE(damaged.items.empty());
+}
+
+}  // namespace
+}  // namespace dm

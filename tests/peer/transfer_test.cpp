@@ -1,0 +1,197 @@
+// Files and images both ways: byte-identical at every packet boundary, never half-written, and
+// replaced only after the PC said so.
+#include "core/amiga_dates.h"
+#include "peer/metadata.h"
+#include "peer_rig.h"
+#include "resources/string_ids.h"
+
+#include <dirent.h>
+
+namespace dm {
+namespace {
+
+namespace fs = std::filesystem;
+
+using test::Item;
+using test::Pattern;
+using test::PeerRig;
+using test::ReadWholeFile;
+using test::ScriptedQuestions;
+using test::WriteWholeFile;
+
+// Host names in the folder, the server's own included.
+std::vector<std::string> HostNames(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(PeerTransfer, FilesArriveByteIdenticalBothWaysAtPacketBoundaries)
+{
+    PeerRig rig;
+    rig.Start();
+    for (const size_t size : {size_t(0), size_t(1), size_t(508), size_t(509), size_t(1) << 20}) {
+        SCOPED_TRACE(size);
+        const std::string content = Pattern(size, unsigned(size));
+        const std::string name = "file" + std::to_string(size);
+        ASSERT_EQ(rig.Upload("DH0:Work/" + name, content), S_OK);
+        EXPECT_EQ(rig.LastError().code, 0u);
+        EXPECT_EQ(ReadWholeFile(rig.Host(name)), content);
+
+        std::string back;
+        ASSERT_EQ(rig.Download(Item("DH0:Work", name), back), S_OK);
+        EXPECT_EQ(back.size(), content.size());
+        EXPECT_TRUE(back == content);
+        const auto listed = rig.Find(rig.List("DH0:Work"), name);
+        ASSERT_TRUE(listed);
+        EXPECT_EQ(listed->size, size);
+    }
+}
+
+TEST(PeerTransfer, ReplacingAFileAsksFirstAndFollowsTheAnswer)
+{
+    PeerRig rig;
+    WriteWholeFile(rig.Host("a"), "old a");
+    WriteWholeFile(rig.Host("b"), "old b");
+    rig.Start();
+
+    ScriptedQuestions ask;
+    ask.answers = {OverwriteAnswer::No};
+    OverwriteAnswer answer = OverwriteAnswer::Yes;
+    bool declined = false;
+    EXPECT_EQ(rig.Upload("DH0:Work/a", "new a", ask, answer, &declined), S_OK);
+    EXPECT_TRUE(declined);
+    EXPECT_EQ(ReadWholeFile(rig.Host("a")), "old a");
+    EXPECT_EQ(rig.LastError().code, 0u) << "declining is no failure";
+    ASSERT_EQ(ask.asked, std::vector<std::string> {"a"});
+    EXPECT_EQ(ask.messages[0], UINT(IDS_OVERWRITE_FILE));
+
+    ask.answers = {OverwriteAnswer::Yes};
+    EXPECT_EQ(rig.Upload("DH0:Work/A", "new a", ask, answer, &declined), S_OK);
+    EXPECT_FALSE(declined);
+    EXPECT_EQ(ReadWholeFile(rig.Host("a")), "new a") << "the existing name, whatever its case";
+    EXPECT_FALSE(rig.HostExists("A"));
+
+    // Yes to all answers every later question of the batch without asking.
+    ask.asked.clear();
+    ask.answers = {OverwriteAnswer::YesToAll};
+    answer = OverwriteAnswer::Yes;
+    EXPECT_EQ(rig.Upload("DH0:Work/a", "newer a", ask, answer), S_OK);
+    EXPECT_EQ(rig.Upload("DH0:Work/b", "newer b", ask, answer), S_OK);
+    EXPECT_EQ(ask.asked.size(), 1u);
+    EXPECT_EQ(ReadWholeFile(rig.Host("a")), "newer a");
+    EXPECT_EQ(ReadWholeFile(rig.Host("b")), "newer b");
+
+    ask.answers = {OverwriteAnswer::Cancel};
+    answer = OverwriteAnswer::Yes;
+    EXPECT_EQ(rig.Upload("DH0:Work/b", "cancelled", ask, answer, &declined), S_OK);
+    EXPECT_TRUE(declined);
+    EXPECT_EQ(answer, OverwriteAnswer::Cancel);
+    EXPECT_EQ(ReadWholeFile(rig.Host("b")), "newer b");
+
+    // A new file is not asked about.
+    ask.asked.clear();
+    EXPECT_EQ(rig.Upload("DH0:Work/c", "c", ask, answer), S_OK);
+    EXPECT_TRUE(ask.asked.empty());
+}
+
+TEST(PeerTransfer, ABrokenOffUploadLeavesNothingBehind)
+{
+    PeerRig rig;
+    WriteWholeFile(rig.Host("kept"), "the old content");
+    rig.Start();
+    const std::vector<std::string> before = HostNames(rig.work);
+    ScriptedQuestions ask;
+    ask.answers = {OverwriteAnswer::Yes};
+    OverwriteAnswer answer = OverwriteAnswer::Yes;
+    const std::string content = Pattern(5000);
+    EXPECT_EQ(rig.Upload("DH0:Work/partial", content, ask, answer, nullptr, Item("", ""), 2000),
+              E_FAIL);
+    EXPECT_EQ(rig.Upload("DH0:Work/kept", content, ask, answer, nullptr, Item("", ""), 3000),
+              E_FAIL);
+    EXPECT_EQ(rig.LastError().code, 0u);
+    EXPECT_EQ(HostNames(rig.work), before);
+    EXPECT_EQ(ReadWholeFile(rig.Host("kept")), "the old content");
+
+    // The link still carries whole files afterwards.
+    ASSERT_EQ(rig.Upload("DH0:Work/partial", content), S_OK);
+    EXPECT_EQ(ReadWholeFile(rig.Host("partial")), content);
+}
+
+// What an upload's record says, the host file carries too; its protection then holds.
+TEST(PeerTransfer, UploadsTakeTheRecordsDateAndProtection)
+{
+    PeerRig rig;
+    rig.Start();
+    ScriptedQuestions ask;
+    OverwriteAnswer answer = OverwriteAnswer::Yes;
+    const DateStamp date {12000, 61, 0};
+    ASSERT_EQ(rig.Upload("DH0:Work/dated", "x", ask, answer, nullptr, Item("", ""), SIZE_MAX,
+                         protection::WriteForbidden | protection::ReadForbidden, date),
+              S_OK);
+    struct stat st;
+    ASSERT_EQ(stat(rig.Host("dated").c_str(), &st), 0);
+    EXPECT_EQ(FileTimeToDateStamp(peer::FileTimeFromTimespec(st.st_mtim)), date);
+    EXPECT_TRUE(rig.Failed(rig.Upload("DH0:Work/dated", "y", ask, answer),
+                           peer::error::FileWriteProtected, E_FAIL));
+    std::string content;
+    EXPECT_TRUE(
+        rig.Failed(rig.Download(Item("DH0:Work", "dated"), content), peer::error::ReadProtected));
+    EXPECT_EQ(ReadWholeFile(rig.Host("dated")), "x");
+}
+
+TEST(PeerTransfer, ImagesDownloadWholeAndUploadOnlyAtTheirSizeAfterAsking)
+{
+    PeerRig rig;
+    rig.Start();
+    std::string image;
+    ASSERT_EQ(rig.Download(Item("", ":DF1:disk.adf", ItemKind::AdfFile), image), S_OK);
+    EXPECT_TRUE(image == ReadWholeFile(rig.adf));
+    ASSERT_EQ(rig.Download(Item("", "::kick.rom", ItemKind::RomFile), image), S_OK);
+    EXPECT_TRUE(image == ReadWholeFile(rig.rom));
+
+    const RemoteItem adf = Item("", ":DF1:disk.adf", ItemKind::AdfFile);
+    const std::string fresh = Pattern(901120, 9);
+    ScriptedQuestions ask;
+    ask.answers = {OverwriteAnswer::Yes};
+    OverwriteAnswer answer = OverwriteAnswer::Yes;
+    ASSERT_EQ(rig.Upload(":DF1:disk.adf", fresh, ask, answer, nullptr, adf), S_OK);
+    ASSERT_EQ(ask.asked, std::vector<std::string> {"disk.adf"});
+    EXPECT_EQ(ask.messages[0], UINT(IDS_OVERWRITE_VOLUME));
+    EXPECT_TRUE(ReadWholeFile(rig.adf) == fresh);
+    EXPECT_EQ(
+        HostNames(rig.scratch.Path()),
+        (std::vector<std::string> {"disk", "disk.adf", "kick.rom", "outside", "part.hdf", "work"}));
+
+    EXPECT_EQ(rig.Upload(":DF1:disk.adf", "too small", ask, answer, nullptr, adf), E_FAIL);
+    test::ServerError error = rig.LastError();
+    EXPECT_EQ(error.code, peer::error::SizeMismatch);
+    EXPECT_EQ(error.text, "The file size does not match disk capacity.");
+    EXPECT_EQ(rig.Upload("::kick.rom", Pattern(512 * 1024), ask, answer), E_FAIL);
+    EXPECT_EQ(rig.LastError().code, peer::error::FileWriteProtected);
+    EXPECT_TRUE(ReadWholeFile(rig.adf) == fresh);
+}
+
+TEST(PeerTransfer, AFloppyDiskHoldsNoMoreThanItsCapacity)
+{
+    PeerRig rig;
+    rig.Start();
+    ASSERT_EQ(rig.Upload("DF1:Disk/first", Pattern(600000)), S_OK);
+    EXPECT_EQ(rig.Upload("DF1:Disk/second", Pattern(400000)), E_FAIL);
+    EXPECT_EQ(rig.LastError().code, peer::error::VolumeFull);
+    EXPECT_FALSE(fs::exists(rig.disk / "second"));
+    const auto floppy = rig.Find(rig.List(""), "DF1:Disk");
+    ASSERT_TRUE(floppy);
+    EXPECT_EQ(floppy->inUse, 600000u);
+    // Replacing the file with a larger one counts only the difference.
+    ScriptedQuestions ask;
+    ask.answers = {OverwriteAnswer::Yes};
+    OverwriteAnswer answer = OverwriteAnswer::Yes;
+    EXPECT_EQ(rig.Upload("DF1:Disk/first", Pattern(900000), ask, answer), S_OK);
+}
+
+}  // namespace
+}  // namespace dm
