@@ -93,9 +93,17 @@ void StreamThroughput(benchmark::State& state, TransportKind kind)
 }
 
 BENCHMARK_CAPTURE(StreamThroughput, memory, TransportKind::Memory)
-    ->Arg(512)->Arg(4096)->Arg(65535)->Unit(benchmark::kMillisecond)->Iterations(3);
+    ->Arg(512)
+    ->Arg(4096)
+    ->Arg(65535)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 BENCHMARK_CAPTURE(StreamThroughput, tcp_loopback, TransportKind::TcpLoopback)
-    ->Arg(512)->Arg(4096)->Arg(65535)->Unit(benchmark::kMillisecond)->Iterations(3);
+    ->Arg(512)
+    ->Arg(4096)
+    ->Arg(65535)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace
 }  // namespace dm::bench
