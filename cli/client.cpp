@@ -53,8 +53,7 @@ bool IsFileKind(ItemKind kind)
 
 }  // namespace
 
-Client::Client(const Options& options, PacketChannel& channel, std::ostream& out,
-               std::ostream& err)
+Client::Client(const Options& options, PacketChannel& channel, std::ostream& out, std::ostream& err)
     : options_(options),
       channel_(channel),
       tree_(channel),
@@ -102,7 +101,9 @@ bool Client::Report(HRESULT result)
     EndProgress();
     if (message.shown) {
         std::string text = "drovemark: " + WithoutCarriageReturns(message.text);
-        if (message.caption != LoadStringById(IDS_CAPTION_ERROR, ThisModule()).value_or(""))
+        // A server may caption its error with its own words: show them when they add any.
+        if (message.caption != message.text &&
+            message.caption != LoadStringById(IDS_CAPTION_ERROR, ThisModule()).value_or(""))
             text += " (" + message.caption + ")";
         err_ << text << "\n";
     }
@@ -125,7 +126,8 @@ int Client::Fail(const std::string& message)
 std::optional<ListedItem> Client::Find(const std::string& path, bool folder)
 {
     std::string error;
-    std::optional<ListedItem> found = folder ? tree_.FindFolder(path, error) : tree_.Find(path, error);
+    std::optional<ListedItem> found =
+        folder ? tree_.FindFolder(path, error) : tree_.Find(path, error);
     if (!found) {
         // A failed listing may have left a transport error behind: that is the better message.
         if (channel_.GetLink().PendingErrorId() != 0)
@@ -167,7 +169,8 @@ int Client::List()
         if (!found)
             return kExitFailed;
         if (IsContainerKind(found->item.kind)) {
-            const HRESULT hr = tree_.List(FolderPath(found->item.parentPath, found->item.name), items);
+            const HRESULT hr =
+                tree_.List(FolderPath(found->item.parentPath, found->item.name), items);
             if (!Report(hr))
                 return kExitFailed;
         } else {
@@ -282,8 +285,8 @@ HRESULT Client::PutOne(const std::string& localPath, const LocalFileInfo& info,
     HRESULT hr = MakeCreateRecord(descriptor, &first, destination.item.Location(), record);
     refused = FAILED(hr);
     if (refused) {
-        Fail(WithoutCarriageReturns(
-            LoadStringById(IDS_ERR_FILE_INFO, ThisModule()).value_or("cannot send " + localPath)) +
+        Fail(WithoutCarriageReturns(LoadStringById(IDS_ERR_FILE_INFO, ThisModule())
+                                        .value_or("cannot send " + localPath)) +
              " (" + localPath + ")");
         return hr;
     }
@@ -472,8 +475,8 @@ int Client::Comment()
     std::optional<ListedItem> found = Find(options_.arguments[0], false);
     if (!found)
         return kExitFailed;
-    return Report(channel_.SetAttributes(found->item, found->protection & 0xFF,
-                                         options_.arguments[1]))
+    return Report(
+               channel_.SetAttributes(found->item, found->protection & 0xFF, options_.arguments[1]))
                ? kExitOk
                : kExitFailed;
 }
@@ -496,8 +499,8 @@ int Client::Count()
             drawers += d;
             files += f;
             if (showProgress_) {
-                err_ << "\r" << drawers << " drawers, " << files << " files, " << bytes
-                     << " bytes" << std::flush;
+                err_ << "\r" << drawers << " drawers, " << files << " files, " << bytes << " bytes"
+                     << std::flush;
                 progressShown_ = true;
             }
         }

@@ -150,6 +150,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.fastFileSystem = true;
         } else if (arg == "-h" || arg == "--help") {
             options.help = true;
+        } else if (!options.command.empty()) {
+            options.arguments.push_back(arg);  // such as "-w" for protect
         } else if (!arg.empty() && arg[0] == '-') {
             error = "unknown option " + arg;
             return std::nullopt;

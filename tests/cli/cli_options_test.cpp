@@ -24,6 +24,12 @@ TEST(CliOptions, TakesOptionsBeforeAndAfterTheCommand)
     EXPECT_TRUE(options->recursive);
     EXPECT_EQ(options->packetSize, 4096u);
     EXPECT_EQ(options->arguments, (std::vector<std::string> {"a", "b", "Work:"}));
+
+    // After the command, what is no option of ours is an argument: protect's "-w".
+    const auto protect = Parse({"protect", "Work:x", "-w", "--port", "99"});
+    ASSERT_TRUE(protect);
+    EXPECT_EQ(protect->arguments, (std::vector<std::string> {"Work:x", "-w"}));
+    EXPECT_EQ(protect->port, 99);
 }
 
 TEST(CliOptions, RefusesWhatItCannotUse)
