@@ -1,0 +1,286 @@
+#include "shell/item_id.h"
+
+#include "core/amiga_dates.h"
+#include "shell/counting_allocator.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace dm {
+namespace {
+
+using namespace item_id;
+
+uint16_t Raw16(const uint8_t* at)
+{
+    return uint16_t(at[0] | (at[1] << 8));
+}
+
+uint32_t Raw32(const uint8_t* at)
+{
+    return uint32_t(at[0]) | (uint32_t(at[1]) << 8) | (uint32_t(at[2]) << 16) |
+           (uint32_t(at[3]) << 24);
+}
+
+// An identifier made with its own allocator, freed at the end of the test.
+struct Built {
+    CountingAllocator allocator;
+    ITEMIDLIST* item = nullptr;
+    ~Built() { FreeIdList(item, allocator); }
+    const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(item); }
+    std::vector<uint8_t> Copy() const { return {Bytes(), Bytes() + Raw16(Bytes())}; }
+};
+
+const FILETIME kModified = MakeFileTime(133520507400000000ull);  // 2024-02-11
+
+std::unique_ptr<Built> Make(std::string_view parent, std::string_view name, ItemKind kind,
+                            uint32_t size = 0, uint32_t protection = 0,
+                            std::string_view comment = {}, FILETIME modified = kModified)
+{
+    auto built = std::make_unique<Built>();
+    built->item = MakeItemId(parent, name, kind, size, 0x1234, protection, modified, comment,
+                             built->allocator);
+    return built;
+}
+
+std::string DateText(FILETIME time, bool dateOnly)
+{
+    char text[80];
+    return FormatDateText(time, text, sizeof text, dateOnly) ? text : "";
+}
+
+TEST(ItemIdLayout, HeaderTextsAndTerminatorSitAtTheirFixedOffsets)
+{
+    const uint32_t protection = kHasSubdrawers | kFormattable | protection::Archived |
+                                protection::WriteForbidden | protection::DeleteForbidden;
+    // "a" and "ab" give text totals of both parities, so both paddings are seen.
+    for (std::string_view name : {"a", "ab"}) {
+        SCOPED_TRACE(std::string(name));
+        const auto built = Make("DH0:Work", name, ItemKind::File, 1234, protection, "hello");
+        ASSERT_NE(built->item, nullptr);
+        const uint8_t* id = built->Bytes();
+
+        EXPECT_EQ(id[kVersionAt], 1);
+        EXPECT_EQ(id[kKindAt], uint8_t(ItemKind::File));
+        EXPECT_EQ(Raw32(id + kSizeAt), 1234u);
+        EXPECT_EQ(Raw32(id + kUsedSpaceAt), 0x1234u);
+        EXPECT_EQ(Raw32(id + kProtectionAt), protection);
+        EXPECT_EQ(Raw32(id + kModifiedAt), kModified.dwLowDateTime);
+        EXPECT_EQ(Raw32(id + kModifiedAt + 4), kModified.dwHighDateTime);
+
+        const std::string expected[kTextCount] = {
+            "DH0:Work", std::string(name),          "hello", "2KB",
+            "File",     DateText(kModified, false), "ARE"};
+        size_t offset = 0, total = 0;
+        for (size_t i = 0; i < kTextCount; ++i) {
+            EXPECT_EQ(Raw16(id + kOffsetsAt + 2 * i), offset) << "text " << i;
+            EXPECT_STREQ(
+                reinterpret_cast<const char*>(id + kTextsAt + Raw16(id + kOffsetsAt + 2 * i)),
+                expected[i].c_str());
+            offset += expected[i].size() + 1;
+            total += expected[i].size();
+        }
+        const size_t cb = Raw16(id);
+        EXPECT_EQ(cb % 2, 0u);
+        EXPECT_EQ(cb, (47 + total + 1) / 2 * 2);
+        for (size_t at = kTextsAt + offset; at < cb + 2; ++at)
+            EXPECT_EQ(id[at], 0) << "spare or terminator byte " << at;
+        EXPECT_EQ(IdListSize(built->item), cb + 2);
+    }
+}
+
+TEST(ItemIdLayout, ReadsBackThroughTheView)
+{
+    const auto built = Make("DH0:Work/Devs", "file", ItemKind::File, 5, kCutMark, "note");
+    const ItemIdView view(built->item);
+    ASSERT_TRUE(view.IsValid());
+    EXPECT_EQ(view.Kind(), ItemKind::File);
+    EXPECT_EQ(view.Size(), 5u);
+    EXPECT_EQ(view.UsedSpace(), 0x1234u);
+    EXPECT_TRUE(view.IsCut());
+    EXPECT_FALSE(view.IsFormattable());
+    EXPECT_FALSE(view.HasSubdrawers());
+    EXPECT_EQ(FileTimeValue(view.Modified()), FileTimeValue(kModified));
+    EXPECT_EQ(view.ParentPath(), "DH0:Work/Devs");
+    EXPECT_EQ(view.Name(), "file");
+    EXPECT_EQ(view.Comment(), "note");
+    EXPECT_EQ(view.AttributeText(), "RWED");
+    EXPECT_EQ(view.FolderPath(), "DH0:Work/Devs/file");
+    EXPECT_EQ(view.RemotePath(), "DH0:Work/Devs/file");
+    EXPECT_EQ(view.AmigaPath(), "Work:Devs/file");
+    const std::optional<RemoteItem> remote = view.ToRemoteItem();
+    ASSERT_TRUE(remote);
+    EXPECT_EQ(remote->parentPath, "DH0:Work/Devs");
+    EXPECT_EQ(remote->name, "file");
+    EXPECT_EQ(remote->size, 5u);
+
+    ASSERT_TRUE(SetCutMark(built->item, false));
+    EXPECT_FALSE(ItemIdView(built->item).IsCut());
+    EXPECT_EQ(ItemIdView(built->item).Protection(), 0u);
+
+    const auto volume = Make("", "DH0:Work", ItemKind::Volume);
+    EXPECT_EQ(ItemIdView(volume->item).FolderPath(), "DH0:Work");
+    EXPECT_EQ(ItemIdView(volume->item).AmigaPath(), "Work:");
+}
+
+TEST(ItemIdTexts, SizesRoundUpToWholeKilobytesForFileKindsOnly)
+{
+    EXPECT_EQ(ItemIdView(Make("DF0:", "empty", ItemKind::File, 0)->item).SizeText(), "0KB");
+    EXPECT_EQ(ItemIdView(Make("DF0:", "one", ItemKind::File, 1)->item).SizeText(), "1KB");
+    EXPECT_EQ(ItemIdView(Make("", ":HDF0:", ItemKind::HdfFile, 1048577)->item).SizeText(),
+              "1,025KB");
+    EXPECT_EQ(ItemIdView(Make("DH0:", "Devs", ItemKind::Drawer, 4096)->item).SizeText(), "");
+    EXPECT_EQ(ItemIdView(Make("", "DF0:Empty", ItemKind::Floppy, 901120)->item).SizeText(), "");
+}
+
+TEST(ItemIdTexts, RomDateHasNoTimeAndUnformattableDatesShowQuestionMarks)
+{
+    const std::string dateOnly = DateText(kModified, true);
+    ASSERT_FALSE(dateOnly.empty());
+    EXPECT_EQ(ItemIdView(Make("", ":ROM:", ItemKind::RomFile)->item).DateText(), dateOnly);
+    EXPECT_NE(ItemIdView(Make("", ":ADF0:", ItemKind::AdfFile)->item).DateText(), dateOnly);
+
+    const FILETIME unformattable = MakeFileTime(~0ull);
+    ASSERT_EQ(DateText(unformattable, false), "");
+    EXPECT_EQ(ItemIdView(Make("", "f", ItemKind::File, 0, 0, {}, unformattable)->item).DateText(),
+              "????");
+}
+
+TEST(ItemIdTexts, TypeTextsFollowTheKindTable)
+{
+    // "HDF File" is string 418; 514 would be a dialog caption.
+    const char* names[] = {"Volume",   "Floppy",   "Drawer",  "File",
+                           "ROM File", "ADF File", "HDF File"};
+    for (int kind = 0; kind < 7; ++kind)
+        EXPECT_EQ(ItemIdView(Make("", "x", ItemKind(kind))->item).TypeText(), names[kind]);
+}
+
+TEST(ItemIdMaking, RefusesWhatCannotBeStoredAndFailedAllocations)
+{
+    EXPECT_EQ(Make("", "x", ItemKind(7))->item, nullptr);
+    EXPECT_EQ(Make(std::string(70000, 'p'), "x", ItemKind::File)->item, nullptr);
+
+    CountingAllocator failing(1);
+    EXPECT_EQ(MakeItemId("", "x", ItemKind::File, 0, 0, 0, kModified, "", failing), nullptr);
+    EXPECT_EQ(failing.Outstanding(), 0u);
+
+    // A text ends at its first NUL, as on the wire.
+    const auto built = Make("", "x", ItemKind::File, 0, 0, std::string_view("abc\0def", 7));
+    EXPECT_EQ(ItemIdView(built->item).Comment(), "abc");
+}
+
+// Each case damages a good identifier; the view gets exactly the bytes that remain, on the
+// heap, so that a read past them is caught by AddressSanitizer.
+struct Damage {
+    const char* what;
+    void (*apply)(std::vector<uint8_t>& id);
+};
+
+void SetCb(std::vector<uint8_t>& id, size_t cb)
+{
+    id[0] = uint8_t(cb);
+    id[1] = uint8_t(cb >> 8);
+}
+
+void SetOffset(std::vector<uint8_t>& id, ItemText text, uint16_t offset)
+{
+    id[kOffsetsAt + 2 * size_t(text)] = uint8_t(offset);
+    id[kOffsetsAt + 2 * size_t(text) + 1] = uint8_t(offset >> 8);
+}
+
+const Damage kDamages[] = {
+    {"cb below the header and empty texts",
+     [](auto& id) {
+         id.resize(44);
+         SetCb(id, 44);
+     }},
+    {"cb odd",
+     [](auto& id) {
+         SetCb(id, id.size() - 1);
+         id.resize(id.size() - 1);
+     }},
+    {"cb beyond the bytes available",
+     [](auto& id) {
+         id.resize(id.size() - 2);
+     }},
+    {"cb zero",
+     [](auto& id) {
+         SetCb(id, 0);
+     }},
+    {"header cut short",
+     [](auto& id) {
+         id.resize(20);
+     }},
+    {"only one byte",
+     [](auto& id) {
+         id.resize(1);
+     }},
+    {"nothing",
+     [](auto& id) {
+         id.clear();
+     }},
+    {"version 2",
+     [](auto& id) {
+         id[kVersionAt] = 2;
+     }},
+    {"kind 7",
+     [](auto& id) {
+         id[kKindAt] = 7;
+     }},
+    {"offset at cb",
+     [](auto& id) {
+         SetOffset(id, ItemText::DateText, uint16_t(id.size() - kTextsAt));
+     }},
+    {"offset far outside",
+     [](auto& id) {
+         SetOffset(id, ItemText::Name, 0xFFFF);
+     }},
+    {"last text without terminator",
+     [](auto& id) {
+         const size_t start = kTextsAt + (id[36] | (id[37] << 8));
+         std::memset(id.data() + start, 'x', id.size() - start);
+     }},
+};
+
+TEST(ItemIdValidation, DamagedIdentifiersAreRefusedWithinTheirBytes)
+{
+    const auto built = Make("DH0:Work", "file", ItemKind::File, 100, 0, "comment");
+    ASSERT_TRUE(ItemIdView(built->Copy().data(), built->Copy().size()).IsValid());
+    for (const Damage& damage : kDamages) {
+        SCOPED_TRACE(damage.what);
+        std::vector<uint8_t> id = built->Copy();
+        damage.apply(id);
+        const std::unique_ptr<uint8_t[]> exact(new uint8_t[id.size() + (id.empty() ? 1 : 0)]);
+        std::memcpy(exact.get(), id.data(), id.size());
+
+        const ItemIdView view(exact.get(), id.size());
+        EXPECT_FALSE(view.IsValid());
+        EXPECT_EQ(view.Name(), "");
+        EXPECT_EQ(view.Size(), 0u);
+        EXPECT_FALSE(view.FolderPath());
+        EXPECT_FALSE(view.AmigaPath());
+        EXPECT_FALSE(view.ToRemoteItem());
+    }
+}
+
+TEST(ItemIdValidation, OlderVersionsAndForeignItemsOfAList)
+{
+    std::vector<uint8_t> id = Make("", "DF0:", ItemKind::Floppy)->Copy();
+    id[kVersionAt] = 0;
+    EXPECT_TRUE(ItemIdView(id.data(), id.size()).IsValid());
+
+    const uint8_t emptyList[2] = {0, 0};
+    EXPECT_FALSE(ItemIdView(reinterpret_cast<const ITEMIDLIST*>(emptyList)).IsValid());
+    EXPECT_FALSE(ItemIdView(static_cast<const ITEMIDLIST*>(nullptr)).IsValid());
+    uint8_t foreign[22] = {20, 0, 0x1F, 0x50};  // another namespace's 20-byte item
+    EXPECT_FALSE(ItemIdView(reinterpret_cast<const ITEMIDLIST*>(foreign)).IsValid());
+    EXPECT_FALSE(SetCutMark(reinterpret_cast<ITEMIDLIST*>(foreign), true));
+    EXPECT_EQ(foreign[15], 0);
+}
+
+}  // namespace
+}  // namespace dm
