@@ -379,129 +379,108 @@ HRESULT TcpLink::Close()
     return S_OK;
 }
 
+// What differs between receiving and sending: the messages and the log lines.
+struct TcpLink::Direction {
+    bool sending;
+    UINT closedId, errorId, timeoutId;
+    const char* dumpPrefix;
+    const char* disconnectLine;
+    const char* errorLine;
+    const char* timeoutLine;
+    const char* selectErrorLine;
+    const char* shortLine;
+};
+
+const TcpLink::Direction TcpLink::kReceiving = {
+    false,
+    IDS_ERR_READ_CLOSED,
+    IDS_ERR_TCP_READ,
+    IDS_ERR_TCP_READ_TIMEOUT,
+    "< ",
+    "TCP/IP READ ERROR (DISCONNECT): code %d (%d to read, timeout %d)\n",
+    "TCP/IP READ ERROR: code %d (%d to read, timeout %d)\n",
+    "TCP/IP READ TIMEOUT: code %d (%d to read, timeout %d)\n",
+    "TCP/IP READ SELECT ERROR: code %d (%d to read, timeout %d)\n",
+    "TCP/IP READ ERROR: %d bytes expected (code %d, timeout %d)\n"};
+
+const TcpLink::Direction TcpLink::kSending = {
+    true,
+    IDS_ERR_WRITE_CLOSED,
+    IDS_ERR_TCP_WRITE,
+    IDS_ERR_TCP_WRITE_TIMEOUT,
+    "> ",
+    "TCP/IP WRITE ERROR (DISCONNECT): code %d (%d to write, timeout %d)\n",
+    "TCP/IP WRITE ERROR: code %d (%d to write, timeout %d)\n",
+    "TCP/IP WRITE TIMEOUT: code %d (%d to write, timeout %d)\n",
+    "TCP/IP WRITE SELECT ERROR: code %d (%d to write, timeout %d)\n",
+    "TCP/IP WRITE ERROR: %d bytes should have been written (code %d, timeout %d)\n"};
+
 HRESULT TcpLink::Read(void* buffer, uint32_t count, int32_t hint)
 {
-    if (!IsOpen()) {
-        SetPendingError(IDS_ERR_READ_CLOSED);
-        return E_FAIL;
-    }
-    const SocketHandle socket = Handle(socket_);
-    auto* bytes = static_cast<char*>(buffer);
-    uint32_t done = 0;
-    int code = 0;
-    UINT failure = 0;
-    std::optional<uint32_t> timeout = TimeoutMs(count, hint);
-    while (done < count && failure == 0) {
-        // With hint 0 the wait shrinks with the bytes still outstanding.
-        timeout = TimeoutMs(count - done, hint);
-        const int got = recv(socket, bytes + done, Piece(count - done), 0);
-        if (got > 0) {
-            done += uint32_t(got);
-            continue;
-        }
-        if (got == 0) {
-            failure = IDS_ERR_TCP_READ;
-            if (Logging())
-                LogLine("TCP/IP READ ERROR (DISCONNECT): code %d (%d to read, timeout %d)\n", code,
-                        int(count), LoggedTimeout(timeout));
-            break;
-        }
-        code = LastSocketError();
-        if (IsInterrupted(code))
-            continue;
-        if (!IsWouldBlock(code)) {
-            failure = IDS_ERR_TCP_READ;
-            if (Logging())
-                LogLine("TCP/IP READ ERROR: code %d (%d to read, timeout %d)\n", code, int(count),
-                        LoggedTimeout(timeout));
-            break;
-        }
-        switch (WaitForSocket(socket, false, timeout, code)) {
-        case Wait::Ready: break;
-        case Wait::TimedOut:
-            failure = IDS_ERR_TCP_READ_TIMEOUT;
-            if (Logging())
-                LogLine("TCP/IP READ TIMEOUT: code %d (%d to read, timeout %d)\n", code, int(count),
-                        LoggedTimeout(timeout));
-            break;
-        case Wait::Failed:
-            failure = IDS_ERR_TCP_READ;
-            if (Logging())
-                LogLine("TCP/IP READ SELECT ERROR: code %d (%d to read, timeout %d)\n", code,
-                        int(count), LoggedTimeout(timeout));
-            break;
-        }
-    }
-    // A failure shows whatever part did arrive.
-    if (Logging() && (failure == 0 || done > 0)) {
-        LogHexDump("< ", bytes, int32_t(std::min<uint32_t>(done, INT32_MAX)));
-        if (done != count)
-            LogLine("TCP/IP READ ERROR: %d bytes expected (code %d, timeout %d)\n", int(count),
-                    code, LoggedTimeout(timeout));
-    }
-    if (failure == 0)
-        return S_OK;
-    SetPendingError(failure);
-    return E_FAIL;
+    return Transfer(kReceiving, static_cast<char*>(buffer), count, hint);
 }
 
 HRESULT TcpLink::Write(const void* buffer, uint32_t count, int32_t hint)
 {
+    // Sending never writes into the buffer.
+    return Transfer(kSending, const_cast<char*>(static_cast<const char*>(buffer)), count, hint);
+}
+
+HRESULT TcpLink::Transfer(const Direction& way, char* bytes, uint32_t count, int32_t hint)
+{
     if (!IsOpen()) {
-        SetPendingError(IDS_ERR_WRITE_CLOSED);
+        SetPendingError(way.closedId);
         return E_FAIL;
     }
     const SocketHandle socket = Handle(socket_);
-    const auto* bytes = static_cast<const char*>(buffer);
     uint32_t done = 0;
     int code = 0;
     UINT failure = 0;
+    const char* failureLine = nullptr;
     std::optional<uint32_t> timeout = TimeoutMs(count, hint);
     while (done < count && failure == 0) {
+        // With hint 0 the wait shrinks with the bytes still outstanding.
         timeout = TimeoutMs(count - done, hint);
-        const int sent = send(socket, bytes + done, Piece(count - done), kSendFlags);
-        if (sent > 0) {
-            done += uint32_t(sent);
+        const int moved = way.sending ? send(socket, bytes + done, Piece(count - done), kSendFlags)
+                                      : recv(socket, bytes + done, Piece(count - done), 0);
+        if (moved > 0) {
+            done += uint32_t(moved);
             continue;
         }
-        if (sent == 0) {
-            failure = IDS_ERR_TCP_WRITE;
-            if (Logging())
-                LogLine("TCP/IP WRITE ERROR (DISCONNECT): code %d (%d to write, timeout %d)\n",
-                        code, int(count), LoggedTimeout(timeout));
+        if (moved == 0) {
+            failure = way.errorId;
+            failureLine = way.disconnectLine;
             break;
         }
         code = LastSocketError();
         if (IsInterrupted(code))
             continue;
         if (!IsWouldBlock(code)) {
-            failure = IDS_ERR_TCP_WRITE;
-            if (Logging())
-                LogLine("TCP/IP WRITE ERROR: code %d (%d to write, timeout %d)\n", code, int(count),
-                        LoggedTimeout(timeout));
+            failure = way.errorId;
+            failureLine = way.errorLine;
             break;
         }
-        switch (WaitForSocket(socket, true, timeout, code)) {
+        switch (WaitForSocket(socket, way.sending, timeout, code)) {
         case Wait::Ready: break;
         case Wait::TimedOut:
-            failure = IDS_ERR_TCP_WRITE_TIMEOUT;
-            if (Logging())
-                LogLine("TCP/IP WRITE TIMEOUT: code %d (%d to write, timeout %d)\n", code,
-                        int(count), LoggedTimeout(timeout));
+            failure = way.timeoutId;
+            failureLine = way.timeoutLine;
             break;
         case Wait::Failed:
-            failure = IDS_ERR_TCP_WRITE;
-            if (Logging())
-                LogLine("TCP/IP WRITE SELECT ERROR: code %d (%d to write, timeout %d)\n", code,
-                        int(count), LoggedTimeout(timeout));
+            failure = way.errorId;
+            failureLine = way.selectErrorLine;
             break;
         }
     }
-    if (Logging() && (failure == 0 || done > 0)) {
-        LogHexDump("> ", bytes, int32_t(std::min<uint32_t>(done, INT32_MAX)));
-        if (done != count)
-            LogLine("TCP/IP WRITE ERROR: %d bytes should have been written (code %d, timeout %d)\n",
-                    int(count), code, LoggedTimeout(timeout));
+    if (Logging()) {
+        if (failureLine)
+            LogLine(failureLine, code, int(count), LoggedTimeout(timeout));
+        // A failure shows whatever part did get through.
+        if (failure == 0 || done > 0) {
+            LogHexDump(way.dumpPrefix, bytes, int32_t(std::min<uint32_t>(done, INT32_MAX)));
+            if (done != count)
+                LogLine(way.shortLine, int(count), code, LoggedTimeout(timeout));
+        }
     }
     if (failure == 0)
         return S_OK;

@@ -49,6 +49,12 @@ public:
     void SetPacketSize(uint32_t packetSize) { packetSize_ = packetSize; }
 
 private:
+    struct Direction;
+    static const Direction kReceiving;
+    static const Direction kSending;
+    // Receives into or sends from `bytes` until `count` have moved, the wait runs out or the
+    // connection fails.
+    HRESULT Transfer(const Direction& way, char* bytes, uint32_t count, int32_t hint);
     void CloseConnection();
 
     intptr_t socket_ = -1;  // SOCKET or file descriptor; -1 when closed
