@@ -1,0 +1,535 @@
+#include "shell/amiga_folder.h"
+
+#include "core/amiga_paths.h"
+#include "core/messages.h"
+#include "core/module.h"
+#include "core/progress_dialog.h"
+#include "core/registry.h"
+#include "resources/resource_ids.h"
+#include "resources/string_ids.h"
+#include "shell/amiga_icon_provider.h"
+#include "shell/amiga_item_enum.h"
+#include "shell/folder_cache.h"
+#include "shell/item_id.h"
+#include "shell/remote_operation.h"
+#include "shell/ui_object_factories.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace dm {
+
+namespace {
+
+constexpr UINT kDeleteAnimation = 302;
+constexpr size_t kMaxShellPath = 260;
+
+// The identifier a folder or item list ends with, or an invalid view when the list is null,
+// unterminated or its last item is not one of ours.
+ItemIdView LastItem(const ITEMIDLIST* list)
+{
+    const ITEMIDLIST* last = list ? LastIdListItem(list) : nullptr;
+    if (!last || ReadItemSize(last) == 0)
+        return {};
+    return ItemIdView(last);
+}
+
+bool LacksMedium(const ItemIdView& item)
+{
+    return (item.Kind() == ItemKind::Volume || item.Kind() == ItemKind::Floppy) &&
+           item.UsedSpace() == 0xFFFFFFFFu;
+}
+
+int Sign(int64_t difference)
+{
+    return difference < 0 ? -1 : (difference > 0 ? 1 : 0);
+}
+
+int CompareTexts(std::string_view a, std::string_view b)
+{
+    // lstrcmpA needs terminated texts; every view text is terminated inside its identifier.
+    return lstrcmpA(std::string(a).c_str(), std::string(b).c_str());
+}
+
+std::string NamespaceName(HRESULT& result)
+{
+    char name[kMaxShellPath] = {};
+    LONG size = sizeof name;
+    const std::string key = std::string("CLSID\\") + kNamespaceClsidText;
+    result = RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), name, &size) == ERROR_SUCCESS ? S_OK
+                                                                                          : E_FAIL;
+    if (FAILED(result))
+        name[0] = '\0';
+    name[sizeof name - 1] = '\0';
+    return name;
+}
+
+void PutCString(STRRET* out, std::string_view text)
+{
+    out->uType = STRRET_CSTR;
+    const size_t length = std::min(text.size(), sizeof out->cStr - 1);
+    std::memcpy(out->cStr, text.data(), length);
+    out->cStr[length] = '\0';
+}
+
+}  // namespace
+
+int CompareItemIds(int column, const ITEMIDLIST* first, const ITEMIDLIST* second)
+{
+    if (!first || !second)
+        return (!first && !second) ? 0 : 1;
+    const ItemIdView a = LastItem(first);
+    const ItemIdView b = LastItem(second);
+    if (!a.IsValid() || !b.IsValid())
+        return 1;
+
+    // Items of different kinds sort by kind whatever column is asked for, so drawers always
+    // come before files.
+    const FolderColumn by = a.Kind() == b.Kind() ? FolderColumn(column) : FolderColumn::Type;
+    int result = 0;
+    switch (by) {
+    case FolderColumn::Size: result = Sign(int64_t(a.Size()) - int64_t(b.Size())); break;
+    case FolderColumn::Type: result = Sign(int(a.Kind()) - int(b.Kind())); break;
+    case FolderColumn::Modified: {
+        const FILETIME ta = a.Modified(), tb = b.Modified();
+        result = CompareFileTime(&ta, &tb);
+        break;
+    }
+    case FolderColumn::Attributes:
+        result = CompareTexts(a.AttributeText(), b.AttributeText());
+        break;
+    case FolderColumn::Comment: result = CompareTexts(a.Comment(), b.Comment()); break;
+    default: break;
+    }
+    if (result == 0)
+        result = CompareTexts(a.ParentPath(), b.ParentPath());
+    if (result == 0)
+        result = CompareTexts(DisplayName(a.Name(), a.Kind()), DisplayName(b.Name(), b.Kind()));
+    if (result == 0)
+        result = CompareTexts(a.Name(), b.Name());
+    return result;
+}
+
+SFGAOF ItemAttributes(const ITEMIDLIST* item)
+{
+    const ItemIdView view(item);
+    if (!view.IsValid())
+        return 0;
+    const ItemKind kind = view.Kind();
+    const bool noMedium = LacksMedium(view);
+    SFGAOF attributes = 0;
+    if (!noMedium)
+        attributes |= SFGAO_CANCOPY;
+    if (IsContainerKind(kind) && !noMedium)
+        attributes |= SFGAO_FOLDER | SFGAO_DROPTARGET | SFGAO_CANRENAME;
+    if (kind == ItemKind::AdfFile || kind == ItemKind::HdfFile)
+        attributes |= SFGAO_DROPTARGET;
+    if (view.HasSubdrawers())
+        attributes |= SFGAO_HASSUBFOLDER;
+    if (kind == ItemKind::Drawer || kind == ItemKind::File)
+        attributes |= SFGAO_CANMOVE | SFGAO_CANDELETE;
+    if (kind == ItemKind::File)
+        attributes |= SFGAO_CANRENAME;
+    return attributes;
+}
+
+AmigaFolder* AmigaFolder::New()
+{
+    return new (std::nothrow) AmigaFolder();
+}
+
+HRESULT AmigaFolder::Create(REFIID riid, void** out)
+{
+    *out = nullptr;
+    return QueryNewObject<AmigaFolder, IShellFolder>(New(), riid, out);
+}
+
+AmigaFolder::AmigaFolder()
+{
+    RemoteSession::Process().AddRef();
+    FolderRegistry::Add(this);
+}
+
+AmigaFolder::~AmigaFolder()
+{
+    FolderRegistry::Remove(this);
+    if (FolderRegistry::Count() == 0 && CutSet::Count() > 0)
+        CutSet::Clear();
+    RemoteSession::Process().Release();
+}
+
+STDMETHODIMP AmigaFolder::QueryInterface(REFIID riid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IShellFolder))
+        *out = static_cast<IShellFolder*>(this);
+    else if (IsEqualIID(riid, IID_IPersistFolder))
+        *out = static_cast<IPersistFolder*>(this);
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) AmigaFolder::AddRef()
+{
+    return AddRefObject();
+}
+
+STDMETHODIMP_(ULONG) AmigaFolder::Release()
+{
+    return ReleaseObject();
+}
+
+STDMETHODIMP AmigaFolder::GetClassID(CLSID* clsid)
+{
+    if (!clsid)
+        return E_POINTER;
+    *clsid = kNamespaceClsid;
+    return S_OK;
+}
+
+STDMETHODIMP AmigaFolder::Initialize(PCIDLIST_ABSOLUTE root)
+{
+    UniqueIdList clone;
+    if (root) {
+        clone = CloneUnique(root);
+        if (!clone)
+            return E_OUTOFMEMORY;
+    }
+    rootList_ = std::move(clone);
+    items_.clear();
+    loaded = false;
+    loadResult = S_OK;
+    relativeList_.reset();
+    ownItem_.reset();
+    path_.clear();
+    return S_OK;
+}
+
+STDMETHODIMP AmigaFolder::ParseDisplayName(HWND, IBindCtx*, LPWSTR, ULONG*, PIDLIST_RELATIVE* out,
+                                           ULONG*)
+{
+    if (out)
+        *out = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP AmigaFolder::EnumObjects(HWND, SHCONTF flags, IEnumIDList** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    const HRESULT loaded = EnsureLoaded(*this);
+    if (FAILED(loaded))
+        return loaded;
+    return AmigaItemEnum::Create(*this, flags, IID_IEnumIDList, reinterpret_cast<void**>(out));
+}
+
+HRESULT AmigaFolder::InitializeChild(AmigaFolder& child, const ITEMIDLIST* pidl) const
+{
+    HRESULT hr = child.Initialize(rootList_.get());
+    if (FAILED(hr))
+        return hr;
+    // Notifications and Open build root + relative + item, so the relative list must run from
+    // the root even when this folder is not the root.
+    UniqueIdList relative(ConcatIdLists({relativeList_.get(), pidl}));
+    const ItemIdView last = LastItem(relative.get());
+    if (!relative)
+        return E_OUTOFMEMORY;
+    std::optional<std::string> path = last.FolderPath();
+    if (!path)
+        return E_INVALIDARG;
+    UniqueIdList own = CloneUnique(LastIdListItem(relative.get()));
+    if (!own)
+        return E_OUTOFMEMORY;
+    child.relativeList_ = std::move(relative);
+    child.ownItem_ = std::move(own);
+    child.path_ = std::move(*path);
+    return S_OK;
+}
+
+STDMETHODIMP AmigaFolder::BindToObject(PCUIDLIST_RELATIVE pidl, IBindCtx*, REFIID riid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IShellFolder))
+        return E_NOINTERFACE;
+    if (!pidl || IdListSize(pidl) <= 2)
+        return E_INVALIDARG;
+    AmigaFolder* child = New();
+    if (!child)
+        return E_OUTOFMEMORY;
+    child->AddRef();
+    HRESULT hr = InitializeChild(*child, pidl);
+    if (SUCCEEDED(hr))
+        hr = child->QueryInterface(riid, out);
+    child->Release();
+    return hr;
+}
+
+STDMETHODIMP AmigaFolder::BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void** out)
+{
+    if (out)
+        *out = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP AmigaFolder::CompareIDs(LPARAM column, PCUIDLIST_RELATIVE a, PCUIDLIST_RELATIVE b)
+{
+    return HRESULT(CompareItemIds(int(column), a, b));
+}
+
+STDMETHODIMP AmigaFolder::CreateViewObject(HWND owner, REFIID riid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!UiFactories().createView)
+        return E_NOINTERFACE;
+    return UiFactories().createView(*this, owner, riid, out);
+}
+
+STDMETHODIMP AmigaFolder::GetAttributesOf(UINT count, PCUITEMID_CHILD_ARRAY items, SFGAOF* inOut)
+{
+    if (!inOut || (count > 0 && !items))
+        return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i) {
+        if (!items[i])
+            return E_INVALIDARG;
+        *inOut &= ItemAttributes(items[i]);
+    }
+    return S_OK;
+}
+
+STDMETHODIMP AmigaFolder::GetUIObjectOf(HWND owner, UINT count, PCUITEMID_CHILD_ARRAY items,
+                                        REFIID riid, UINT*, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (count > 0 && !items)
+        return E_INVALIDARG;
+    const UiObjectFactories& make = UiFactories();
+    if (IsEqualIID(riid, kIID_IExtractIconA)) {
+        if (count != 1)
+            return E_INVALIDARG;
+        const ItemIdView item(items[0]);
+        if (!item.IsValid())
+            return E_INVALIDARG;
+        return AmigaIconProvider::Create(item.Name(), item.Kind(), riid, out);
+    }
+    if (IsEqualIID(riid, IID_IContextMenu) || IsEqualIID(riid, IID_IDataObject)) {
+        if (count < 1)
+            return E_INVALIDARG;
+        const auto create =
+            IsEqualIID(riid, IID_IContextMenu) ? make.createContextMenu : make.createDataObject;
+        return create ? create(*this, owner, count, items, riid, out) : E_NOINTERFACE;
+    }
+    if (IsEqualIID(riid, IID_IDropTarget)) {
+        if (count != 1)
+            return E_INVALIDARG;
+        SFGAOF attributes = SFGAO_DROPTARGET;
+        const HRESULT hr = GetAttributesOf(1, items, &attributes);
+        if (FAILED(hr))
+            return hr;
+        if (!(attributes & SFGAO_DROPTARGET) || !make.createDropTarget)
+            return E_NOINTERFACE;
+        return make.createDropTarget(*this, owner, items[0], riid, out);
+    }
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP AmigaFolder::GetDisplayNameOf(PCUITEMID_CHILD pidl, SHGDNF flags, STRRET* out)
+{
+    if (!out)
+        return E_POINTER;
+    HRESULT nameResult = S_OK;
+    const std::string name = NamespaceName(nameResult);
+    PutCString(out, name);
+    if (!pidl || IdListSize(pidl) <= 2)
+        return nameResult;
+
+    const ItemIdView item = LastItem(pidl);
+    if (!item.IsValid())
+        return E_INVALIDARG;
+    if (flags & SHGDN_INFOLDER) {
+        // Counted from the list the shell passed, which may hold more than this item.
+        const auto* start = reinterpret_cast<const uint8_t*>(pidl);
+        const auto* shown = reinterpret_cast<const uint8_t*>(item.Name().data()) +
+                            DisplayPrefixLength(item.Name(), int(item.Kind()));
+        out->uType = STRRET_OFFSET;
+        out->uOffset = UINT(shown - start);
+        return S_OK;
+    }
+    const std::optional<std::string> path = item.AmigaPath();
+    if (!path || name.size() + path->size() + 1 >= kMaxShellPath)
+        return E_FAIL;
+    std::string windowsPath;
+    for (size_t i = 0; i < path->size(); ++i) {
+        const char c = (*path)[i];
+        if (c == ':' && i + 1 == path->size())
+            break;
+        windowsPath += (c == '/' || c == ':') ? '\\' : c;
+    }
+    PutCString(out, name + "\\" + windowsPath);
+    return S_OK;
+}
+
+STDMETHODIMP AmigaFolder::SetNameOf(HWND, PCUITEMID_CHILD pidl, LPCWSTR newName, SHGDNF,
+                                    PITEMID_CHILD* out)
+{
+    if (out)
+        *out = nullptr;
+    if (!pidl || !newName)
+        return E_INVALIDARG;
+    char converted[kMaxShellPath] = {};
+    if (!WideCharToMultiByte(CP_ACP, 0, newName, -1, converted, sizeof converted, nullptr, nullptr))
+        return E_INVALIDARG;
+    const std::string name = converted;
+    const HRESULT hr = RenameItemEverywhere(pidl, name);
+    if (FAILED(hr) || !out)
+        return hr;
+    for (const UniqueIdList& listed : items_) {
+        const ItemIdView item(listed.get());
+        const std::string_view shown = DisplayName(item.Name(), item.Kind());
+        if (shown.size() == name.size() &&
+            CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, shown.data(), int(shown.size()),
+                           name.data(), int(name.size())) == CSTR_EQUAL) {
+            *out = CloneIdList(listed.get());
+            break;
+        }
+    }
+    return hr;
+}
+
+UniqueIdList AmigaFolder::AbsoluteList(const ITEMIDLIST* item) const
+{
+    return UniqueIdList(ConcatIdLists({rootList_.get(), relativeList_.get(), item}));
+}
+
+void AmigaFolder::AttachView(FolderView* view)
+{
+    if (std::find(views_.begin(), views_.end(), view) == views_.end())
+        views_.push_back(view);
+}
+
+void AmigaFolder::DetachView(FolderView* view)
+{
+    views_.erase(std::remove(views_.begin(), views_.end(), view), views_.end());
+}
+
+HRESULT AmigaFolder::DoCommand(ViewCommand command, UINT count, const ITEMIDLIST* const* items,
+                               HWND owner)
+{
+    if (count > 0 && !items)
+        return E_INVALIDARG;
+    switch (command) {
+    case ViewCommand::NewFolder: return NewFolderCommand(owner);
+    case ViewCommand::Open: return OpenCommand("open", count, items, owner);
+    case ViewCommand::Explore: return OpenCommand("explore", count, items, owner);
+    case ViewCommand::Delete: return count > 0 ? DeleteCommand(count, items, owner) : S_OK;
+    case ViewCommand::Rename: return S_OK;
+    case ViewCommand::Properties:
+    case ViewCommand::Format:
+    case ViewCommand::Cut:
+    case ViewCommand::Copy:
+    case ViewCommand::Paste: return E_NOTIMPL;
+    }
+    return E_INVALIDARG;
+}
+
+HRESULT AmigaFolder::NewFolderCommand(HWND owner)
+{
+    RemoteItem parent;
+    if (ownItem_) {
+        const std::optional<RemoteItem> own = ItemIdView(ownItem_.get()).ToRemoteItem();
+        if (!own)
+            return E_FAIL;
+        parent = *own;
+    }
+    const HRESULT hr =
+        RunRemote(owner, [&](PacketChannel& channel) { return channel.NewDrawer(parent); });
+    if (SUCCEEDED(hr))
+        ReReadByPath(path_, false);
+    return hr;
+}
+
+HRESULT AmigaFolder::OpenCommand(const char* verb, UINT count, const ITEMIDLIST* const* items,
+                                 HWND owner)
+{
+    if (count == 1 && std::strcmp(verb, "open") == 0 &&
+        ItemIdView(items[0]).Kind() == ItemKind::File)
+        return E_NOTIMPL;  // opening a file with a PC program needs the data object
+    HRESULT result = S_OK;
+    for (UINT i = 0; i < count; ++i) {
+        UniqueIdList absolute = AbsoluteList(items[i]);
+        if (!absolute)
+            return E_OUTOFMEMORY;
+        SHELLEXECUTEINFOA info = {};
+        info.cbSize = sizeof info;
+        info.fMask = SEE_MASK_IDLIST | SEE_MASK_CLASSNAME;
+        info.hwnd = owner;
+        info.lpVerb = verb;
+        info.lpClass = "folder";
+        info.lpIDList = absolute.get();
+        info.nShow = SW_SHOWNORMAL;
+        if (!ShellExecuteExA(&info))
+            result = HRESULT_FROM_WIN32(GetLastError());
+    }
+    return result;
+}
+
+HRESULT AmigaFolder::DeleteCommand(UINT count, const ITEMIDLIST* const* items, HWND owner)
+{
+    SFGAOF attributes = SFGAO_CANDELETE;
+    if (FAILED(GetAttributesOf(count, const_cast<PCUITEMID_CHILD_ARRAY>(items), &attributes)) ||
+        !(attributes & SFGAO_CANDELETE))
+        return E_UNEXPECTED;
+
+    const ItemIdView first(items[0]);
+    const std::string firstName(first.Name());
+    bool confirmed;
+    if (count > 1)
+        confirmed = ConfirmById(owner, IDS_CAPTION_CONFIRM_MULTI_DELETE, IDS_CONFIRM_DELETE_ITEMS,
+                                {int(count)});
+    else if (IsContainerKind(first.Kind()))
+        confirmed = ConfirmById(owner, IDS_CAPTION_CONFIRM_FOLDER_DELETE, IDS_CONFIRM_DELETE_FOLDER,
+                                {firstName});
+    else
+        confirmed = ConfirmById(owner, IDS_CAPTION_CONFIRM_FILE_DELETE, IDS_CONFIRM_DELETE_ITEM,
+                                {firstName});
+    if (!confirmed)
+        return HRESULT_FROM_WIN32(ERROR_CANCELLED);
+
+    // The items may be identifiers of this folder's own list, which deleting changes.
+    std::vector<UniqueIdList> victims;
+    for (UINT i = 0; i < count; ++i) {
+        victims.push_back(CloneUnique(items[i]));
+        if (!victims.back())
+            return E_OUTOFMEMORY;
+    }
+    // Held, so that a view released meanwhile cannot take the folder with it.
+    AddRef();
+    ProgressDialog progress;
+    progress.Start(IDS_PROGRESS_DELETING, kDeleteAnimation, count);
+    for (const UniqueIdList& victim : victims) {
+        progress.SetText(ItemIdView(victim.get()).AmigaPath().value_or(std::string()));
+        // A failure has shown its message; the next item follows.
+        RemoveItemEverywhere(victim.get(), true);
+        if (progress.IsCancelled())
+            break;
+        progress.Step();
+    }
+    progress.Stop();
+    RefreshViewsByPath(path_);
+    Release();
+    return S_OK;
+}
+
+}  // namespace dm

@@ -1,0 +1,119 @@
+// The shell folder of the Amiga namespace: the root (volumes, floppy drives, image items), a
+// volume or a drawer. It answers the shell from the cached item identifiers, hands out the
+// per-item objects and carries the commands of the context menu and the view.
+#pragma once
+
+#include "shell/com_object.h"
+#include "shell/folder_view.h"
+#include "shell/item_id_list.h"
+
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+namespace dm {
+
+enum class ViewCommand : UINT {
+    NewFolder = 151,
+    Open = 152,
+    Explore = 153,
+    Delete = 154,
+    Rename = 155,
+    Properties = 156,
+    Format = 157,
+    Cut = 158,
+    Copy = 159,
+    Paste = 160,
+};
+
+// Sort columns of the view, also the lParam of CompareIDs.
+enum class FolderColumn : int {
+    Name = 0,
+    Size = 1,
+    Type = 2,
+    Modified = 3,
+    Attributes = 4,
+    Comment = 5
+};
+
+// The comparison of CompareIDs on two single identifiers: negative, zero or positive. An
+// identifier that is not valid compares unequal to everything (1).
+int CompareItemIds(int column, const ITEMIDLIST* a, const ITEMIDLIST* b);
+
+// The shell attributes of one item.
+SFGAOF ItemAttributes(const ITEMIDLIST* item);
+
+class AmigaFolder final : public IPersistFolder, public IShellFolder, private ComObject {
+public:
+    // A new folder at the root, without references; null when out of memory.
+    static AmigaFolder* New();
+    // What the class factory does: a new folder asked for `riid`.
+    static HRESULT Create(REFIID riid, void** out);
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IPersistFolder
+    STDMETHODIMP GetClassID(CLSID* clsid) override;
+    STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE root) override;
+
+    // IShellFolder
+    STDMETHODIMP ParseDisplayName(HWND, IBindCtx*, LPWSTR, ULONG*, PIDLIST_RELATIVE*,
+                                  ULONG*) override;
+    STDMETHODIMP EnumObjects(HWND owner, SHCONTF flags, IEnumIDList** out) override;
+    STDMETHODIMP BindToObject(PCUIDLIST_RELATIVE pidl, IBindCtx*, REFIID riid, void** out) override;
+    STDMETHODIMP BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void**) override;
+    STDMETHODIMP CompareIDs(LPARAM column, PCUIDLIST_RELATIVE a, PCUIDLIST_RELATIVE b) override;
+    STDMETHODIMP CreateViewObject(HWND owner, REFIID riid, void** out) override;
+    STDMETHODIMP GetAttributesOf(UINT count, PCUITEMID_CHILD_ARRAY items, SFGAOF* inOut) override;
+    STDMETHODIMP GetUIObjectOf(HWND owner, UINT count, PCUITEMID_CHILD_ARRAY items, REFIID riid,
+                               UINT* reserved, void** out) override;
+    STDMETHODIMP GetDisplayNameOf(PCUITEMID_CHILD pidl, SHGDNF flags, STRRET* name) override;
+    STDMETHODIMP SetNameOf(HWND owner, PCUITEMID_CHILD pidl, LPCWSTR newName, SHGDNF flags,
+                           PITEMID_CHILD* out) override;
+
+    // New Folder, Open, Explore, Delete and Rename; E_NOTIMPL for commands this build lacks,
+    // E_INVALIDARG outside 151-160.
+    HRESULT DoCommand(ViewCommand command, UINT count, const ITEMIDLIST* const* items, HWND owner);
+
+    void AttachView(FolderView* view);
+    void DetachView(FolderView* view);
+    const std::vector<FolderView*>& Views() const { return views_; }
+
+    // Empty at the root, else the listing path (DH0:Work/Devs).
+    const std::string& Path() const { return path_; }
+    const ITEMIDLIST* RootList() const { return rootList_.get(); }
+    const ITEMIDLIST* RelativeList() const { return relativeList_.get(); }
+    const ITEMIDLIST* OwnItem() const { return ownItem_.get(); }
+    // Root list + relative list + `item` (null: the folder itself); null when out of memory.
+    UniqueIdList AbsoluteList(const ITEMIDLIST* item = nullptr) const;
+
+    // The cached listing (see folder_cache.h).
+    std::vector<UniqueIdList>& Items() { return items_; }
+    bool loaded = false;
+    HRESULT loadResult = S_OK;
+
+private:
+    AmigaFolder();
+    ~AmigaFolder() override;
+
+    // The folder `pidl` below this one, made the way the shell's binding needs it.
+    HRESULT InitializeChild(AmigaFolder& child, const ITEMIDLIST* pidl) const;
+    HRESULT NewFolderCommand(HWND owner);
+    HRESULT OpenCommand(const char* verb, UINT count, const ITEMIDLIST* const* items, HWND owner);
+    HRESULT DeleteCommand(UINT count, const ITEMIDLIST* const* items, HWND owner);
+
+    std::string path_;
+    std::vector<UniqueIdList> items_;
+    std::vector<FolderView*> views_;
+    UniqueIdList rootList_;
+    UniqueIdList relativeList_;
+    UniqueIdList ownItem_;
+};
+
+}  // namespace dm

@@ -1,0 +1,96 @@
+#include "shell/amiga_item_enum.h"
+
+#include "shell/amiga_folder.h"
+
+namespace dm {
+
+HRESULT AmigaItemEnum::Create(AmigaFolder& folder, SHCONTF flags, REFIID riid, void** out)
+{
+    *out = nullptr;
+    return QueryNewObject<AmigaItemEnum, IEnumIDList>(
+        new (std::nothrow) AmigaItemEnum(folder, flags), riid, out);
+}
+
+AmigaItemEnum::AmigaItemEnum(AmigaFolder& folder, SHCONTF flags) : folder_(folder), flags_(flags)
+{
+    folder_.AddRef();
+}
+
+AmigaItemEnum::~AmigaItemEnum()
+{
+    folder_.Release();
+}
+
+STDMETHODIMP AmigaItemEnum::QueryInterface(REFIID riid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumIDList))
+        return E_NOINTERFACE;
+    *out = static_cast<IEnumIDList*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) AmigaItemEnum::AddRef()
+{
+    return AddRefObject();
+}
+
+STDMETHODIMP_(ULONG) AmigaItemEnum::Release()
+{
+    return ReleaseObject();
+}
+
+bool AmigaItemEnum::Wanted(const ITEMIDLIST* item) const
+{
+    const bool folders = flags_ & SHCONTF_FOLDERS, others = flags_ & SHCONTF_NONFOLDERS;
+    if (folders && others)
+        return true;
+    SFGAOF attributes = SFGAO_FOLDER;
+    if (FAILED(folder_.GetAttributesOf(1, &item, &attributes)))
+        return false;
+    return (attributes & SFGAO_FOLDER) ? folders : others;
+}
+
+STDMETHODIMP AmigaItemEnum::Next(ULONG count, PITEMID_CHILD* items, ULONG* fetched)
+{
+    if (!items || count == 0)
+        return E_INVALIDARG;
+    items[0] = nullptr;
+    if (fetched)
+        *fetched = 0;
+    const auto& list = folder_.Items();
+    while (next_ < list.size() && !Wanted(list[next_].get()))
+        ++next_;
+    if (next_ >= list.size())
+        return S_FALSE;
+    items[0] = CloneIdList(list[next_].get());
+    if (!items[0])
+        return E_OUTOFMEMORY;
+    ++next_;
+    if (fetched)
+        *fetched = 1;
+    return S_OK;
+}
+
+STDMETHODIMP AmigaItemEnum::Skip(ULONG)
+{
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP AmigaItemEnum::Reset()
+{
+    next_ = 0;
+    return S_OK;
+}
+
+STDMETHODIMP AmigaItemEnum::Clone(IEnumIDList** out)
+{
+    if (out)
+        *out = nullptr;
+    return E_NOTIMPL;
+}
+
+}  // namespace dm

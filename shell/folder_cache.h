@@ -1,0 +1,67 @@
+// Each folder's listing, read from the Amiga once per folder object, and the propagation of
+// changes to every open folder of the same path, with the shell's change notifications.
+#pragma once
+
+#include "core/amiga_types.h"
+#include "shell/amiga_folder.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dm {
+
+// Every live folder of this process, in order of creation.
+class FolderRegistry {
+public:
+    static void Add(AmigaFolder* folder);
+    static void Remove(AmigaFolder* folder);
+    static size_t Count();
+    // The live folders whose path equals `path` (or, with `prefix`, starts with it), ASCII
+    // letters folded; each comes with a reference the caller releases.
+    static std::vector<AmigaFolder*> Matching(std::string_view path, bool prefix = false);
+};
+
+// Releases the folders Matching handed out.
+void ReleaseFolders(std::vector<AmigaFolder*>& folders);
+
+// The folder's listing, read on the first call; a failure is kept until the folder is re-read.
+HRESULT EnsureLoaded(AmigaFolder& folder);
+// Reads the listing again; the shell and the views hear of it only when it changed.
+HRESULT ReRead(AmigaFolder& folder);
+void ReReadByPath(std::string_view path, bool prefix);
+void RefreshViewsByPath(std::string_view path);
+
+// Removes the item from every open folder that lists it, deleting it on the Amiga first when
+// `deleteOnAmiga` (a remote failure changes nothing).
+HRESULT RemoveItemEverywhere(const ITEMIDLIST* item, bool deleteOnAmiga);
+// Renames on the Amiga, then in every open folder; a volume keeps its device part.
+HRESULT RenameItemEverywhere(const ITEMIDLIST* item, const std::string& newName);
+// Sets protection bits and comment on the Amiga, then in every open folder.
+HRESULT UpdateItemEverywhere(const ITEMIDLIST* item, uint32_t protection,
+                             const std::string& comment);
+
+// The identifier of one listing record in `folder`, with its cut mark when it is in the cut
+// set; null when out of memory.
+UniqueIdList MakeFolderItemId(const AmigaFolder& folder, std::string_view name, ItemKind kind,
+                              uint32_t size, uint32_t usedSpace, uint32_t protection,
+                              const FILETIME& modified, std::string_view comment);
+bool AddItem(AmigaFolder& folder, const DirectoryEntry& entry);
+
+// The first item of the folder's list equal to `item` by name, or the end.
+std::vector<UniqueIdList>::iterator FindEqualItem(AmigaFolder& folder, const ITEMIDLIST* item);
+
+// The clones of the items most recently cut to the clipboard; their rows and identifiers carry
+// the cut mark in every folder that lists them.
+class CutSet {
+public:
+    static bool Contains(const ITEMIDLIST* item);
+    // Clears the marks of the old set, then stores and marks clones of `items` (none stored when
+    // out of memory).
+    static void Replace(const std::vector<const ITEMIDLIST*>& items);
+    static void Clear();
+    static size_t Count();
+};
+
+}  // namespace dm

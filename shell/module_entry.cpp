@@ -1,0 +1,51 @@
+// The five exports of drovemark.dll.
+#include "core/shared_settings_section.h"
+#include "shell/module_server.h"
+#include "shell/ui_object_factories.h"
+
+#include <windows.h>
+
+namespace {
+
+// The maker table of the layers above the folder.
+void RegisterUiFactories() {}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        SetErrorMode(SEM_NOALIGNMENTFAULTEXCEPT);
+        dm::ShareSectionAcrossProcesses();
+        RegisterUiFactories();
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out)
+{
+    return dm::GetModuleClassObject(clsid, riid, out);
+}
+
+STDAPI DllCanUnloadNow()
+{
+    return dm::CanUnloadModule();
+}
+
+void CALLBACK Uninstall(HWND window, HINSTANCE, LPSTR commandLine, int)
+{
+    dm::RunUninstall(window, commandLine);
+}
+
+void CALLBACK ShowProperties(HWND, HINSTANCE, LPSTR, int)
+{
+    if (const auto show = dm::UiFactories().showSettingsSheet)
+        show(nullptr);
+    else
+        MessageBoxA(nullptr, "The settings pages are not part of this build yet.", "Drovemark",
+                    MB_OK | MB_ICONINFORMATION);
+}
+
+}  // extern "C"
