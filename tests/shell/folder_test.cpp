@@ -1,0 +1,369 @@
+// The namespace folder against the emulated Amiga (tools/with-peer): Work (DH0) with drawers
+// Devs/Keymaps and Docs and four files, Data (DH1), an empty floppy drive DF0 with its disk
+// image item, and a ROM image item.
+#include "core/amiga_paths.h"
+#include "core/live_objects.h"
+#include "link/tcp_link.h"
+#include "protocol/session_support.h"
+#include "resources/resource_ids.h"
+#include "resources/string_ids.h"
+#include "shell/amiga_folder.h"
+#include "shell/folder_cache.h"
+#include "shell/item_id.h"
+#include "shell/module_server.h"
+#include "support/dialog_driver.h"
+
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+using Microsoft::WRL::ComPtr;
+
+namespace dm {
+namespace {
+
+constexpr char kNamespaceName[] = "Drovemark";
+
+std::string HostPath(const std::string& below)
+{
+    std::string path = std::string("Z:") + std::getenv("DROVEMARK_TEST_PEER_ROOT") + "/" + below;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// Counts what the folder asks of its views.
+class CountingView final : public FolderView {
+public:
+    void RefreshFromFolder() override { ++refreshes; }
+    void MarkCut(const ITEMIDLIST*, bool) override {}
+    int refreshes = 0;
+};
+
+class FolderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* port = std::getenv("DROVEMARK_TEST_PEER_PORT");
+        if (!port)
+            GTEST_SKIP() << "runs under tools/with-peer";
+        RemoteSession::Config config;
+        config.load = test::TcpLoader(uint16_t(std::atoi(port)));
+        ASSERT_TRUE(RemoteSession::Process().Configure(config));
+        // What the module's class object does before the shell gets a folder.
+        ASSERT_TRUE(StartSockets());
+        const std::string key = std::string("CLSID\\") + kNamespaceClsidText;
+        RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, kNamespaceName, sizeof kNamespaceName);
+        objectsBefore_ = ModuleCounts::Objects();
+    }
+
+    void TearDown() override
+    {
+        if (!HasFatalFailure() && std::getenv("DROVEMARK_TEST_PEER_PORT")) {
+            EXPECT_EQ(ModuleCounts::Objects(), objectsBefore_) << "an object was leaked";
+        }
+    }
+
+    static ComPtr<IShellFolder> Root()
+    {
+        ComPtr<IShellFolder> root;
+        EXPECT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root)), S_OK);
+        ComPtr<IPersistFolder> persist;
+        EXPECT_EQ(root.As(&persist), S_OK);
+        EXPECT_EQ(persist->Initialize(nullptr), S_OK);
+        return root;
+    }
+
+    static std::vector<UniqueIdList> List(IShellFolder* folder,
+                                          SHCONTF flags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS)
+    {
+        std::vector<UniqueIdList> items;
+        ComPtr<IEnumIDList> walk;
+        EXPECT_EQ(folder->EnumObjects(nullptr, flags, &walk), S_OK);
+        if (!walk)
+            return items;
+        ITEMIDLIST* item[10] = {};
+        ULONG fetched = 99;
+        while (walk->Next(10, item, &fetched) == S_OK) {
+            EXPECT_EQ(fetched, 1u);
+            items.emplace_back(item[0]);
+        }
+        EXPECT_EQ(fetched, 0u);
+        return items;
+    }
+
+    static std::string Shown(IShellFolder* folder, const ITEMIDLIST* item,
+                             SHGDNF flags = SHGDN_INFOLDER)
+    {
+        STRRET name = {};
+        if (FAILED(folder->GetDisplayNameOf(item, flags, &name)))
+            return "(failed)";
+        char text[MAX_PATH] = {};
+        StrRetToBufA(&name, item, text, sizeof text);
+        return text;
+    }
+
+    static std::vector<std::string> ShownNames(IShellFolder* folder,
+                                               const std::vector<UniqueIdList>& items)
+    {
+        std::vector<std::string> names;
+        for (const UniqueIdList& item : items)
+            names.push_back(Shown(folder, item.get()));
+        return names;
+    }
+
+    static const ITEMIDLIST* Find(const std::vector<UniqueIdList>& items, std::string_view name)
+    {
+        for (const UniqueIdList& item : items)
+            if (DisplayName(ItemIdView(item.get()).Name(), ItemIdView(item.get()).Kind()) == name)
+                return item.get();
+        ADD_FAILURE() << "no item " << name;
+        return nullptr;
+    }
+
+    static ComPtr<IShellFolder> Bind(IShellFolder* folder, const ITEMIDLIST* item)
+    {
+        ComPtr<IShellFolder> child;
+        EXPECT_EQ(folder->BindToObject(item, nullptr, IID_PPV_ARGS(&child)), S_OK);
+        return child;
+    }
+
+    static AmigaFolder& Of(IShellFolder* folder) { return *static_cast<AmigaFolder*>(folder); }
+
+    long objectsBefore_ = 0;
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(FolderTest, EnumerationFiltersFoldersAndTheDriveWithoutADiskIsNotOne)
+{
+    ComPtr<IShellFolder> root = Root();
+    // Drives first in the server's order; the empty DF0 is a file-like item, as are images.
+    EXPECT_EQ(ShownNames(root.Get(), List(root.Get())),
+              (Names {"Work", "Data", "DF0", "kick.rom", "df0.adf"}))
+        << "the peer's root listing changed";
+    EXPECT_EQ(ShownNames(root.Get(), List(root.Get(), SHCONTF_FOLDERS)), (Names {"Work", "Data"}));
+    const Names others = ShownNames(root.Get(), List(root.Get(), SHCONTF_NONFOLDERS));
+    EXPECT_EQ(others.size(), 3u);
+    EXPECT_EQ(others.front(), "DF0");
+    EXPECT_TRUE(List(root.Get(), 0).empty());
+}
+
+TEST_F(FolderTest, BindingTwoLevelsDeepListsTheDrawerAndNamesItFromTheRoot)
+{
+    ComPtr<IShellFolder> root = Root();
+    const auto volumes = List(root.Get());
+    ComPtr<IShellFolder> work = Bind(root.Get(), Find(volumes, "Work"));
+    const auto workItems = List(work.Get());
+    ComPtr<IShellFolder> devs = Bind(work.Get(), Find(workItems, "Devs"));
+    ASSERT_TRUE(devs);
+    EXPECT_EQ(Of(devs.Get()).Path(), "DH0:Work/Devs");
+    // Two identifiers from the root, so notifications and Open name the right folder.
+    EXPECT_EQ(IdListSize(Of(devs.Get()).RelativeList()),
+              IdListSize(Find(volumes, "Work")) + IdListSize(Find(workItems, "Devs")) - 2);
+
+    const auto keymaps = List(devs.Get());
+    EXPECT_EQ(ShownNames(devs.Get(), keymaps), (Names {"Keymaps"}));
+    EXPECT_EQ(Shown(devs.Get(), keymaps[0].get(), SHGDN_NORMAL), "Drovemark\\Work\\Devs\\Keymaps");
+    EXPECT_EQ(Shown(root.Get(), Find(volumes, "Work"), SHGDN_FORPARSING), "Drovemark\\Work");
+    EXPECT_EQ(Shown(root.Get(), nullptr, SHGDN_NORMAL), "Drovemark");
+    // In-folder names of a two-item list are counted from the list the shell passed.
+    UniqueIdList both(ConcatIdLists({Find(workItems, "Devs"), keymaps[0].get()}));
+    EXPECT_EQ(Shown(work.Get(), both.get()), "Keymaps");
+
+    ComPtr<IShellFolder> wrong;
+    EXPECT_EQ(root->BindToObject(Find(volumes, "Work"), nullptr, IID_IShellView,
+                                 reinterpret_cast<void**>(wrong.GetAddressOf())),
+              E_NOINTERFACE);
+    EXPECT_FALSE(wrong);
+}
+
+TEST_F(FolderTest, SortingPutsDrawersBeforeFilesAndFallsBackToNames)
+{
+    ComPtr<IShellFolder> root = Root();
+    ComPtr<IShellFolder> work = Bind(root.Get(), Find(List(root.Get()), "Work"));
+    auto items = List(work.Get());
+    for (int column = 0; column <= 5; ++column) {
+        std::sort(items.begin(), items.end(), [&](const UniqueIdList& a, const UniqueIdList& b) {
+            return short(HRESULT_CODE(work->CompareIDs(column, a.get(), b.get()))) < 0;
+        });
+        const Names names = ShownNames(work.Get(), items);
+        EXPECT_EQ(Names(names.begin(), names.begin() + 2), (Names {"Devs", "Docs"}))
+            << "column " << column;
+        if (column == 1) {
+            EXPECT_EQ(Names(names.begin() + 2, names.end()),
+                      (Names {"empty.txt", "readme.txt", "big.bin"}));
+        }
+        if (column == 0) {
+            EXPECT_EQ(names.back(), "readme.txt");
+        }
+    }
+    EXPECT_EQ(work->CompareIDs(0, items[0].get(), items[0].get()), 0);
+    EXPECT_EQ(work->CompareIDs(0, nullptr, nullptr), 0);
+    EXPECT_EQ(work->CompareIDs(0, items[0].get(), nullptr), 1);
+}
+
+TEST_F(FolderTest, AttributesFollowTheKindAndTheMedium)
+{
+    const FILETIME time = {};
+    auto attributes = [&](ItemKind kind, uint32_t used = 0, uint32_t protection = 0) {
+        UniqueIdList item(MakeItemId("", "X", kind, 0, used, protection, time, ""));
+        return ItemAttributes(item.get());
+    };
+    const SFGAOF container = SFGAO_CANCOPY | SFGAO_FOLDER | SFGAO_DROPTARGET | SFGAO_CANRENAME;
+    EXPECT_EQ(attributes(ItemKind::Volume), container);
+    EXPECT_EQ(attributes(ItemKind::Floppy, 0xFFFFFFFF), 0u);
+    EXPECT_EQ(attributes(ItemKind::Drawer, 0, item_id::kHasSubdrawers),
+              container | SFGAO_HASSUBFOLDER | SFGAO_CANMOVE | SFGAO_CANDELETE);
+    EXPECT_EQ(attributes(ItemKind::File),
+              SFGAO_CANCOPY | SFGAO_CANRENAME | SFGAO_CANMOVE | SFGAO_CANDELETE);
+    EXPECT_EQ(attributes(ItemKind::RomFile), SFGAO_CANCOPY);
+    EXPECT_EQ(attributes(ItemKind::HdfFile), SFGAO_CANCOPY | SFGAO_DROPTARGET);
+
+    ComPtr<IShellFolder> root = Root();
+    const auto volumes = List(root.Get());
+    const ITEMIDLIST* pair[] = {Find(volumes, "Work"), nullptr};
+    SFGAOF mask = ~0u;
+    EXPECT_EQ(root->GetAttributesOf(2, pair, &mask), E_INVALIDARG);
+    // Nothing is dropped on a drive without a disk.
+    ComPtr<IDropTarget> target;
+    const ITEMIDLIST* empty[] = {Find(volumes, "DF0")};
+    EXPECT_EQ(root->GetUIObjectOf(nullptr, 1, empty, IID_IDropTarget, nullptr, &target),
+              E_NOINTERFACE);
+}
+
+TEST_F(FolderTest, CorruptIdentifiersFromTheShellFailCleanly)
+{
+    ComPtr<IShellFolder> root = Root();
+    // A plausible size with texts that run past it, then a list terminator.
+    uint8_t corrupt[48] = {46, 0, 1, 2};
+    corrupt[26] = 200;
+    const auto* item = reinterpret_cast<const ITEMIDLIST*>(corrupt);
+    ComPtr<IShellFolder> child;
+    EXPECT_TRUE(FAILED(root->BindToObject(item, nullptr, IID_PPV_ARGS(&child))));
+    EXPECT_EQ(Shown(root.Get(), item), "(failed)");
+    EXPECT_EQ(root->CompareIDs(0, item, item), 1);
+    SFGAOF mask = ~0u;
+    EXPECT_EQ(root->GetAttributesOf(1, &item, &mask), S_OK);
+    EXPECT_EQ(mask, 0u);
+    ComPtr<IUnknown> icon;
+    EXPECT_EQ(root->GetUIObjectOf(nullptr, 1, &item, kIID_IExtractIconA, nullptr, &icon),
+              E_INVALIDARG);
+}
+
+TEST_F(FolderTest, RenamingAVolumeKeepsItsDevicePart)
+{
+    ComPtr<IShellFolder> root = Root();
+    const auto volumes = List(root.Get());
+    ITEMIDLIST* renamed = nullptr;
+    ASSERT_EQ(root->SetNameOf(nullptr, Find(volumes, "Work"), L"Stuff", SHGDN_INFOLDER, &renamed),
+              S_OK);
+    UniqueIdList owned(renamed);
+    ASSERT_TRUE(owned);
+    EXPECT_EQ(ItemIdView(owned.get()).Name(), "DH0:Stuff");
+    // The renamed item moves to the end of the list.
+    EXPECT_EQ(ItemIdView(Of(root.Get()).Items().back().get()).Name(), "DH0:Stuff");
+    EXPECT_EQ(ShownNames(root.Get(), List(Root().Get())).front(), "Stuff");
+}
+
+TEST_F(FolderTest, DeleteConfirmsAndRemovesTheFileFromEveryFolderOfItsPath)
+{
+    ComPtr<IShellFolder> root = Root();
+    const auto volumes = List(root.Get());
+    ComPtr<IShellFolder> first = Bind(root.Get(), Find(volumes, "Work"));
+    ComPtr<IShellFolder> second = Bind(root.Get(), Find(volumes, "Work"));
+    const auto items = List(first.Get());
+    List(second.Get());
+    const ITEMIDLIST* victim[] = {Find(items, "readme.txt")};
+
+    std::string question;
+    auto answer = [&](int button) {
+        return [&question, button](HWND box) {
+            for (const std::string& text : test::StaticTexts(box))
+                question += text;
+            test::PressButton(box, button);
+        };
+    };
+    {
+        test::DialogDriver driver(answer(IDC_YES_NO_NO));
+        EXPECT_EQ(Of(first.Get()).DoCommand(ViewCommand::Delete, 1, victim, nullptr),
+                  HRESULT_FROM_WIN32(ERROR_CANCELLED));
+    }
+    EXPECT_NE(question.find("Are you sure you want to delete 'readme.txt'?"), std::string::npos)
+        << question;
+    EXPECT_TRUE(std::filesystem::exists(HostPath("work/readme.txt")));
+    {
+        test::DialogDriver driver(answer(IDC_YES_NO_YES));
+        EXPECT_EQ(Of(first.Get()).DoCommand(ViewCommand::Delete, 1, victim, nullptr), S_OK);
+    }
+    EXPECT_FALSE(std::filesystem::exists(HostPath("work/readme.txt")));
+    for (IShellFolder* folder : {first.Get(), second.Get()})
+        EXPECT_EQ(ShownNames(folder, List(folder)),
+                  (Names {"big.bin", "Devs", "Docs", "empty.txt"}));
+
+    // A volume cannot be deleted at all.
+    const ITEMIDLIST* volume[] = {Find(volumes, "Data")};
+    EXPECT_EQ(Of(root.Get()).DoCommand(ViewCommand::Delete, 1, volume, nullptr), E_UNEXPECTED);
+}
+
+TEST_F(FolderTest, ReReadTellsTheViewsOnlyWhenTheListingChanged)
+{
+    ComPtr<IShellFolder> root = Root();
+    ComPtr<IShellFolder> data = Bind(root.Get(), Find(List(root.Get()), "Data"));
+    List(data.Get());
+    CountingView view;
+    Of(data.Get()).AttachView(&view);
+    EXPECT_EQ(ReRead(Of(data.Get())), S_OK);
+    EXPECT_EQ(view.refreshes, 0);
+    std::ofstream(HostPath("data/new.txt")) << "new";
+    ReReadByPath("dh1:data", false);
+    EXPECT_EQ(view.refreshes, 1);
+    EXPECT_EQ(Of(data.Get()).Items().size(), 2u);
+
+    // New Folder re-reads the folder it was made in.
+    EXPECT_EQ(Of(data.Get()).DoCommand(ViewCommand::NewFolder, 0, nullptr, nullptr), S_OK);
+    EXPECT_EQ(view.refreshes, 2);
+    EXPECT_EQ(Of(data.Get()).Items().size(), 3u);
+    Of(data.Get()).DetachView(&view);
+}
+
+TEST_F(FolderTest, TheModuleUnloadsOnlyAfterTheLastObjectAndCleansUpWinsockOnce)
+{
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(GetModuleClassObject(kNamespaceClsid, IID_PPV_ARGS(&factory)), S_OK);
+    EXPECT_EQ(WinsockState(), 0);
+    ComPtr<IUnknown> view;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IShellView,
+                                      reinterpret_cast<void**>(view.GetAddressOf())),
+              E_NOINTERFACE);
+    ComPtr<IPersistFolder> folder;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&folder)), S_OK);
+    CLSID clsid = {};
+    EXPECT_EQ(folder->GetClassID(&clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, kNamespaceClsid));
+    ComPtr<IShellFolder> asFolder;
+    EXPECT_EQ(folder.As(&asFolder), S_OK);
+    IUnknown* foreign = nullptr;
+    EXPECT_EQ(GetModuleClassObject(IID_IUnknown, IID_IUnknown, reinterpret_cast<void**>(&foreign)),
+              E_FAIL);
+    EXPECT_EQ(foreign, nullptr);
+
+    factory->LockServer(TRUE);
+    factory.Reset();
+    folder.Reset();
+    EXPECT_EQ(CanUnloadModule(), S_FALSE) << "a folder and a lock are still alive";
+    asFolder.Reset();
+    EXPECT_EQ(CanUnloadModule(), S_FALSE) << "the lock is still held";
+    ModuleCounts::Unlock();
+    EXPECT_EQ(CanUnloadModule(), S_OK);
+    EXPECT_EQ(WinsockState(), -1);
+    EXPECT_EQ(CanUnloadModule(), S_OK);
+}
+
+}  // namespace
+}  // namespace dm
