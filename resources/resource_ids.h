@@ -28,3 +28,15 @@
 #define IDC_YES_NO_YES 430
 #define IDC_YES_NO_NO 431
 #define IDC_YES_NO_ICON 432
+
+/* Progress window */
+#define IDD_PROGRESS 200
+#define IDC_PROGRESS_BAR 416
+#define IDC_PROGRESS_TEXT 418
+#define IDC_PROGRESS_ANIMATION 419
+
+/* Progress animations */
+#define IDA_COPY_TO_PC 300
+#define IDA_COPY_TO_AMIGA 301
+#define IDA_DELETE 302
+#define IDA_COPY_ON_AMIGA 303
