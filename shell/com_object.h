@@ -49,11 +49,9 @@ HRESULT QueryNewObject(Object* object, REFIID riid, void** out)
 
 // MinGW's headers declare these interfaces but lack their identifiers.
 // {000214EB-0000-0000-C000-000000000046}
-inline constexpr IID kIID_IExtractIconA = {
-    0x000214EB, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID kIID_IExtractIconA = {0x000214EB, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 // {000214FA-0000-0000-C000-000000000046}
-inline constexpr IID kIID_IExtractIconW = {
-    0x000214FA, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID kIID_IExtractIconW = {0x000214FA, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // {6B2D9A41-5C7E-4F83-9D10-3A5E7C24B8F6}
 inline constexpr CLSID kNamespaceClsid = {
