@@ -167,7 +167,9 @@ HRESULT AmigaIconProvider::Extract(LPCSTR location, UINT index, HICON* large, HI
         return E_INVALIDARG;
 
     if (std::strncmp(location, kIconKeyPrefix, kIconKeyPrefixLength) != 0) {
-        const UINT id = LOWORD(index);
+        // A negative index names a resource id, the way file,index locations do.
+        const int signedIndex = int(index);
+        const UINT id = LOWORD(signedIndex < 0 ? 0u - index : index);
         const int largeSize = LOWORD(sizes) ? LOWORD(sizes) : GetSystemMetrics(SM_CXICON);
         const int smallSize = HIWORD(sizes) ? HIWORD(sizes) : GetSystemMetrics(SM_CXSMICON);
         HICON largeIcon = large ? LoadModuleIcon(id, largeSize) : nullptr;

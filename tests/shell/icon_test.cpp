@@ -233,8 +233,17 @@ TEST(IconExtract, ModuleAndShellIcons)
         }
     }
 
-    HICON large = HICON(1);
-    HICON small = HICON(1);
+    // The resource id as a negative index, as file,index locations write it.
+    HICON large = nullptr;
+    HICON small = nullptr;
+    ASSERT_EQ(Provider("DH0:Work", ItemKind::Volume)
+                  ->Extract(ModulePath().c_str(), UINT(-IDI_VOLUME), &large, &small, 0),
+              S_OK);
+    EXPECT_TRUE(DestroyIcon(large));
+    EXPECT_TRUE(DestroyIcon(small));
+
+    large = HICON(1);
+    small = HICON(1);
     EXPECT_EQ(Provider("Devs", ItemKind::Drawer)->Extract("DROVEMARK::2", 2, &large, &small, 0),
               E_INVALIDARG);
     EXPECT_EQ(large, nullptr);
