@@ -97,10 +97,13 @@ std::string_view AmigaIconProvider::RegisteredExtension() const
     const size_t at = name_.find_last_of(".\\:");
     if (at == std::string::npos || name_[at] != '.')
         return {};
-    const std::string extension = name_.substr(at);
+    // The name holds at most 259 characters, so its extension fits.
+    char extension[kNameMax + 1];
+    const size_t length = name_.size() - at;
+    std::memcpy(extension, name_.data() + at, length);
+    extension[length] = '\0';
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, extension.c_str(), 0, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, extension, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return {};
     char value[80];
     DWORD valueSize = sizeof value;
