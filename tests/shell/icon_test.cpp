@@ -1,0 +1,323 @@
+#include "shell/amiga_icon_provider.h"
+#include "shell/item_id.h"
+#include "shell/item_image_lists.h"
+
+#include "core/live_objects.h"
+#include "resources/resource_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace dm {
+namespace {
+
+struct IdDeleter {
+    void operator()(ITEMIDLIST* item) const { FreeIdList(item); }
+};
+using OwnedId = std::unique_ptr<ITEMIDLIST, IdDeleter>;
+
+OwnedId MakeItem(std::string_view name, ItemKind kind)
+{
+    return OwnedId(MakeItemId("Work:", name, kind, 0, 0, 0, FILETIME {}, ""));
+}
+
+struct ReleaseDeleter {
+    void operator()(IUnknown* object) const { object->Release(); }
+};
+using ProviderRef = std::unique_ptr<IExtractIconA, ReleaseDeleter>;
+
+ProviderRef Provider(std::string_view name, ItemKind kind)
+{
+    void* out = nullptr;
+    EXPECT_EQ(AmigaIconProvider::Create(name, kind, kIID_IExtractIconA, &out), S_OK);
+    return ProviderRef(static_cast<IExtractIconA*>(out));
+}
+
+struct Location {
+    std::string text;
+    int index = -1;
+    UINT flags = 0;
+};
+
+Location LocationOf(std::string_view name, ItemKind kind, UINT request = GIL_FORSHELL)
+{
+    char buffer[260];
+    Location location;
+    EXPECT_EQ(
+        Provider(name, kind)
+            ->GetIconLocation(request, buffer, sizeof buffer, &location.index, &location.flags),
+        S_OK);
+    location.text = buffer;
+    return location;
+}
+
+std::string ModulePath()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    return path;
+}
+
+int IconWidth(HICON icon)
+{
+    ICONINFO info {};
+    if (!GetIconInfo(icon, &info))
+        return 0;
+    BITMAP bitmap {};
+    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+// The IExtractIconA of the folder under test: the real provider, or a stand-in that answers
+// fixed flags and can withhold the small icon.
+class FakeFolder final : public IShellFolder, public IExtractIconA {
+public:
+    bool useStandIn = false;
+    UINT standInFlags = 0;
+    bool giveSmall = true;
+
+    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP ParseDisplayName(HWND, IBindCtx*, LPWSTR, ULONG*, PIDLIST_RELATIVE*,
+                                  ULONG*) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP EnumObjects(HWND, SHCONTF, IEnumIDList**) override { return E_NOTIMPL; }
+    STDMETHODIMP BindToObject(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void**) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void**) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP CompareIDs(LPARAM, PCUIDLIST_RELATIVE, PCUIDLIST_RELATIVE) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP CreateViewObject(HWND, REFIID, void**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetAttributesOf(UINT, PCUITEMID_CHILD_ARRAY, SFGAOF*) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetUIObjectOf(HWND, UINT count, PCUITEMID_CHILD_ARRAY items, REFIID riid, UINT*,
+                               void** out) override
+    {
+        if (count != 1 || !IsEqualIID(riid, kIID_IExtractIconA))
+            return E_NOINTERFACE;
+        if (useStandIn) {
+            *out = static_cast<IExtractIconA*>(this);
+            return S_OK;
+        }
+        const ItemIdView view(items[0]);
+        return AmigaIconProvider::Create(view.Name(), view.Kind(), riid, out);
+    }
+    STDMETHODIMP GetDisplayNameOf(PCUITEMID_CHILD, SHGDNF, STRRET*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetNameOf(HWND, PCUITEMID_CHILD, LPCWSTR, SHGDNF, PITEMID_CHILD*) override
+    {
+        return E_NOTIMPL;
+    }
+
+    STDMETHODIMP GetIconLocation(UINT, LPSTR location, UINT, int* index, UINT* flags) override
+    {
+        lstrcpyA(location, "stand-in");
+        *index = IDI_VOLUME;
+        *flags = standInFlags;
+        return S_OK;
+    }
+    STDMETHODIMP Extract(LPCSTR, UINT index, HICON* large, HICON* small, UINT) override
+    {
+        *large = CreateCopy(index, 32);
+        *small = giveSmall ? CreateCopy(index, 16) : nullptr;
+        return S_OK;
+    }
+
+private:
+    static HICON CreateCopy(UINT id, int size)
+    {
+        return static_cast<HICON>(
+            LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, 0));
+    }
+};
+
+// An extension of our own under HKEY_CLASSES_ROOT for the length of a test.
+class RegisteredExtension : public ::testing::Test {
+protected:
+    static constexpr char kExtension[] = ".dmlha";
+    void SetUp() override
+    {
+        ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, kExtension, REG_SZ, "dmlhafile", 9),
+                  ERROR_SUCCESS);
+    }
+    void TearDown() override { RegDeleteKeyA(HKEY_CLASSES_ROOT, kExtension); }
+};
+
+TEST(IconLocation, ModuleIconsAndPerKindKeys)
+{
+    const std::string module = ModulePath();
+    const struct {
+        ItemKind kind;
+        int index;
+    } drives[] = {{ItemKind::Volume, -5},
+                  {ItemKind::Floppy, -2},
+                  {ItemKind::RomFile, -6},
+                  {ItemKind::AdfFile, -7},
+                  {ItemKind::HdfFile, -8}};
+    for (const auto& drive : drives) {
+        const Location location = LocationOf("DH0:Work", drive.kind, GIL_FORSHELL | GIL_OPENICON);
+        EXPECT_EQ(location.text, module);
+        EXPECT_EQ(location.index, drive.index);
+        EXPECT_EQ(location.flags, UINT(GIL_PERCLASS));
+        // The shell extracts such a location itself: it must name our icon, not a position.
+        HICON icon = nullptr;
+        EXPECT_EQ(ExtractIconExA(location.text.c_str(), location.index, &icon, nullptr, 1), 1u);
+        if (icon)
+            DestroyIcon(icon);
+    }
+
+    const Location drawer = LocationOf("Devs", ItemKind::Drawer);
+    EXPECT_EQ(drawer.text, "DROVEMARK::2");
+    EXPECT_EQ(drawer.index, 0);
+    EXPECT_EQ(drawer.flags, 12u);
+    EXPECT_EQ(LocationOf("Devs", ItemKind::Drawer, GIL_OPENICON).index, 1);
+    EXPECT_EQ(LocationOf("readme", ItemKind::File).text, "DROVEMARK::3");
+    EXPECT_EQ(LocationOf("notes.unregistered-here", ItemKind::File).text, "DROVEMARK::3");
+    EXPECT_EQ(LocationOf("Work:dir.x\\readme", ItemKind::File).text, "DROVEMARK::3");
+}
+
+TEST_F(RegisteredExtension, GivesUpperCaseKeyUnlessTheBufferIsTooSmall)
+{
+    EXPECT_EQ(LocationOf("archive.dmlha", ItemKind::File).text, "DROVEMARK::.DMLHA");
+    EXPECT_EQ(LocationOf("archive.DMLHA", ItemKind::File).text, "DROVEMARK::.DMLHA");
+    EXPECT_EQ(LocationOf(".dmlha", ItemKind::File).text, "DROVEMARK::.DMLHA");
+    EXPECT_EQ(LocationOf("archive.dmlha", ItemKind::File, GIL_OPENICON).index, 1);
+
+    // "DROVEMARK::.DMLHA" needs 18 bytes: one fewer falls back to the per-kind key.
+    ProviderRef provider = Provider("archive.dmlha", ItemKind::File);
+    char buffer[24];
+    int index;
+    UINT flags;
+    ASSERT_EQ(provider->GetIconLocation(0, buffer, 17, &index, &flags), S_OK);
+    EXPECT_STREQ(buffer, "DROVEMARK::3");
+    // Too small even for that: an error, and nothing written past the buffer.
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_TRUE(FAILED(provider->GetIconLocation(0, buffer, 12, &index, &flags)));
+    EXPECT_EQ(buffer[12], 'x');
+    EXPECT_TRUE(FAILED(
+        Provider("DH0:Work", ItemKind::Volume)->GetIconLocation(0, buffer, 8, &index, &flags)));
+    EXPECT_EQ(buffer[8], 'x');
+}
+
+TEST(IconExtract, ModuleAndShellIcons)
+{
+    for (ItemKind kind : {ItemKind::Volume, ItemKind::Floppy, ItemKind::RomFile, ItemKind::AdfFile,
+                          ItemKind::HdfFile, ItemKind::Drawer, ItemKind::File}) {
+        for (UINT request : {0u, UINT(GIL_OPENICON)}) {
+            const Location location = LocationOf("disk.adf", kind, request);
+            HICON large = nullptr;
+            HICON small = nullptr;
+            ASSERT_EQ(Provider("disk.adf", kind)
+                          ->Extract(location.text.c_str(), location.index, &large, &small,
+                                    MAKELONG(32, 16)),
+                      S_OK)
+                << int(kind);
+            ASSERT_TRUE(large && small) << int(kind);
+            if (location.flags == GIL_PERCLASS) {
+                EXPECT_EQ(IconWidth(large), 32);
+                EXPECT_EQ(IconWidth(small), 16);
+            }
+            EXPECT_TRUE(DestroyIcon(large));
+            EXPECT_TRUE(DestroyIcon(small));
+        }
+    }
+
+    // The resource id as a negative index, as file,index locations write it.
+    HICON large = nullptr;
+    HICON small = nullptr;
+    ASSERT_EQ(Provider("DH0:Work", ItemKind::Volume)
+                  ->Extract(ModulePath().c_str(), UINT(-IDI_VOLUME), &large, &small, 0),
+              S_OK);
+    EXPECT_TRUE(DestroyIcon(large));
+    EXPECT_TRUE(DestroyIcon(small));
+
+    large = HICON(1);
+    small = HICON(1);
+    EXPECT_EQ(Provider("Devs", ItemKind::Drawer)->Extract("DROVEMARK::2", 2, &large, &small, 0),
+              E_INVALIDARG);
+    EXPECT_EQ(large, nullptr);
+    EXPECT_EQ(small, nullptr);
+}
+
+TEST(IconProvider, AnswersOnlyItsInterfacesAndCountsItself)
+{
+    const long before = ModuleCounts::Objects();
+    void* out = HICON(1);
+    EXPECT_EQ(AmigaIconProvider::Create("a", ItemKind::File, kIID_IExtractIconW, &out),
+              E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(ModuleCounts::Objects(), before);
+
+    ASSERT_EQ(AmigaIconProvider::Create("a", ItemKind::File, IID_IUnknown, &out), S_OK);
+    auto* unknown = static_cast<IUnknown*>(out);
+    EXPECT_EQ(ModuleCounts::Objects(), before + 1);
+    IExtractIconA* extractor = nullptr;
+    ASSERT_EQ(unknown->QueryInterface(kIID_IExtractIconA, reinterpret_cast<void**>(&extractor)),
+              S_OK);
+    EXPECT_EQ(unknown->Release(), 1u);
+    EXPECT_EQ(extractor->Release(), 0u);
+    EXPECT_EQ(ModuleCounts::Objects(), before);
+}
+
+TEST(ItemImageLists, OneEntryPerDistinctIcon)
+{
+    const long before = ModuleCounts::Objects();
+    FakeFolder folder;
+    ItemImageLists lists;
+    ASSERT_EQ(lists.Create(), S_OK);
+    const OwnedId devs = MakeItem("Devs", ItemKind::Drawer);
+    const OwnedId libs = MakeItem("Libs", ItemKind::Drawer);
+    const OwnedId readme = MakeItem("readme", ItemKind::File);
+    const OwnedId volume = MakeItem("DH0:Work", ItemKind::Volume);
+
+    const int drawer = lists.IndexForItem(&folder, devs.get());
+    ASSERT_GE(drawer, 0);
+    EXPECT_EQ(lists.IndexForItem(&folder, libs.get()), drawer);
+    const int file = lists.IndexForItem(&folder, readme.get());
+    const int disk = lists.IndexForItem(&folder, volume.get());
+    EXPECT_GE(file, 0);
+    EXPECT_GE(disk, 0);
+    EXPECT_NE(file, drawer);
+    EXPECT_NE(disk, file);
+    EXPECT_EQ(ImageList_GetImageCount(lists.Large()), 3);
+    EXPECT_EQ(ImageList_GetImageCount(lists.Small()), 3);
+    EXPECT_EQ(lists.IndexForItem(nullptr, devs.get()), -1);
+    EXPECT_EQ(ModuleCounts::Objects(), before);
+}
+
+TEST(ItemImageLists, UncachedAndIncompleteIcons)
+{
+    FakeFolder folder;
+    folder.useStandIn = true;
+    folder.standInFlags = GIL_DONTCACHE;
+    ItemImageLists lists;
+    ASSERT_EQ(lists.Create(), S_OK);
+    const OwnedId item = MakeItem("x", ItemKind::File);
+    EXPECT_EQ(lists.IndexForItem(&folder, item.get()), 0);
+    EXPECT_EQ(lists.IndexForItem(&folder, item.get()), 1);
+
+    folder.standInFlags = 0;
+    folder.giveSmall = false;
+    EXPECT_EQ(lists.IndexForItem(&folder, item.get()), -1);
+    EXPECT_EQ(ImageList_GetImageCount(lists.Large()), 2);
+    EXPECT_EQ(ImageList_GetImageCount(lists.Small()), 2);
+}
+
+}  // namespace
+}  // namespace dm
