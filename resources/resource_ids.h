@@ -40,3 +40,8 @@
 #define IDA_COPY_TO_AMIGA 301
 #define IDA_DELETE 302
 #define IDA_COPY_ON_AMIGA 303
+
+/* The view: header sort arrows for older common controls, and its accelerators */
+#define IDB_SORT_UP 148
+#define IDB_SORT_DOWN 149
+#define IDR_VIEW_ACCELERATORS 304

@@ -141,6 +141,9 @@
 #define IDS_FIRST_RUN                     581
 #define IDS_SETTINGS_READ_ONLY            582
 #define IDS_ERR_TCP_CONNECT_LOCAL         583
+#define IDS_STATUS_OBJECTS                590
+#define IDS_STATUS_OBJECTS_SELECTED       591
+#define IDS_STATUS_FREE_SPACE             592
 #define IDS_SRVERR_UNSPECIFIED            1000
 #define IDS_SRVERR_NO_MEMORY              1001
 #define IDS_SRVERR_VOLUME_FULL            1002

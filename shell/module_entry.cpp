@@ -2,6 +2,7 @@
 #include "core/shared_settings_section.h"
 #include "shell/module_server.h"
 #include "shell/ui_object_factories.h"
+#include "view/amiga_view.h"
 
 #include <windows.h>
 

@@ -1,0 +1,120 @@
+// The right-hand pane of Explorer for an Amiga folder: a window of our own holding one list
+// control whose rows are the folder's item identifiers, with six columns, icons, sorting, four
+// view modes, the status bar and the view's toolbar buttons.
+#pragma once
+
+#include "shell/amiga_folder.h"
+#include "shell/com_object.h"
+#include "shell/folder_view.h"
+#include "shell/item_image_lists.h"
+#include "view/view_state.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+namespace dm {
+
+class AmigaView final : public IShellView,
+                        public IDropTarget,
+                        public FolderView,
+                        private ComObject {
+public:
+    static constexpr UINT kListId = 2;
+    static constexpr char kClassName[] = "Drovemark_View";
+
+    // A new view of `folder` asked for `riid`; what the folder's CreateViewObject does.
+    static HRESULT Create(AmigaFolder& folder, HWND owner, REFIID riid, void** out);
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IOleWindow, IShellView
+    STDMETHODIMP GetWindow(HWND* window) override;
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override;
+    STDMETHODIMP TranslateAccelerator(MSG* message) override;
+    STDMETHODIMP EnableModeless(BOOL) override;
+    STDMETHODIMP UIActivate(UINT state) override;
+    STDMETHODIMP Refresh() override;
+    STDMETHODIMP CreateViewWindow(IShellView* previous, LPCFOLDERSETTINGS settings,
+                                  IShellBrowser* browser, RECT* rect, HWND* window) override;
+    STDMETHODIMP DestroyViewWindow() override;
+    STDMETHODIMP GetCurrentInfo(LPFOLDERSETTINGS settings) override;
+    STDMETHODIMP AddPropertySheetPages(DWORD, LPFNSVADDPROPSHEETPAGE, LPARAM) override;
+    STDMETHODIMP SaveViewState() override;
+    STDMETHODIMP SelectItem(PCUITEMID_CHILD, UINT) override;
+    STDMETHODIMP GetItemObject(UINT, REFIID, void** out) override;
+
+    // IDropTarget: nothing is accepted yet.
+    STDMETHODIMP DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) override;
+    STDMETHODIMP DragOver(DWORD, POINTL, DWORD* effect) override;
+    STDMETHODIMP DragLeave() override;
+    STDMETHODIMP Drop(IDataObject*, DWORD, POINTL, DWORD* effect) override;
+
+    // FolderView
+    void RefreshFromFolder() override;
+    void MarkCut(const ITEMIDLIST* item, bool cut) override;
+
+    // The selected rows' identifiers (the focused one first), or every row; owned by the rows.
+    HRESULT SelectedItems(UINT which, std::vector<const ITEMIDLIST*>& items) const;
+    // Sorts by `column` (0-5), descending or not, and moves the header arrow.
+    void SetSort(UINT column, bool descending);
+    UINT SortColumn() const { return sortColumn_; }
+    bool SortDescending() const { return descending_; }
+    // 1 large icons, 2 small icons, 3 list, 4 details.
+    void SetViewMode(UINT mode);
+    HWND ListWindow() const { return list_; }
+    // Handles a command as the view window's WM_COMMAND does; true when it was handled.
+    bool Command(UINT id);
+
+private:
+    AmigaView(AmigaFolder& folder);
+    ~AmigaView() override;
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnNotify(NMHDR& header);
+
+    bool CreateList();
+    void DestroyList();
+    void ClearRows();
+    void Fill();
+    void RestoreState();
+    void MoveSortArrow(int column);
+    void SetUpToolbar();
+    void SetStatusLayout(bool menu);
+    void UpdateStatus();
+    void SetActivation(UINT state);
+    LRESULT SendToolbar(UINT message, WPARAM wParam, LPARAM lParam);
+
+    AmigaFolder& folder_;
+    ItemImageLists images_;
+    HBITMAP arrowUp_ = nullptr;
+    HBITMAP arrowDown_ = nullptr;
+    int arrowColumn_ = -1;
+    bool commonControls6_ = false;
+    HWND window_ = nullptr;
+    HWND list_ = nullptr;
+    HWND browserWindow_ = nullptr;
+    int renameCandidate_ = -1;
+    UINT sortColumn_ = 0;
+    bool descending_ = false;
+    IShellBrowser* browser_ = nullptr;
+    UINT viewMode_ = FVM_DETAILS;
+    UINT folderFlags_ = 0;
+    UINT activation_ = SVUIA_DEACTIVATE;
+    HACCEL accelerators_ = nullptr;
+    HRESULT toolbarResult_ = E_FAIL;
+    HRESULT oleResult_ = E_FAIL;
+    HRESULT dropRegistration_ = DRAGDROP_E_INVALIDHWND;
+    bool rootView_ = false;
+    ATOM classAtom_ = 0;
+};
+
+}  // namespace dm
