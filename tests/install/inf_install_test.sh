@@ -38,15 +38,16 @@ fail() {
 step() { echo "[$SECONDS s] $*"; }
 
 # HKCR is HKLM\Software\Classes merged with HKCU\Software\Classes: both machine and user hives are
-# exported. Wine's display driver registers its video device again in every session, under a new
-# GUID and with a new driver date: that is all the noise there is, and it is masked.
+# exported. Wine's display driver registers its video devices again in every session, under new
+# GUIDs (which also reorders them) and with a new driver date: that is all the noise there is, and
+# those keys and values are left out.
 export_registry() {
   local name=$1 hive
   for hive in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
     wine regedit /E "$work/$name.$hive.raw" "$hive" || fail "regedit could not export $hive"
     iconv -f UTF-16 -t UTF-8 "$work/$name.$hive.raw" | tr -d '\r' |
-      sed -e 's/\(Control\\\+Video\\\+\){[0-9a-fA-F-]*}/\1{VIDEO}/g' \
-          -e '/^"DriverDateData"=/d'
+      awk '/^\[/ {video = /\\Control\\Video\\\{/}
+           !video && !/^"DriverDateData"=/ && !/Control\\\\Video\\\\\{/'
   done >"$work/$name.reg"
 }
 
@@ -62,6 +63,15 @@ expect_key() {
 
 step "creating a fresh prefix"
 "$src/tools/wine-prefix" "$prefix" null || { echo "SKIP: no Wine prefix could be made"; exit 77; }
+# The shell's desktop icon flag keys, as a Windows shell has them (a fresh Wine prefix has none).
+hide='Software\Microsoft\Windows\CurrentVersion\Explorer\HideDesktopIcons'
+apply_reg() {
+  printf 'REGEDIT4\n\n%s\n' "$1" >"$work/apply.reg"
+  wine regedit /S "$work/apply.reg" || fail "regedit could not apply $1"
+}
+apply_reg "$(printf '[%s]\n\n' "HKEY_CURRENT_USER\\$hide\\ClassicStartMenu" \
+  "HKEY_CURRENT_USER\\$hide\\NewStartPanel" "HKEY_LOCAL_MACHINE\\$hide\\ClassicStartMenu" \
+  "HKEY_LOCAL_MACHINE\\$hide\\NewStartPanel")"
 export_registry before
 
 step "installing"
@@ -73,7 +83,9 @@ cmp -s "$dll" "$installed/drovemark.dll" || fail "drovemark.dll is not in $folde
 cmp -s "$src/install/drovemark.inf" "$installed/drovemark.inf" || fail "drovemark.inf is not in $folder"
 
 classes='HKEY_LOCAL_MACHINE\Software\Classes\CLSID\'$clsid
-namespace='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Explorer\MyComputer\Namespace\'$clsid
+explorer='Software\Microsoft\Windows\CurrentVersion\Explorer'
+computer="HKEY_LOCAL_MACHINE\\$explorer\\MyComputer\\Namespace\\$clsid"
+desktop="HKEY_LOCAL_MACHINE\\$explorer\\Desktop\\Namespace\\$clsid"
 uninstall='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Drovemark'
 dll_value='C:\\Program Files\\Drovemark\\drovemark.dll'
 inf_value='C:\\Program Files\\Drovemark\\drovemark.inf'
@@ -83,7 +95,8 @@ expect_key "$classes\\DefaultIcon" <<<"@=\"$dll_value,-5\""
 expect_key "$classes\\ShellFolder" <<<'"Attributes"=dword:a0000000'
 expect_key "$classes\\shellex\\PropertySheetHandlers\\$clsid" <<<'@="Drovemark"'
 expect_key "$classes\\shellex\\ContextMenuHandlers\\$clsid" <<<'@="Drovemark"'
-expect_key "$namespace" <<<'@="Drovemark"'
+expect_key "$computer" <<<'@="Drovemark"'
+expect_key "$desktop" <<<'@="Drovemark"'
 expect_key 'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark\2005.0' \
   <<<'"Path"="C:\\Program Files\\Drovemark"'
 expect_key "$uninstall" <<<"\"DisplayIcon\"=\"$dll_value,-5\"
@@ -99,7 +112,7 @@ new_keys=$(grep -xvF -f <(grep '^\[' "$work/before.reg") <(grep '^\[' "$work/ins
 expected_keys=$(printf '[%s]\n' "$classes" "$classes\\DefaultIcon" "$classes\\InProcServer32" \
   "$classes\\shellex" "$classes\\shellex\\ContextMenuHandlers" \
   "$classes\\shellex\\ContextMenuHandlers\\$clsid" "$classes\\shellex\\PropertySheetHandlers" \
-  "$classes\\shellex\\PropertySheetHandlers\\$clsid" "$classes\\ShellFolder" "$namespace" \
+  "$classes\\shellex\\PropertySheetHandlers\\$clsid" "$classes\\ShellFolder" "$computer" "$desktop" \
   "$uninstall" 'HKEY_LOCAL_MACHINE\Software\Quenzor' 'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark' \
   'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark\2005.0' | sort)
 [ "$new_keys" = "$expected_keys" ] ||
@@ -109,6 +122,12 @@ step "activating the class"
 activation=$(timeout 30 wine "$check" activate "$folder\\drovemark.dll" | tr -d '\r')
 echo "$activation"
 [ "${activation%% *}" = OK ] || fail "the class does not activate from its registration"
+
+# What the module itself writes while installed: its settings and the desktop icon flags.
+apply_reg "$(printf '[%s]\n"%s"=dword:00000001\n\n' \
+  'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark\2005.0\Connection' 'Packet Size' \
+  "HKEY_CURRENT_USER\\$hide\\ClassicStartMenu" "$clsid" "HKEY_CURRENT_USER\\$hide\\NewStartPanel" "$clsid" \
+  "HKEY_LOCAL_MACHINE\\$hide\\ClassicStartMenu" "$clsid" "HKEY_LOCAL_MACHINE\\$hide\\NewStartPanel" "$clsid")"
 
 step "uninstalling through the UninstallString"
 answer=$(timeout 40 wine "$check" uninstall "Confirm File Deletion" 15 | tr -d '\r')
