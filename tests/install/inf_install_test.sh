@@ -38,16 +38,16 @@ fail() {
 step() { echo "[$SECONDS s] $*"; }
 
 # HKCR is HKLM\Software\Classes merged with HKCU\Software\Classes: both machine and user hives are
-# exported. Wine's display driver registers its video devices again in every session, under new
-# GUIDs (which also reorders them) and with a new driver date: that is all the noise there is, and
-# those keys and values are left out.
+# exported, one line per key and one per value (the key, a tab, the value). The noise, left out:
+# every Wine session registers the display driver's video devices again, under new GUIDs and with
+# a new driver date, and services.exe counts its starts in ServiceCurrent.
 export_registry() {
   local name=$1 hive
   for hive in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
     wine regedit /E "$work/$name.$hive.raw" "$hive" || fail "regedit could not export $hive"
     iconv -f UTF-16 -t UTF-8 "$work/$name.$hive.raw" | tr -d '\r' |
-      awk '/^\[/ {video = /\\Control\\Video\\\{/}
-           !video && !/^"DriverDateData"=/ && !/Control\\\\Video\\\\\{/'
+      awk '/^\[/ {key = $0; noise = /\\Control\\(Video\\\{|ServiceCurrent\])/; if (!noise) print; next}
+           !noise && NF && !/^"DriverDateData"=/ && !/Control\\\\Video\\\\\{/ {print key "\t" $0}'
   done >"$work/$name.reg"
 }
 
@@ -56,8 +56,7 @@ expect_key() {
   local key=$1 expected actual
   expected=$(cat)
   grep -qxF "[$key]" "$work/installed.reg" || { fail "missing key $key"; return; }
-  actual=$(header="[$key]" awk '$0 == ENVIRON["header"] {found = 1; next} found && /^$/ {exit}
-                                found' "$work/installed.reg")
+  actual=$(grep -F "[$key]"$'\t' "$work/installed.reg" | cut -f2-)
   [ "$actual" = "$expected" ] || fail "key $key holds"$'\n'"$actual"$'\n'"expected"$'\n'"$expected"
 }
 
@@ -108,7 +107,7 @@ expect_key "$uninstall" <<<"\"DisplayIcon\"=\"$dll_value,-5\"
 \"UninstallString\"=\"rundll32.exe \\\"$dll_value\\\",Uninstall $inf_value\""
 
 # Nothing but these keys (and the parents they need) is new.
-new_keys=$(grep -xvF -f <(grep '^\[' "$work/before.reg") <(grep '^\[' "$work/installed.reg") | sort)
+new_keys=$(grep -xvF -f "$work/before.reg" <(grep -v $'\t' "$work/installed.reg") | sort)
 expected_keys=$(printf '[%s]\n' "$classes" "$classes\\DefaultIcon" "$classes\\InProcServer32" \
   "$classes\\shellex" "$classes\\shellex\\ContextMenuHandlers" \
   "$classes\\shellex\\ContextMenuHandlers\\$clsid" "$classes\\shellex\\PropertySheetHandlers" \
@@ -145,7 +144,7 @@ export_registry removed
 
 # The maker's key stays (other products of the maker may live there) and must be empty.
 changes=$(diff "$work/before.reg" "$work/removed.reg" | grep '^[<>]')
-[ "$changes" = $'> [HKEY_LOCAL_MACHINE\\Software\\Quenzor]\n> ' ] ||
+[ "$changes" = '> [HKEY_LOCAL_MACHINE\Software\Quenzor]' ] ||
   fail "the registry after removal differs from before:"$'\n'"$changes"
 
 step "done, $failures failures"
