@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Installs Drovemark with its INF into a fresh Wine prefix, checks every key, value and file the
+# installation promises and that the class activates from that registration alone, removes it
+# through the UninstallString (the DLL's Uninstall export, answered Yes), and compares the registry
+# with its state before the installation.
+#   inf_install_test.sh SOURCE_DIR DLL INSTALL_CHECK_EXE WORK_DIR
+set -uo pipefail
+src=$1
+dll=$2
+check=$3
+work=$4
+for tool in wine wineserver winepath iconv; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
+done
+[ -f "$dll" ] && [ -f "$check" ] || { echo "SKIP: build drovemark_dll and install_check first"; exit 77; }
+case "$work" in /*/inf-test) ;; *) echo "refusing work folder $work"; exit 2 ;; esac
+
+clsid='{6B2D9A41-5C7E-4F83-9D10-3A5E7C24B8F6}'
+folder='C:\Program Files\Drovemark'
+prefix=$work/prefix
+installed=$prefix/drive_c/Program\ Files/Drovemark
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# The prefix is ours alone: waiting for its server to end is safe, and then it can go.
+cleanup() {
+  timeout 30 wineserver -w 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+rm -rf "$work"
+mkdir -p "$work"
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+step() { echo "[$SECONDS s] $*"; }
+
+# HKCR is HKLM\Software\Classes merged with HKCU\Software\Classes: both machine and user hives are
+# exported, one line per key and one per value (the key, a tab, the value). The noise, left out:
+# every Wine session registers the display driver's video devices again, under new GUIDs and with
+# a new driver date, and services.exe counts its starts in ServiceCurrent.
+export_registry() {
+  local name=$1 hive
+  for hive in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
+    wine regedit /E "$work/$name.$hive.raw" "$hive" || fail "regedit could not export $hive"
+    iconv -f UTF-16 -t UTF-8 "$work/$name.$hive.raw" | tr -d '\r' |
+      awk '/^\[/ {key = $0; noise = /\\Control\\(Video\\\{|ServiceCurrent\])/; if (!noise) print; next}
+           !noise && NF && !/^"DriverDateData"=/ && !/Control\\\\Video\\\\\{/ {print key "\t" $0}'
+  done >"$work/$name.reg"
+}
+
+# The values of one key as regedit writes them (sorted by name), compared with the expected lines.
+expect_key() {
+  local key=$1 expected actual
+  expected=$(cat)
+  grep -qxF "[$key]" "$work/installed.reg" || { fail "missing key $key"; return; }
+  actual=$(grep -F "[$key]"$'\t' "$work/installed.reg" | cut -f2-)
+  [ "$actual" = "$expected" ] || fail "key $key holds"$'\n'"$actual"$'\n'"expected"$'\n'"$expected"
+}
+
+step "creating a fresh prefix"
+"$src/tools/wine-prefix" "$prefix" null || { echo "SKIP: no Wine prefix could be made"; exit 77; }
+# The shell's desktop icon flag keys, as a Windows shell has them (a fresh Wine prefix has none).
+hide='Software\Microsoft\Windows\CurrentVersion\Explorer\HideDesktopIcons'
+apply_reg() {
+  printf 'REGEDIT4\n\n%s\n' "$1" >"$work/apply.reg"
+  wine regedit /S "$work/apply.reg" || fail "regedit could not apply $1"
+}
+apply_reg "$(printf '[%s]\n\n' "HKEY_CURRENT_USER\\$hide\\ClassicStartMenu" \
+  "HKEY_CURRENT_USER\\$hide\\NewStartPanel" "HKEY_LOCAL_MACHINE\\$hide\\ClassicStartMenu" \
+  "HKEY_LOCAL_MACHINE\\$hide\\NewStartPanel")"
+export_registry before
+
+step "installing"
+"$src/install/wine-install" "$prefix" "$dll" "$src/install/drovemark.inf" install ||
+  fail "wine-install install failed"
+export_registry installed
+
+cmp -s "$dll" "$installed/drovemark.dll" || fail "drovemark.dll is not in $folder"
+cmp -s "$src/install/drovemark.inf" "$installed/drovemark.inf" || fail "drovemark.inf is not in $folder"
+
+classes='HKEY_LOCAL_MACHINE\Software\Classes\CLSID\'$clsid
+explorer='Software\Microsoft\Windows\CurrentVersion\Explorer'
+computer="HKEY_LOCAL_MACHINE\\$explorer\\MyComputer\\Namespace\\$clsid"
+desktop="HKEY_LOCAL_MACHINE\\$explorer\\Desktop\\Namespace\\$clsid"
+uninstall='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Drovemark'
+dll_value='C:\\Program Files\\Drovemark\\drovemark.dll'
+inf_value='C:\\Program Files\\Drovemark\\drovemark.inf'
+expect_key "$classes" <<<'@="Drovemark"'
+expect_key "$classes\\InProcServer32" <<<"@=\"$dll_value\""$'\n''"ThreadingModel"="Apartment"'
+expect_key "$classes\\DefaultIcon" <<<"@=\"$dll_value,-5\""
+expect_key "$classes\\ShellFolder" <<<'"Attributes"=dword:a0000000'
+expect_key "$classes\\shellex\\PropertySheetHandlers\\$clsid" <<<'@="Drovemark"'
+expect_key "$classes\\shellex\\ContextMenuHandlers\\$clsid" <<<'@="Drovemark"'
+expect_key "$computer" <<<'@="Drovemark"'
+expect_key "$desktop" <<<'@="Drovemark"'
+expect_key 'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark\2005.0' \
+  <<<'"Path"="C:\\Program Files\\Drovemark"'
+expect_key "$uninstall" <<<"\"DisplayIcon\"=\"$dll_value,-5\"
+\"DisplayName\"=\"Drovemark\"
+\"InstallLocation\"=\"C:\\\\Program Files\\\\Drovemark\"
+\"NoModify\"=dword:00000001
+\"NoRepair\"=dword:00000001
+\"Publisher\"=\"Quenzor\"
+\"UninstallString\"=\"rundll32.exe \\\"$dll_value\\\",Uninstall $inf_value\""
+
+# Nothing but these keys (and the parents they need) is new.
+new_keys=$(grep -xvF -f "$work/before.reg" <(grep -v $'\t' "$work/installed.reg") | sort)
+expected_keys=$(printf '[%s]\n' "$classes" "$classes\\DefaultIcon" "$classes\\InProcServer32" \
+  "$classes\\shellex" "$classes\\shellex\\ContextMenuHandlers" \
+  "$classes\\shellex\\ContextMenuHandlers\\$clsid" "$classes\\shellex\\PropertySheetHandlers" \
+  "$classes\\shellex\\PropertySheetHandlers\\$clsid" "$classes\\ShellFolder" "$computer" "$desktop" \
+  "$uninstall" 'HKEY_LOCAL_MACHINE\Software\Quenzor' 'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark' \
+  'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark\2005.0' | sort)
+[ "$new_keys" = "$expected_keys" ] ||
+  fail "the installation made other keys:"$'\n'"$(diff <(echo "$expected_keys") <(echo "$new_keys"))"
+
+step "activating the class"
+activation=$(timeout 30 wine "$check" activate "$folder\\drovemark.dll" | tr -d '\r')
+echo "$activation"
+[ "${activation%% *}" = OK ] || fail "the class does not activate from its registration"
+
+# What the module itself writes while installed: its settings and the desktop icon flags.
+apply_reg "$(printf '[%s]\n"%s"=dword:00000001\n\n' \
+  'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark\2005.0\Connection' 'Packet Size' \
+  "HKEY_CURRENT_USER\\$hide\\ClassicStartMenu" "$clsid" "HKEY_CURRENT_USER\\$hide\\NewStartPanel" "$clsid" \
+  "HKEY_LOCAL_MACHINE\\$hide\\ClassicStartMenu" "$clsid" "HKEY_LOCAL_MACHINE\\$hide\\NewStartPanel" "$clsid")"
+
+step "uninstalling through the UninstallString"
+answer=$(timeout 40 wine "$check" uninstall "Confirm File Deletion" 15 | tr -d '\r')
+echo "$answer"
+grep -qxF "asked: Are you sure you want to completely remove Drovemark and all of its components?" \
+  <<<"$answer" || fail "the Uninstall export did not ask as expected"
+# The export hands the work to a second rundll32 and returns: wait for the prefix to fall quiet.
+timeout 30 wineserver -w || fail "the prefix did not fall quiet after the uninstallation"
+export_registry removed
+
+[ -e "$installed/drovemark.dll" ] && fail "drovemark.dll is still installed"
+[ -e "$installed/drovemark.inf" ] && fail "drovemark.inf is still installed"
+# DelFiles removes files only: the emptied folder stays, and must be empty.
+[ -z "$(ls -A "$installed" 2>/dev/null)" ] || fail "$folder still holds: $(ls -A "$installed")"
+
+# The maker's key stays (other products of the maker may live there) and must be empty.
+changes=$(diff "$work/before.reg" "$work/removed.reg" | grep '^[<>]')
+[ "$changes" = '> [HKEY_LOCAL_MACHINE\Software\Quenzor]' ] ||
+  fail "the registry after removal differs from before:"$'\n'"$changes"
+
+step "done, $failures failures"
+[ "$failures" = 0 ]
