@@ -1,6 +1,7 @@
 // Helper of the installer test, run inside the test's Wine prefix.
-//   install_check activate DLL          creates the folder from the registration alone and checks
-//                                       that the registered DLL at that path served it
+//   install_check activate DLL          creates the folder from the registration alone, checks
+//                                       that the registered DLL at that path served it and that
+//                                       the shell reaches it on the desktop and in My Computer
 //   install_check uninstall CAPTION S   runs the registered UninstallString and answers Yes to
 //                                       its question (a message box with that caption), waiting
 //                                       at most S seconds for each step
@@ -8,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +17,43 @@ namespace {
 
 const CLSID kDrovemarkClsid = {
     0x6B2D9A41, 0x5C7E, 0x4F83, {0x9D, 0x10, 0x3A, 0x5E, 0x7C, 0x24, 0xB8, 0xF6}};
+
+bool ReportsOurClass(IUnknown* object)
+{
+    IPersistFolder* persist = nullptr;
+    CLSID reported = {};
+    const bool ours =
+        SUCCEEDED(object->QueryInterface(IID_IPersistFolder, reinterpret_cast<void**>(&persist))) &&
+        SUCCEEDED(persist->GetClassID(&reported)) && IsEqualCLSID(reported, kDrovemarkClsid);
+    if (persist)
+        persist->Release();
+    return ours;
+}
+
+// The shell itself, not our exports, finds the folder by its parsing name on the desktop and
+// below My Computer, and binds to it.
+bool ShellReachesFolder(const wchar_t* parsingName)
+{
+    IShellFolder* desktop = nullptr;
+    if (FAILED(SHGetDesktopFolder(&desktop)))
+        return false;
+    bool reached = false;
+    ITEMIDLIST* pidl = nullptr;
+    wchar_t name[MAX_PATH];
+    lstrcpynW(name, parsingName, MAX_PATH);
+    IShellFolder* folder = nullptr;
+    if (SUCCEEDED(desktop->ParseDisplayName(nullptr, nullptr, name, nullptr, &pidl, nullptr)) &&
+        SUCCEEDED(desktop->BindToObject(pidl, nullptr, IID_IShellFolder,
+                                        reinterpret_cast<void**>(&folder)))) {
+        reached = ReportsOurClass(folder);
+        folder->Release();
+    }
+    CoTaskMemFree(pidl);
+    desktop->Release();
+    if (!reached)
+        std::wprintf(L"the shell does not reach the folder as %ls\n", parsingName);
+    return reached;
+}
 
 int Activate(const char* expectedPath)
 {
@@ -34,19 +73,14 @@ int Activate(const char* expectedPath)
         } else if (lstrcmpiA(loaded, expectedPath) != 0) {
             std::printf("served by %s, expected %s\n", loaded, expectedPath);
         } else {
-            IPersistFolder* persist = nullptr;
-            CLSID reported = {};
-            if (SUCCEEDED(folder->QueryInterface(IID_IPersistFolder,
-                                                 reinterpret_cast<void**>(&persist))) &&
-                SUCCEEDED(persist->GetClassID(&reported)) &&
-                IsEqualCLSID(reported, kDrovemarkClsid)) {
+            if (!ReportsOurClass(folder)) {
+                std::printf("the folder does not report its class\n");
+            } else if (ShellReachesFolder(L"::{6B2D9A41-5C7E-4F83-9D10-3A5E7C24B8F6}") &&
+                       ShellReachesFolder(L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\"
+                                          L"::{6B2D9A41-5C7E-4F83-9D10-3A5E7C24B8F6}")) {
                 std::printf("OK %s\n", loaded);
                 result = 0;
-            } else {
-                std::printf("the folder does not report its class\n");
             }
-            if (persist)
-                persist->Release();
         }
         folder->Release();
     }
