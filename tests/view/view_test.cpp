@@ -1,0 +1,425 @@
+// The shell view hosted by a browser of the test's own, against the emulated Amiga of
+// tools/with-peer (Work, Data, an empty DF0, a ROM and an ADF item at the root).
+#include "core/live_objects.h"
+#include "link/tcp_link.h"
+#include "protocol/session_support.h"
+#include "shell/amiga_folder.h"
+#include "shell/item_id.h"
+#include "view/amiga_view.h"
+#include "view/view_columns.h"
+#include "view/view_state.h"
+
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+using Microsoft::WRL::ComPtr;
+
+namespace dm {
+namespace {
+
+// Counts task-allocator blocks, which is where every row's identifier lives.
+class AllocationSpy final : public IMallocSpy {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+    {
+        *out =
+            (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMallocSpy)) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
+    STDMETHODIMP_(void*) PostAlloc(void* block) override
+    {
+        if (block)
+            ++outstanding;
+        return block;
+    }
+    STDMETHODIMP_(void*) PreFree(void* block, BOOL) override
+    {
+        if (block)
+            --outstanding;
+        return block;
+    }
+    STDMETHODIMP_(void) PostFree(BOOL) override {}
+    STDMETHODIMP_(SIZE_T) PreRealloc(void* block, SIZE_T size, void** out, BOOL) override
+    {
+        *out = block;
+        return size;
+    }
+    STDMETHODIMP_(void*) PostRealloc(void* block, BOOL) override { return block; }
+    STDMETHODIMP_(void*) PreGetSize(void* block, BOOL) override { return block; }
+    STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) override { return size; }
+    STDMETHODIMP_(void*) PreDidAlloc(void* block, BOOL) override { return block; }
+    STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) override { return actual; }
+    STDMETHODIMP_(void) PreHeapMinimize() override {}
+    STDMETHODIMP_(void) PostHeapMinimize() override {}
+
+    long outstanding = 0;
+};
+
+// What Explorer gives a view: a frame window, a status bar, a toolbar, a view-state stream.
+class TestBrowser final : public IShellBrowser {
+public:
+    TestBrowser()
+    {
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
+        InitCommonControlsEx(&controls);
+        frame = CreateWindowExA(0, "STATIC", "Browser", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800,
+                                600, nullptr, nullptr, nullptr, nullptr);
+        status = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, frame,
+                                 nullptr, nullptr, nullptr);
+        toolbar = CreateWindowExA(0, TOOLBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
+                                  frame, nullptr, nullptr, nullptr);
+        SendMessageA(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    }
+    ~TestBrowser() { DestroyWindow(frame); }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+    {
+        *out = (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleWindow) ||
+                IsEqualIID(riid, IID_IShellBrowser))
+                   ? this
+                   : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetWindow(HWND* window) override
+    {
+        *window = frame;
+        return S_OK;
+    }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
+    STDMETHODIMP SetMenuSB(HMENU, HOLEMENU, HWND) override { return S_OK; }
+    STDMETHODIMP RemoveMenusSB(HMENU) override { return S_OK; }
+    STDMETHODIMP SetStatusTextSB(LPCWSTR) override { return S_OK; }
+    STDMETHODIMP EnableModelessSB(BOOL) override { return S_OK; }
+    STDMETHODIMP TranslateAcceleratorSB(MSG*, WORD) override { return S_FALSE; }
+    STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE, UINT) override
+    {
+        ++browsed;
+        return S_OK;
+    }
+    STDMETHODIMP GetViewStateStream(DWORD mode, IStream** out) override
+    {
+        *out = nullptr;
+        if ((mode & 3) == STGM_READ) {
+            if (saved.empty())
+                return E_FAIL;
+            *out = SHCreateMemStream(saved.data(), UINT(saved.size()));
+            return *out ? S_OK : E_OUTOFMEMORY;
+        }
+        writing = SHCreateMemStream(nullptr, 0);
+        writing->AddRef();
+        *out = writing;
+        return S_OK;
+    }
+    STDMETHODIMP GetControlWindow(UINT id, HWND* window) override
+    {
+        *window = id == FCW_STATUS ? status : (id == FCW_TOOLBAR ? toolbar : nullptr);
+        return *window ? S_OK : E_FAIL;
+    }
+    STDMETHODIMP SendControlMsg(UINT id, UINT message, WPARAM wParam, LPARAM lParam,
+                                LRESULT* result) override
+    {
+        HWND window = nullptr;
+        GetControlWindow(id, &window);
+        const LRESULT answer = window ? SendMessageA(window, message, wParam, lParam) : 0;
+        if (result)
+            *result = answer;
+        return window ? S_OK : E_FAIL;
+    }
+    STDMETHODIMP QueryActiveShellView(IShellView**) override { return E_NOTIMPL; }
+    STDMETHODIMP OnViewWindowActive(IShellView*) override { return S_OK; }
+    STDMETHODIMP SetToolbarItems(LPTBBUTTONSB buttons, UINT count, UINT) override
+    {
+        toolbarButtons = count;
+        return SendMessageA(toolbar, TB_ADDBUTTONSA, count, reinterpret_cast<LPARAM>(buttons))
+                   ? S_OK
+                   : E_FAIL;
+    }
+
+    // Keeps what the view wrote, as a browser keeps a folder's view state.
+    void KeepWritten()
+    {
+        STATSTG stat = {};
+        writing->Stat(&stat, STATFLAG_NONAME);
+        saved.resize(size_t(stat.cbSize.QuadPart));
+        LARGE_INTEGER start = {};
+        writing->Seek(start, STREAM_SEEK_SET, nullptr);
+        ULONG read = 0;
+        writing->Read(saved.data(), ULONG(saved.size()), &read);
+        writing->Release();
+        writing = nullptr;
+    }
+
+    std::string StatusText(int part) const
+    {
+        char text[256] = {};
+        SendMessageA(status, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+
+    HWND frame = nullptr, status = nullptr, toolbar = nullptr;
+    IStream* writing = nullptr;
+    std::vector<uint8_t> saved;
+    UINT toolbarButtons = 0;
+    int browsed = 0;
+};
+
+class ViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* port = std::getenv("DROVEMARK_TEST_PEER_PORT");
+        if (!port)
+            GTEST_SKIP() << "runs under tools/with-peer";
+        RemoteSession::Config config;
+        config.load = test::TcpLoader(uint16_t(std::atoi(port)));
+        ASSERT_TRUE(RemoteSession::Process().Configure(config));
+        ASSERT_TRUE(StartSockets());
+        objectsBefore_ = ModuleCounts::Objects();
+        ASSERT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root_)), S_OK);
+    }
+
+    void TearDown() override
+    {
+        root_.Reset();
+        if (std::getenv("DROVEMARK_TEST_PEER_PORT")) {
+            EXPECT_EQ(ModuleCounts::Objects(), objectsBefore_);
+        }
+    }
+
+    ComPtr<IShellFolder> Folder(const char* volume)
+    {
+        if (!volume)
+            return root_;
+        ComPtr<IEnumIDList> walk;
+        EXPECT_EQ(root_->EnumObjects(nullptr, SHCONTF_FOLDERS, &walk), S_OK);
+        ITEMIDLIST* item = nullptr;
+        ComPtr<IShellFolder> folder;
+        while (walk && walk->Next(1, &item, nullptr) == S_OK) {
+            UniqueIdList owned(item);
+            if (ItemIdView(item).Name().ends_with(volume))
+                root_->BindToObject(item, nullptr, IID_PPV_ARGS(&folder));
+        }
+        return folder;
+    }
+
+    // A view of `folder` with its window in the browser's frame.
+    ComPtr<IShellView> Open(IShellFolder* folder, UINT mode = FVM_DETAILS, UINT flags = 0)
+    {
+        ComPtr<IShellView> view;
+        EXPECT_EQ(
+            AmigaView::Create(*static_cast<AmigaFolder*>(folder), nullptr, IID_PPV_ARGS(&view)),
+            S_OK);
+        FOLDERSETTINGS settings = {mode, flags};
+        RECT rect = {0, 0, 640, 400};
+        HWND window = nullptr;
+        EXPECT_EQ(view->CreateViewWindow(nullptr, &settings, &browser_, &rect, &window), S_OK);
+        EXPECT_NE(window, nullptr);
+        return view;
+    }
+
+    static AmigaView& Of(IShellView* view) { return *static_cast<AmigaView*>(view); }
+
+    static std::vector<const ITEMIDLIST*> Rows(IShellView* view)
+    {
+        std::vector<const ITEMIDLIST*> rows;
+        EXPECT_EQ(Of(view).SelectedItems(SVGIO_ALLVIEW, rows), S_OK);
+        return rows;
+    }
+
+    static std::string CellText(HWND list, int row, int column)
+    {
+        char text[260] = {};
+        LVITEMA item = {};
+        item.iSubItem = column;
+        item.pszText = text;
+        item.cchTextMax = sizeof text;
+        SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+        return text;
+    }
+
+    static std::vector<std::string> Column(IShellView* view, int column)
+    {
+        std::vector<std::string> texts;
+        const int rows = int(SendMessageA(Of(view).ListWindow(), LVM_GETITEMCOUNT, 0, 0));
+        for (int row = 0; row < rows; ++row)
+            texts.push_back(CellText(Of(view).ListWindow(), row, column));
+        return texts;
+    }
+
+    // A click on a column header, as the user makes it.
+    static void ClickHeader(IShellView* view, int column)
+    {
+        HWND list = Of(view).ListWindow();
+        HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+        RECT rect = {};
+        SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&rect));
+        const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageA(header, WM_LBUTTONUP, 0, at);
+    }
+
+    TestBrowser browser_;
+    ComPtr<IShellFolder> root_;
+    long objectsBefore_ = 0;
+};
+
+TEST_F(ViewTest, TheListHoldsThePeersItemsInEveryModeWithTheirOwnTexts)
+{
+    ComPtr<IShellView> view = Open(root_.Get());
+    const auto rows = Rows(view.Get());
+    ASSERT_EQ(rows.size(), 5u);
+    for (int row = 0; row < int(rows.size()); ++row)
+        for (size_t column = 0; column < kViewColumnCount; ++column)
+            EXPECT_EQ(CellText(Of(view.Get()).ListWindow(), row, int(column)),
+                      ColumnText(ItemIdView(rows[row]), column))
+                << "row " << row << " column " << column;
+    EXPECT_EQ(Column(view.Get(), 0),
+              (std::vector<std::string> {"Data", "Work", "DF0", "kick.rom", "df0.adf"}));
+    EXPECT_EQ(browser_.StatusText(0), "5 object(s)");
+    EXPECT_EQ(browser_.toolbarButtons, 11u);
+
+    const DWORD styles[] = {LVS_ICON, LVS_SMALLICON, LVS_LIST, LVS_REPORT};
+    for (UINT mode = FVM_ICON; mode <= FVM_DETAILS; ++mode) {
+        EXPECT_EQ(SendMessageA(GetParent(Of(view.Get()).ListWindow()), WM_COMMAND, 402 + mode, 0),
+                  1);
+        HWND list = Of(view.Get()).ListWindow();
+        EXPECT_EQ(DWORD(GetWindowLongPtrA(list, GWL_STYLE)) & LVS_TYPEMASK, styles[mode - 1]);
+        EXPECT_TRUE(SendMessageA(browser_.toolbar, TB_ISBUTTONCHECKED, 402 + mode, 0));
+        EXPECT_EQ(Rows(view.Get()), rows) << "mode " << mode;
+        FOLDERSETTINGS settings = {};
+        view->GetCurrentInfo(&settings);
+        EXPECT_EQ(settings.ViewMode, mode);
+    }
+    EXPECT_EQ(view->DestroyViewWindow(), S_OK);
+}
+
+TEST_F(ViewTest, TheStatusBarCountsTheSelectionAndShowsADrivesSpace)
+{
+    ComPtr<IShellView> view = Open(root_.Get());
+    view->UIActivate(SVUIA_ACTIVATE_NOFOCUS);
+    HWND list = Of(view.Get()).ListWindow();
+    auto select = [&](int row) {
+        LVITEMA state = {};
+        state.stateMask = LVIS_SELECTED;
+        state.state = LVIS_SELECTED;
+        SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+    };
+    select(2);  // DF0, without a disk
+    EXPECT_EQ(browser_.StatusText(0), "1 object(s) selected");
+    EXPECT_EQ(browser_.StatusText(1).rfind("Free Space: -, Capacity: ", 0), 0u)
+        << browser_.StatusText(1);
+    select(4);  // the ADF item, a file of 901120 bytes
+    EXPECT_EQ(browser_.StatusText(0), "2 object(s) selected");
+    EXPECT_EQ(browser_.StatusText(1), "880KB");
+    view->DestroyViewWindow();
+
+    ComPtr<IShellView> drawers = Open(Folder("Work").Get(), FVM_DETAILS, FWF_NOSUBFOLDERS);
+    EXPECT_EQ(Column(drawers.Get(), 0),
+              (std::vector<std::string> {"big.bin", "empty.txt", "readme.txt"}));
+    drawers->DestroyViewWindow();
+}
+
+TEST_F(ViewTest, HeaderClicksSortAsTheFolderComparesAndAgainReverses)
+{
+    ComPtr<IShellFolder> work = Folder("Work");
+    ComPtr<IShellView> view = Open(work.Get());
+    // Shown by name, ascending: a click on Name reverses, any other column starts ascending.
+    for (int column = 0; column < 6; ++column) {
+        for (bool descending : {column == 0, column != 0}) {
+            ClickHeader(view.Get(), column);
+            EXPECT_EQ(Of(view.Get()).SortColumn(), UINT(column));
+            EXPECT_EQ(Of(view.Get()).SortDescending(), descending);
+            const auto rows = Rows(view.Get());
+            for (size_t i = 1; i < rows.size(); ++i) {
+                const int order = CompareItemIds(column, rows[i - 1], rows[i]);
+                EXPECT_TRUE(descending ? order >= 0 : order <= 0)
+                    << "column " << column << " row " << i;
+            }
+        }
+    }
+    // Drawers first whatever the column, and the other way round when descending.
+    ClickHeader(view.Get(), 1);
+    EXPECT_EQ(Column(view.Get(), 0).front(), "Devs");
+    view->DestroyViewWindow();
+}
+
+TEST_F(ViewTest, TheViewStateRoundTripRestoresWidthsAndSortOnlyForOurRecord)
+{
+    ComPtr<IShellFolder> work = Folder("Work");
+    {
+        ComPtr<IShellView> view = Open(work.Get());
+        HWND list = Of(view.Get()).ListWindow();
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, 1, 77);
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, 5, 0);
+        Of(view.Get()).SetSort(3, true);
+        ASSERT_EQ(view->SaveViewState(), S_OK);
+        browser_.KeepWritten();
+        view->DestroyViewWindow();
+    }
+    ASSERT_EQ(browser_.saved.size(), 44u);
+    EXPECT_EQ(browser_.saved[42] | browser_.saved[43] << 8, 88) << "a hidden column comes back";
+
+    ComPtr<IShellView> view = Open(work.Get());
+    EXPECT_EQ(Of(view.Get()).SortColumn(), 3u);
+    EXPECT_TRUE(Of(view.Get()).SortDescending());
+    EXPECT_EQ(SendMessageA(Of(view.Get()).ListWindow(), LVM_GETCOLUMNWIDTH, 1, 0), 77);
+    view->DestroyViewWindow();
+
+    // Another extension's record is ignored.
+    browser_.saved[0] ^= 1;
+    ComPtr<IShellView> other = Open(work.Get());
+    EXPECT_EQ(Of(other.Get()).SortColumn(), 0u);
+    EXPECT_EQ(SendMessageA(Of(other.Get()).ListWindow(), LVM_GETCOLUMNWIDTH, 1, 0), 50);
+    other->DestroyViewWindow();
+}
+
+TEST_F(ViewTest, RefreshShowsNewItemsAndDestroyingTheViewFreesEveryRow)
+{
+    // Revoking waits for the blocks it saw, so the spy outlives the test.
+    static AllocationSpy spy;
+    ASSERT_EQ(CoRegisterMallocSpy(&spy), S_OK);
+    ComPtr<IShellFolder> data = Folder("Data");
+    std::string host =
+        std::string("Z:") + std::getenv("DROVEMARK_TEST_PEER_ROOT") + "/data/new0.txt";
+    std::replace(host.begin(), host.end(), '/', '\\');
+    // One cycle leaves what the system keeps for good; a second must leave nothing more.
+    long afterFirst = 0;
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        ComPtr<IShellView> first = Open(data.Get());
+        first->UIActivate(SVUIA_ACTIVATE_NOFOCUS);
+        ComPtr<IShellView> second = Open(data.Get());
+        const size_t before = Rows(second.Get()).size();
+        host[host.size() - 5] = char('0' + cycle);
+        std::ofstream(host) << "new";
+        EXPECT_EQ(first->Refresh(), S_OK);
+        // Both views of the folder follow its new listing.
+        EXPECT_EQ(Rows(first.Get()).size(), before + 1);
+        EXPECT_EQ(Rows(second.Get()).size(), before + 1);
+        EXPECT_EQ(browser_.StatusText(0), std::to_string(before + 1) + " object(s)");
+        first->DestroyViewWindow();
+        second->DestroyViewWindow();
+        // The folder's own listing grows by the new file.
+        const long listed = long(static_cast<AmigaFolder*>(data.Get())->Items().size());
+        if (cycle == 0)
+            afterFirst = spy.outstanding - listed;
+        else
+            EXPECT_EQ(spy.outstanding - listed, afterFirst) << "identifiers outlived their rows";
+    }
+    data.Reset();
+    CoRevokeMallocSpy();
+}
+
+}  // namespace
+}  // namespace dm
