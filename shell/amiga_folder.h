@@ -57,6 +57,7 @@ public:
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
+    bool TryAddRef() { return TryAddRefObject(); }
 
     // IPersistFolder
     STDMETHODIMP GetClassID(CLSID* clsid) override;

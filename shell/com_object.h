@@ -20,6 +20,18 @@ protected:
     virtual ~ComObject() = default;
 
     ULONG AddRefObject() { return ULONG(InterlockedIncrement(&refs_)); }
+    // A reference only while the object is not already being destroyed, for walks over
+    // registries that another thread's last Release may be leaving.
+    bool TryAddRefObject()
+    {
+        for (LONG count = refs_; count != 0;) {
+            const LONG seen = InterlockedCompareExchange(&refs_, count + 1, count);
+            if (seen == count)
+                return true;
+            count = seen;
+        }
+        return false;
+    }
     ULONG ReleaseObject()
     {
         const ULONG left = ULONG(InterlockedDecrement(&refs_));

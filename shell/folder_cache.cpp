@@ -112,10 +112,8 @@ std::vector<AmigaFolder*> FolderRegistry::Matching(std::string_view path, bool p
         const bool matches =
             prefix ? own.size() >= path.size() && EqualFolded(own.substr(0, path.size()), path)
                    : EqualFolded(own, path);
-        if (matches) {
-            folder->AddRef();
+        if (matches && folder->TryAddRef())
             matching.push_back(folder);
-        }
     }
     return matching;
 }
