@@ -162,17 +162,11 @@ AmigaFolder::~AmigaFolder()
 
 STDMETHODIMP AmigaFolder::QueryInterface(REFIID riid, void** out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IShellFolder))
-        *out = static_cast<IShellFolder*>(this);
-    else if (IsEqualIID(riid, IID_IPersistFolder))
-        *out = static_cast<IPersistFolder*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    IShellFolder* folder = this;
+    return QueryInterfaceFrom({{IID_IUnknown, folder},
+                               {IID_IShellFolder, folder},
+                               {IID_IPersistFolder, static_cast<IPersistFolder*>(this)}},
+                              riid, out);
 }
 
 STDMETHODIMP_(ULONG) AmigaFolder::AddRef()

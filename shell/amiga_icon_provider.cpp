@@ -72,14 +72,7 @@ HRESULT AmigaIconProvider::Create(std::string_view name, ItemKind kind, REFIID r
 
 HRESULT AmigaIconProvider::QueryInterface(REFIID riid, void** out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, kIID_IExtractIconA))
-        return E_NOINTERFACE;
-    *out = static_cast<IExtractIconA*>(this);
-    AddRef();
-    return S_OK;
+    return QueryInterfaceFrom({{IID_IUnknown, this}, {kIID_IExtractIconA, this}}, riid, out);
 }
 
 ULONG AmigaIconProvider::AddRef()

@@ -23,14 +23,7 @@ AmigaItemEnum::~AmigaItemEnum()
 
 STDMETHODIMP AmigaItemEnum::QueryInterface(REFIID riid, void** out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumIDList))
-        return E_NOINTERFACE;
-    *out = static_cast<IEnumIDList*>(this);
-    AddRef();
-    return S_OK;
+    return QueryInterfaceFrom({{IID_IUnknown, this}, {IID_IEnumIDList, this}}, riid, out);
 }
 
 STDMETHODIMP_(ULONG) AmigaItemEnum::AddRef()

@@ -16,14 +16,7 @@ HRESULT ClassFactory::Create(REFIID riid, void** out)
 
 STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
-        return E_NOINTERFACE;
-    *out = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
+    return QueryInterfaceFrom({{IID_IUnknown, this}, {IID_IClassFactory, this}}, riid, out);
 }
 
 STDMETHODIMP_(ULONG) ClassFactory::AddRef()

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <new>
 
 namespace dm {
@@ -44,6 +45,29 @@ private:
     LiveObject live_;
     LONG refs_ = 0;
 };
+
+// One interface an object hands out, and the pointer that answers for it.
+struct InterfaceEntry {
+    const IID& iid;
+    IUnknown* pointer;
+};
+
+// QueryInterface over an object's table; the out pointer is null when nothing matches.
+inline HRESULT QueryInterfaceFrom(std::initializer_list<InterfaceEntry> entries, REFIID riid,
+                                  void** out)
+{
+    if (!out)
+        return E_POINTER;
+    for (const InterfaceEntry& entry : entries) {
+        if (IsEqualIID(riid, entry.iid)) {
+            entry.pointer->AddRef();
+            *out = entry.pointer;
+            return S_OK;
+        }
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
 
 // The usual way to hand out a new object: one reference for the query, dropped again after it,
 // so a failed query destroys the object.

@@ -13,13 +13,13 @@ class AmigaFolder;
 
 struct UiObjectFactories {
     HRESULT (*createView)(AmigaFolder& folder, HWND owner, REFIID riid, void** out) = nullptr;
-    HRESULT (*createContextMenu)
+    HRESULT(*createContextMenu)
     (AmigaFolder& folder, HWND owner, UINT count, const ITEMIDLIST* const* items, REFIID riid,
      void** out) = nullptr;
-    HRESULT (*createDataObject)
+    HRESULT(*createDataObject)
     (AmigaFolder& folder, HWND owner, UINT count, const ITEMIDLIST* const* items, REFIID riid,
      void** out) = nullptr;
-    HRESULT (*createDropTarget)
+    HRESULT(*createDropTarget)
     (AmigaFolder& folder, HWND owner, const ITEMIDLIST* item, REFIID riid, void** out) = nullptr;
     // The settings sheet's shell extension, for the class factory.
     HRESULT (*createSettingsExtension)(REFIID riid, void** out) = nullptr;

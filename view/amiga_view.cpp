@@ -124,18 +124,11 @@ AmigaView::~AmigaView()
 
 STDMETHODIMP AmigaView::QueryInterface(REFIID riid, void** out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IShellView) ||
-        IsEqualIID(riid, IID_IOleWindow))
-        *out = static_cast<IShellView*>(this);
-    else if (IsEqualIID(riid, IID_IDropTarget))
-        *out = static_cast<IDropTarget*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    IShellView* view = this;
+    return QueryInterfaceFrom({{IID_IUnknown, view},
+                               {IID_IShellView, view},
+                               {IID_IDropTarget, static_cast<IDropTarget*>(this)}},
+                              riid, out);
 }
 
 STDMETHODIMP_(ULONG) AmigaView::AddRef()

@@ -23,25 +23,6 @@ LRESULT BarPosition(const ProgressDialog& progress)
     return SendDlgItemMessageA(progress.Window(), IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0);
 }
 
-// The first visible dialog of `thread`, as a user would find it on the screen.
-HWND DialogOfThread(DWORD thread)
-{
-    HWND found = nullptr;
-    EnumThreadWindows(
-        thread,
-        [](HWND window, LPARAM context) -> BOOL {
-            char className[32];
-            if (IsWindowVisible(window) && GetClassNameA(window, className, sizeof className) &&
-                std::string(className) == "#32770") {
-                *reinterpret_cast<HWND*>(context) = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
 TEST(ProgressWindow, OpensWithinHalfASecondOnItsOwnThreadWithTitleTextAndAnimation)
 {
     const long liveBefore = ModuleCounts::Objects();
@@ -56,7 +37,7 @@ TEST(ProgressWindow, OpensWithinHalfASecondOnItsOwnThreadWithTitleTextAndAnimati
         EXPECT_FALSE(progress.UsesShellDialog());
         EXPECT_NE(progress.WindowThreadId(), GetCurrentThreadId());
 
-        window = DialogOfThread(progress.WindowThreadId());
+        window = test::FindDialog(progress.WindowThreadId());
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(window, progress.Window());
         EXPECT_EQ(test::WindowText(window), "Copying...");
@@ -94,7 +75,7 @@ TEST(ProgressWindow, CancelIsSeenWhileTheCallerIsBusyAndTheWindowStaysUntilStopp
         const DWORD uiThread = progress.WindowThreadId();
         std::thread user([uiThread, escape] {
             Sleep(100);
-            if (HWND dialog = DialogOfThread(uiThread)) {
+            if (HWND dialog = test::FindDialog(uiThread)) {
                 if (escape)
                     test::PressEscape(dialog);
                 else

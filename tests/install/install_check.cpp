@@ -9,9 +9,9 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cwchar>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 

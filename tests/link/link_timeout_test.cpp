@@ -25,10 +25,10 @@ TEST(LinkTimeout, FollowsTheHintRules)
     const FixedLink link(5000, at19200);
     EXPECT_EQ(link.TimeoutMs(12, kNoTimeout), std::nullopt);
     EXPECT_EQ(link.TimeoutMs(12, -250), 250u);
-    EXPECT_EQ(link.TimeoutMs(12, 0), 5000u);        // 12.5 ms raised to the minimum
-    EXPECT_EQ(link.TimeoutMs(12, 4112), 5625u);     // 4283 raised to 5000, plus one eighth
-    EXPECT_EQ(link.TimeoutMs(65535, 0), 68265u);    // 65535 bytes at 1.0417 ms
-    EXPECT_EQ(link.TimeoutMs(0, 65551), 76817u);    // 68282 plus one eighth
+    EXPECT_EQ(link.TimeoutMs(12, 0), 5000u);      // 12.5 ms raised to the minimum
+    EXPECT_EQ(link.TimeoutMs(12, 4112), 5625u);   // 4283 raised to 5000, plus one eighth
+    EXPECT_EQ(link.TimeoutMs(65535, 0), 68265u);  // 65535 bytes at 1.0417 ms
+    EXPECT_EQ(link.TimeoutMs(0, 65551), 76817u);  // 68282 plus one eighth
     EXPECT_EQ(link.TimeoutMs(0, INT32_MIN + 1), 2147483647u);
 }
 

@@ -3,8 +3,6 @@
 // image item, and a ROM image item.
 #include "core/amiga_paths.h"
 #include "core/live_objects.h"
-#include "link/tcp_link.h"
-#include "protocol/session_support.h"
 #include "resources/resource_ids.h"
 #include "resources/string_ids.h"
 #include "shell/amiga_folder.h"
@@ -12,6 +10,7 @@
 #include "shell/item_id.h"
 #include "shell/module_server.h"
 #include "support/dialog_driver.h"
+#include "support/test_peer.h"
 
 #include <shlwapi.h>
 
@@ -30,13 +29,6 @@ namespace {
 
 constexpr char kNamespaceName[] = "Drovemark";
 
-std::string HostPath(const std::string& below)
-{
-    std::string path = std::string("Z:") + std::getenv("DROVEMARK_TEST_PEER_ROOT") + "/" + below;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
 // Counts what the folder asks of its views.
 class CountingView final : public FolderView {
 public:
@@ -49,14 +41,8 @@ class FolderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* port = std::getenv("DROVEMARK_TEST_PEER_PORT");
-        if (!port)
+        if (!test::UseTestPeer())
             GTEST_SKIP() << "runs under tools/with-peer";
-        RemoteSession::Config config;
-        config.load = test::TcpLoader(uint16_t(std::atoi(port)));
-        ASSERT_TRUE(RemoteSession::Process().Configure(config));
-        // What the module's class object does before the shell gets a folder.
-        ASSERT_TRUE(StartSockets());
         const std::string key = std::string("CLSID\\") + kNamespaceClsidText;
         RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, kNamespaceName, sizeof kNamespaceName);
         objectsBefore_ = ModuleCounts::Objects();
@@ -296,12 +282,12 @@ TEST_F(FolderTest, DeleteConfirmsAndRemovesTheFileFromEveryFolderOfItsPath)
     }
     EXPECT_NE(question.find("Are you sure you want to delete 'readme.txt'?"), std::string::npos)
         << question;
-    EXPECT_TRUE(std::filesystem::exists(HostPath("work/readme.txt")));
+    EXPECT_TRUE(std::filesystem::exists(test::PeerHostPath("work/readme.txt")));
     {
         test::DialogDriver driver(answer(IDC_YES_NO_YES));
         EXPECT_EQ(Of(first.Get()).DoCommand(ViewCommand::Delete, 1, victim, nullptr), S_OK);
     }
-    EXPECT_FALSE(std::filesystem::exists(HostPath("work/readme.txt")));
+    EXPECT_FALSE(std::filesystem::exists(test::PeerHostPath("work/readme.txt")));
     for (IShellFolder* folder : {first.Get(), second.Get()})
         EXPECT_EQ(ShownNames(folder, List(folder)),
                   (Names {"big.bin", "Devs", "Docs", "empty.txt"}));
@@ -320,7 +306,7 @@ TEST_F(FolderTest, ReReadTellsTheViewsOnlyWhenTheListingChanged)
     Of(data.Get()).AttachView(&view);
     EXPECT_EQ(ReRead(Of(data.Get())), S_OK);
     EXPECT_EQ(view.refreshes, 0);
-    std::ofstream(HostPath("data/new.txt")) << "new";
+    std::ofstream(test::PeerHostPath("data/new.txt")) << "new";
     ReReadByPath("dh1:data", false);
     EXPECT_EQ(view.refreshes, 1);
     EXPECT_EQ(Of(data.Get()).Items().size(), 2u);

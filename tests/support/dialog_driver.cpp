@@ -4,8 +4,6 @@
 
 namespace dm::test {
 
-namespace {
-
 HWND FindDialog(DWORD thread)
 {
     HWND found = nullptr;
@@ -23,6 +21,8 @@ HWND FindDialog(DWORD thread)
         reinterpret_cast<LPARAM>(&found));
     return found;
 }
+
+namespace {
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit)
 {

@@ -32,6 +32,9 @@ private:
     std::atomic<bool> forcedClose_ {false};
 };
 
+// The first visible dialog of `thread`, as a user would find it on the screen; null if none.
+HWND FindDialog(DWORD thread);
+
 // What a user sees and does, from another thread.
 std::string WindowText(HWND window);
 std::vector<std::string> StaticTexts(HWND dialog);

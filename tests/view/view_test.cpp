@@ -1,10 +1,9 @@
 // The shell view hosted by a browser of the test's own, against the emulated Amiga of
 // tools/with-peer (Work, Data, an empty DF0, a ROM and an ADF item at the root).
 #include "core/live_objects.h"
-#include "link/tcp_link.h"
-#include "protocol/session_support.h"
 #include "shell/amiga_folder.h"
 #include "shell/item_id.h"
+#include "support/test_peer.h"
 #include "view/amiga_view.h"
 #include "view/view_columns.h"
 #include "view/view_state.h"
@@ -179,13 +178,8 @@ class ViewTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* port = std::getenv("DROVEMARK_TEST_PEER_PORT");
-        if (!port)
+        if (!test::UseTestPeer())
             GTEST_SKIP() << "runs under tools/with-peer";
-        RemoteSession::Config config;
-        config.load = test::TcpLoader(uint16_t(std::atoi(port)));
-        ASSERT_TRUE(RemoteSession::Process().Configure(config));
-        ASSERT_TRUE(StartSockets());
         objectsBefore_ = ModuleCounts::Objects();
         ASSERT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root_)), S_OK);
     }
@@ -391,9 +385,7 @@ TEST_F(ViewTest, RefreshShowsNewItemsAndDestroyingTheViewFreesEveryRow)
     static AllocationSpy spy;
     ASSERT_EQ(CoRegisterMallocSpy(&spy), S_OK);
     ComPtr<IShellFolder> data = Folder("Data");
-    std::string host =
-        std::string("Z:") + std::getenv("DROVEMARK_TEST_PEER_ROOT") + "/data/new0.txt";
-    std::replace(host.begin(), host.end(), '/', '\\');
+    std::string host = test::PeerHostPath("data/new0.txt");
     // One cycle leaves what the system keeps for good; a second must leave nothing more.
     long afterFirst = 0;
     for (int cycle = 0; cycle < 2; ++cycle) {
