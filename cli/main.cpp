@@ -1,5 +1,6 @@
 // drovemark: the command-line client.
 #include "cli/client.h"
+#include "cli/explorer_connection.h"
 #include "core/messages.h"
 #include "core/module.h"
 #include "link/tcp_link.h"
@@ -54,6 +55,22 @@ int main(int argc, char** argv)
     }
 
     const ConnectionProfile profile = ProfileOf(*options);
+    // Only settings are written: the Amiga need not be reachable.
+    if (options->command == "use") {
+        if (!options->arguments.empty()) {
+            std::cerr << "drovemark: use takes no arguments\n";
+            return kExitUsage;
+        }
+#ifdef _WIN32
+        if (UseInExplorer(profile))
+            return kExitOk;
+        std::cerr << "drovemark: the settings could not be written\n";
+        return kExitFailed;
+#else
+        std::cerr << "drovemark: use sets up the Explorer folder and works only on Windows\n";
+        return kExitFailed;
+#endif
+    }
     if (profile.serialDevice.empty())
         StartSockets();
     RemoteSession& session = RemoteSession::Process();

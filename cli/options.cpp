@@ -23,6 +23,7 @@ Commands:
   comment PATH TEXT           set the comment
   count PATH                  count the drawers, files and bytes below a drawer
   format DEVICE NAME          erase a disk (DF0:) and name it
+  use                         Windows: make the Explorer folder use this connection
 
 Options:
   --host ADDRESS              Amiga's TCP/IP address or host name (default 127.0.0.1)

@@ -1,5 +1,6 @@
 #include "peer/request_handler.h"
 
+#include "core/diag_log.h"
 #include "protocol/byte_order.h"
 #include "protocol/directory_record.h"
 
@@ -177,6 +178,9 @@ HRESULT RequestHandler::ListDirectory(const uint8_t* data, size_t size, PeerExch
     std::string path;
     if (!request.Text(path))
         return Fail(exchange, error::NotPossible);
+    // Which drawers a client listed, for the demonstration's check of what Explorer asked for.
+    if (LogEnabled())
+        LogLine("ListDirectory \"%s\"\n", path.c_str());
     // The byte after the path (0x01 from the PC) asks for nothing this server leaves out.
     std::vector<DirectoryEntry> entries;
     if (const uint32_t code = tree_.List(path, entries))

@@ -9,7 +9,10 @@
 namespace {
 
 // The maker table of the layers above the folder.
-void RegisterUiFactories() {}
+void RegisterUiFactories()
+{
+    dm::UiFactories().createView = &dm::AmigaView::Create;
+}
 
 }  // namespace
 

@@ -1,0 +1,221 @@
+// explorer-probe: what Explorer shows, read from its windows from outside, for the demonstration
+// and its check. The list view lives in Explorer's process: its texts and rectangles are fetched
+// through memory allocated there.
+// Windows of Wine's virtual desktop NAME are only seen from that desktop: --desktop NAME first.
+//   explorer-probe title            the Explorer window's title
+//   explorer-probe list             the items of its list view, one line each, columns by tabs
+//   explorer-probe locate NAME      screen position of the item named NAME ("x y")
+//   explorer-probe windows          class and title of every visible top-level window
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT kTimeoutMs = 3000;
+
+std::string ClassOf(HWND window)
+{
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string TitleOf(HWND window)
+{
+    char title[512] = {};
+    GetWindowTextA(window, title, sizeof title);
+    return title;
+}
+
+struct Search {
+    HWND explorer = nullptr;
+    HWND list = nullptr;
+};
+
+BOOL CALLBACK FindList(HWND child, LPARAM param)
+{
+    auto* search = reinterpret_cast<Search*>(param);
+    if (IsWindowVisible(child) && ClassOf(child) == WC_LISTVIEWA) {
+        search->list = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The first visible top-level window of Explorer's class with a visible list view in it.
+BOOL CALLBACK FindExplorer(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<Search*>(param);
+    const std::string name = ClassOf(window);
+    if (!IsWindowVisible(window) || (name != "ExplorerWClass" && name != "CabinetWClass"))
+        return TRUE;
+    search->explorer = window;
+    EnumChildWindows(window, FindList, param);
+    return search->list ? FALSE : TRUE;
+}
+
+// A block of memory in the list view's process.
+class RemoteBlock {
+public:
+    RemoteBlock(HWND window, size_t size) : size_(size)
+    {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        process_ =
+            OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+        if (process_)
+            at_ = static_cast<char*>(
+                VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    }
+    ~RemoteBlock()
+    {
+        if (at_)
+            VirtualFreeEx(process_, at_, 0, MEM_RELEASE);
+        if (process_)
+            CloseHandle(process_);
+    }
+    RemoteBlock(const RemoteBlock&) = delete;
+    RemoteBlock& operator=(const RemoteBlock&) = delete;
+
+    bool Valid() const { return at_ != nullptr; }
+    char* At(size_t offset) const { return at_ + offset; }
+    bool Write(size_t offset, const void* data, size_t size) const
+    {
+        return offset + size <= size_ &&
+               WriteProcessMemory(process_, at_ + offset, data, size, nullptr);
+    }
+    bool Read(size_t offset, void* data, size_t size) const
+    {
+        return offset + size <= size_ &&
+               ReadProcessMemory(process_, at_ + offset, data, size, nullptr);
+    }
+
+private:
+    HANDLE process_ = nullptr;
+    char* at_ = nullptr;
+    size_t size_;
+};
+
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kTimeoutMs,
+                             &result))
+        return -1;
+    return LRESULT(result);
+}
+
+constexpr size_t kTextOffset = 256;
+constexpr size_t kTextSize = 1024;
+
+std::string ItemText(HWND list, const RemoteBlock& block, int item, int column)
+{
+    LVITEMA request = {};
+    request.iSubItem = column;
+    request.pszText = block.At(kTextOffset);
+    request.cchTextMax = int(kTextSize);
+    char text[kTextSize] = {};
+    if (!block.Write(0, &request, sizeof request) ||
+        Send(list, LVM_GETITEMTEXTA, WPARAM(item), LPARAM(block.At(0))) < 0 ||
+        !block.Read(kTextOffset, text, sizeof text - 1))
+        return {};
+    return text;
+}
+
+int Columns(HWND list)
+{
+    const HWND header = HWND(Send(list, LVM_GETHEADER, 0, 0));
+    const LRESULT count = header && header != HWND(-1) ? Send(header, HDM_GETITEMCOUNT, 0, 0) : 1;
+    return count < 1 ? 1 : int(count);
+}
+
+int Usage()
+{
+    std::fputs("usage: explorer-probe [--desktop NAME] title | list | locate NAME | windows\n",
+               stderr);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 3 && std::strcmp(argv[1], "--desktop") == 0) {
+        HDESK desktop = OpenDesktopA(argv[2], 0, FALSE, GENERIC_ALL);
+        if (!desktop || !SetThreadDesktop(desktop)) {
+            std::fprintf(stderr, "explorer-probe: no desktop %s\n", argv[2]);
+            return 1;
+        }
+        argc -= 2;
+        argv += 2;
+    }
+    if (argc < 2)
+        return Usage();
+    const std::string command = argv[1];
+    Search search;
+    EnumWindows(FindExplorer, LPARAM(&search));
+    if (command == "windows") {
+        EnumWindows(
+            [](HWND window, LPARAM) {
+                if (IsWindowVisible(window))
+                    std::printf("%s\t%s\n", ClassOf(window).c_str(), TitleOf(window).c_str());
+                return TRUE;
+            },
+            0);
+        return 0;
+    }
+    if (!search.explorer) {
+        std::fputs("explorer-probe: no Explorer window\n", stderr);
+        return 1;
+    }
+    if (command == "title") {
+        std::printf("%s\n", TitleOf(search.explorer).c_str());
+        return 0;
+    }
+    if (!search.list) {
+        std::fputs("explorer-probe: no list in the Explorer window\n", stderr);
+        return 1;
+    }
+    RemoteBlock block(search.list, kTextOffset + kTextSize);
+    if (!block.Valid()) {
+        std::fputs("explorer-probe: cannot reach Explorer's memory\n", stderr);
+        return 1;
+    }
+    const LRESULT count = Send(search.list, LVM_GETITEMCOUNT, 0, 0);
+    if (command == "list" && argc == 2) {
+        const int columns = Columns(search.list);
+        for (int item = 0; item < count; ++item) {
+            std::string line;
+            for (int column = 0; column < columns; ++column)
+                line += (column ? "\t" : "") + ItemText(search.list, block, item, column);
+            std::printf("%s\n", line.c_str());
+        }
+        return 0;
+    }
+    if (command == "locate" && argc == 3) {
+        for (int item = 0; item < count; ++item) {
+            if (ItemText(search.list, block, item, 0) != argv[2])
+                continue;
+            Send(search.list, LVM_ENSUREVISIBLE, WPARAM(item), FALSE);
+            RECT rect = {};
+            rect.left = LVIR_LABEL;
+            if (!block.Write(0, &rect, sizeof rect) ||
+                Send(search.list, LVM_GETITEMRECT, WPARAM(item), LPARAM(block.At(0))) <= 0 ||
+                !block.Read(0, &rect, sizeof rect))
+                break;
+            POINT centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+            MapWindowPoints(search.list, nullptr, &centre, 1);
+            std::printf("%ld %ld\n", long(centre.x), long(centre.y));
+            return 0;
+        }
+        std::fprintf(stderr, "explorer-probe: no item %s\n", argv[2]);
+        return 1;
+    }
+    return Usage();
+}

@@ -1,0 +1,71 @@
+// The client's "use" command writes the settings the Explorer folder loads.
+#include "cli/explorer_connection.h"
+#include "core/crc32.h"
+#include "link/tcp_link.h"
+#include "protocol/connection_settings.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+namespace dm::cli {
+namespace {
+
+class UseInExplorerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        store_.productKey = "SOFTWARE\\Quenzor\\Drovemark Use Tests";
+        store_.hideIconsKey = "SOFTWARE\\Quenzor\\Drovemark Use Test Icons";
+        store_.portPresent = [](const std::string&) {
+            return false;
+        };
+        TearDown();
+        StartSockets();
+    }
+    void TearDown() override
+    {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, store_.productKey.c_str());
+        RegDeleteTreeA(HKEY_CURRENT_USER, store_.hideIconsKey.c_str());
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, store_.hideIconsKey.c_str());
+    }
+
+    SettingsStore store_;
+};
+
+TEST_F(UseInExplorerTest, FolderLoadsTheServerPasswordAndLog)
+{
+    ConnectionProfile profile;
+    profile.host = "192.168.1.20";
+    profile.port = 3560;
+    profile.password = "secret";
+    profile.logFile = "C:\\drovemark.log";
+    ASSERT_TRUE(UseInExplorer(profile, store_));
+
+    ConnectionSettings settings(store_);
+    ASSERT_TRUE(settings.Load());
+    EXPECT_EQ(settings.ConnectionName(), ConnectionSettings::kTcpName);
+    ASSERT_NE(settings.CurrentConnection(), nullptr);
+    const auto* tcp = dynamic_cast<const TcpLink*>(&settings.CurrentConnection()->GetLink());
+    ASSERT_NE(tcp, nullptr);
+    EXPECT_EQ(tcp->Address(), "192.168.1.20");
+    EXPECT_EQ(tcp->Port(), 3560);
+    EXPECT_EQ(tcp->HandshakeKey(), ComputeCrc32("secret"));
+    EXPECT_TRUE(settings.LoggingEnabled());
+    EXPECT_EQ(settings.LogPath(), "C:\\drovemark.log");
+}
+
+TEST_F(UseInExplorerTest, DesktopIconKeepsItsState)
+{
+    ConnectionProfile profile;
+    ASSERT_TRUE(UseInExplorer(profile, store_));
+    EXPECT_FALSE(IsDesktopIconHidden(store_));
+
+    ASSERT_TRUE(SetDesktopIconHidden(true, store_));
+    profile.port = 3561;
+    ASSERT_TRUE(UseInExplorer(profile, store_));
+    EXPECT_TRUE(IsDesktopIconHidden(store_));
+}
+
+}  // namespace
+}  // namespace dm::cli
