@@ -24,10 +24,13 @@ StatusTexts MakeStatusTexts(const std::vector<const ITEMIDLIST*>& items, bool se
         const ItemIdView drive(items[0]);
         if (drive.IsValid() &&
             (drive.Kind() == ItemKind::Volume || drive.Kind() == ItemKind::Floppy)) {
-            // A drive without a medium has nothing in use and nothing free.
-            const std::string free = drive.UsedSpace() == 0xFFFFFFFFu
-                                         ? std::string("-")
-                                         : SizeText(drive.Size() - drive.UsedSpace(), true, 0);
+            // A drive without a medium has nothing in use and nothing free; a server that
+            // reports more in use than there is must not make the free space wrap around.
+            const uint32_t used = drive.UsedSpace();
+            const std::string free =
+                used == 0xFFFFFFFFu
+                    ? std::string("-")
+                    : SizeText(used > drive.Size() ? 0 : drive.Size() - used, true, 0);
             const std::string capacity = SizeText(drive.Size(), true, 0);
             texts.size = FormatStringById(IDS_STATUS_FREE_SPACE, ThisModule(), {free, capacity})
                              .value_or(std::string());

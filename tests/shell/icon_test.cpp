@@ -1,5 +1,6 @@
 #include "shell/amiga_icon_provider.h"
 #include "shell/item_id.h"
+#include "shell/item_id_list.h"
 #include "shell/item_image_lists.h"
 
 #include "core/live_objects.h"
@@ -14,10 +15,7 @@
 namespace dm {
 namespace {
 
-struct IdDeleter {
-    void operator()(ITEMIDLIST* item) const { FreeIdList(item); }
-};
-using OwnedId = std::unique_ptr<ITEMIDLIST, IdDeleter>;
+using OwnedId = UniqueIdList;
 
 OwnedId MakeItem(std::string_view name, ItemKind kind)
 {
