@@ -1,10 +1,12 @@
 // The shell view hosted by a browser of the test's own, against the emulated Amiga of
 // tools/with-peer (Work, Data, an empty DF0, a ROM and an ADF item at the root).
 #include "core/live_objects.h"
+#include "core/size_text.h"
 #include "shell/amiga_folder.h"
 #include "shell/item_id.h"
 #include "support/test_peer.h"
 #include "view/amiga_view.h"
+#include "view/status_texts.h"
 #include "view/view_columns.h"
 #include "view/view_state.h"
 
@@ -411,6 +413,29 @@ TEST_F(ViewTest, RefreshShowsNewItemsAndDestroyingTheViewFreesEveryRow)
     }
     data.Reset();
     CoRevokeMallocSpy();
+}
+
+TEST(StatusTexts, DrivesShowTheirSpaceAndDrawersAddNothing)
+{
+    auto item = [](ItemKind kind, uint32_t size, uint32_t used) {
+        return UniqueIdList(MakeItemId("", "DH0:Work", kind, size, used, 0, FILETIME {}, ""));
+    };
+    const UniqueIdList volume = item(ItemKind::Volume, 1000, 400);
+    StatusTexts texts = MakeStatusTexts({volume.get()}, true);
+    EXPECT_EQ(texts.count, "1 object(s) selected");
+    EXPECT_EQ(texts.size,
+              "Free Space: " + SizeText(600, true, 0) + ", Capacity: " + SizeText(1000, true, 0));
+    // A server reporting more in use than the capacity.
+    const UniqueIdList overfull = item(ItemKind::Floppy, 1000, 4000);
+    EXPECT_EQ(MakeStatusTexts({overfull.get()}, true).size,
+              "Free Space: " + SizeText(0, true, 0) + ", Capacity: " + SizeText(1000, true, 0));
+
+    const UniqueIdList drawer = item(ItemKind::Drawer, 5000, 0);
+    texts = MakeStatusTexts({drawer.get()}, true);
+    EXPECT_EQ(texts.size, "");
+    texts = MakeStatusTexts({}, false);
+    EXPECT_EQ(texts.count, "0 object(s)");
+    EXPECT_EQ(texts.size, "");
 }
 
 }  // namespace
