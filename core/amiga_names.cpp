@@ -27,17 +27,6 @@ char WindowsSafe(char c)
     }
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 bool IsReservedDeviceName(std::string_view stem)
 {
     for (std::string_view reserved : {"AUX", "PRN", "CON", "NUL"})
@@ -65,6 +54,17 @@ std::string_view VolumeText(const ItemLocation& item)
 }
 
 }  // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
 
 bool SameVolume(const ItemLocation& a, const ItemLocation& b)
 {

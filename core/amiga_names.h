@@ -10,6 +10,9 @@
 
 namespace dm {
 
+// Equal with ASCII letters folded to one case, byte by byte: how paths and names are compared.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
 // Both items lie on the same Amiga device (their parent path, or the name of a top-level item,
 // agree up to and including the ":").
 bool SameVolume(const ItemLocation& a, const ItemLocation& b);

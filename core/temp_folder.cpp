@@ -1,8 +1,8 @@
 #include "core/temp_folder.h"
 
+#include "core/amiga_names.h"
 #include "core/platform.h"
 
-#include <cctype>
 #include <cstdlib>
 
 #ifndef _WIN32
@@ -27,13 +27,7 @@ constexpr char kPrefix[] = "Drovemark_";
 bool HasTempPrefix(const std::string& name)
 {
     const size_t length = sizeof kPrefix - 1;
-    if (name.size() < length)
-        return false;
-    for (size_t i = 0; i < length; ++i)
-        if (std::toupper(static_cast<unsigned char>(name[i])) !=
-            std::toupper(static_cast<unsigned char>(kPrefix[i])))
-            return false;
-    return true;
+    return name.size() >= length && EqualsNoCase(std::string_view(name).substr(0, length), kPrefix);
 }
 
 #ifdef _WIN32

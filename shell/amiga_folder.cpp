@@ -1,5 +1,6 @@
 #include "shell/amiga_folder.h"
 
+#include "core/amiga_names.h"
 #include "core/amiga_paths.h"
 #include "core/messages.h"
 #include "core/module.h"
@@ -392,9 +393,7 @@ STDMETHODIMP AmigaFolder::SetNameOf(HWND, PCUITEMID_CHILD pidl, LPCWSTR newName,
     for (const UniqueIdList& listed : items_) {
         const ItemIdView item(listed.get());
         const std::string_view shown = DisplayName(item.Name(), item.Kind());
-        if (shown.size() == name.size() &&
-            CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, shown.data(), int(shown.size()),
-                           name.data(), int(name.size())) == CSTR_EQUAL) {
+        if (EqualsNoCase(shown, name)) {
             *out = CloneIdList(listed.get());
             break;
         }

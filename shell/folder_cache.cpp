@@ -1,6 +1,7 @@
 #include "shell/folder_cache.h"
 
 #include "core/amiga_dates.h"
+#include "core/amiga_names.h"
 #include "core/amiga_paths.h"
 #include "core/crc32.h"
 #include "shell/item_id.h"
@@ -19,18 +20,6 @@ std::vector<AmigaFolder*>& Registry()
 {
     static std::vector<AmigaFolder*> folders;
     return folders;
-}
-
-char FoldCase(char c)
-{
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
-bool EqualFolded(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return FoldCase(x) == FoldCase(y);
-           });
 }
 
 constexpr UINT kNotifyFlags = SHCNF_IDLIST | SHCNF_FLUSH;
@@ -110,8 +99,8 @@ std::vector<AmigaFolder*> FolderRegistry::Matching(std::string_view path, bool p
     for (AmigaFolder* folder : Registry()) {
         const std::string_view own = folder->Path();
         const bool matches =
-            prefix ? own.size() >= path.size() && EqualFolded(own.substr(0, path.size()), path)
-                   : EqualFolded(own, path);
+            prefix ? own.size() >= path.size() && EqualsNoCase(own.substr(0, path.size()), path)
+                   : EqualsNoCase(own, path);
         if (matches && folder->TryAddRef())
             matching.push_back(folder);
     }

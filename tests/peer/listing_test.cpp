@@ -6,7 +6,6 @@
 #include "peer/served_tree.h"
 #include "peer_rig.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,63 +125,6 @@ TEST(PeerListing, DrivesWithoutAUsableMediumRefuseToList)
     EXPECT_TRUE(rig.Failed(list(":DF1:disk.adf"), peer::error::NotPossible));
     EXPECT_TRUE(rig.Failed(list("DH0:Work/file"), peer::error::NotPossible));
     EXPECT_TRUE(rig.Failed(list("DH0:Work"), 0, S_OK));
-}
-
-TEST(PeerListing, MetadataAndVolumeNamesSurviveARestart)
-{
-    PeerRig rig;
-    rig.Start();
-    const DateStamp date {16000, 123, 49};
-    ASSERT_EQ(rig.Upload("DH0:Work/Tool", "binary"), S_OK);
-    test::ScriptedQuestions ask;
-    OverwriteAnswer answer = OverwriteAnswer::YesToAll;
-    ASSERT_EQ(rig.Upload("DH0:Work/Dated", "text", ask, answer, nullptr, Item("", ""), SIZE_MAX,
-                         0x12, date),
-              S_OK);
-    ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work", "Tool"), 0x05, "kept across restarts"), S_OK);
-    ASSERT_EQ(rig.pc->Rename(Item("", "DH0:Work", ItemKind::Volume), "Renamed"), S_OK);
-
-    rig.Restart();
-    const std::vector<DirectoryEntry> root = rig.List("");
-    EXPECT_TRUE(rig.Find(root, "DH0:Renamed"));
-    const std::vector<DirectoryEntry> entries = rig.List("DH0:Renamed");
-    const auto tool = rig.Find(entries, "Tool");
-    const auto dated = rig.Find(entries, "Dated");
-    ASSERT_TRUE(tool && dated);
-    EXPECT_EQ(tool->protection, 0x05u);
-    EXPECT_EQ(tool->comment, "kept across restarts");
-    EXPECT_EQ(dated->protection, 0x12u);
-    EXPECT_EQ(dated->date, date) << "the exact stamp, ticks included";
-
-    // A file changed behind the server's back shows its host time again.
-    WriteWholeFile(rig.Host("Dated"), "changed");
-    timespec times[2] = {{0, UTIME_OMIT}, {1600000000, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, rig.Host("Dated").c_str(), times, 0), 0);
-    const auto changed = rig.Find(rig.List("DH0:Renamed"), "Dated");
-    ASSERT_TRUE(changed);
-    EXPECT_EQ(changed->date, FileTimeToDateStamp(peer::FileTimeFromTimespec(times[1])));
-    EXPECT_EQ(changed->protection, 0x12u);
-}
-
-TEST(PeerMetadata, SidecarTextRoundTripsAndSkipsDamagedLines)
-{
-    peer::FolderMeta meta;
-    meta.label = "Work";
-    meta.items["tab\there"].comment = "new\nline \\ back";
-    meta.items["plain"].date = DateStamp {1, 2, 3};
-    const std::string text = peer::SerializeFolderMeta(meta);
-    const peer::FolderMeta back = peer::ParseFolderMeta(text);
-    EXPECT_EQ(back.label, "Work");
-    ASSERT_EQ(back.items.size(), 2u);
-    EXPECT_EQ(back.items.at("tab\there").comment, "new\nline \\ back");
-    EXPECT_EQ(back.items.at("plain").date, (DateStamp {1, 2, 3}));
-
-    // A bad number, a short line, a bad escape, a cut escape, noise, half a file.
-    const peer::FolderMeta damaged = peer::ParseFolderMeta(
-        "I\tname\tzz\t-\t-\t-\t-\t-\t\nI\tshort\nI\tbad\\q\t0\t-\t-\t-\t-\t-\t\n"
-        "I\tx\t1\t1\t2\t3\t4\t5\tend\\x4\n\xff\xfe\n" +
-        text.substr(0, text.size() / 2));
-    EXPECT_TRUE(damaged.items.empty());
 }
 
 }  // namespace

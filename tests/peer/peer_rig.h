@@ -151,16 +151,6 @@ public:
             server.join();
         pc.reset();
     }
-    // A new server over the same folders, as after a restart.
-    void Restart()
-    {
-        Stop();
-        tree.reset();
-        pcState = HandshakeState {};
-        AddStandardDrives();
-        Start();
-    }
-
     std::vector<DirectoryEntry> List(const std::string& path, HRESULT expected = S_OK)
     {
         std::vector<DirectoryEntry> entries;

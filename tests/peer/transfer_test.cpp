@@ -29,28 +29,6 @@ std::vector<std::string> HostNames(const fs::path& folder)
     return names;
 }
 
-TEST(PeerTransfer, FilesArriveByteIdenticalBothWaysAtPacketBoundaries)
-{
-    PeerRig rig;
-    rig.Start();
-    for (const size_t size : {size_t(0), size_t(1), size_t(508), size_t(509), size_t(1) << 20}) {
-        SCOPED_TRACE(size);
-        const std::string content = Pattern(size, unsigned(size));
-        const std::string name = "file" + std::to_string(size);
-        ASSERT_EQ(rig.Upload("DH0:Work/" + name, content), S_OK);
-        EXPECT_EQ(rig.LastError().code, 0u);
-        EXPECT_EQ(ReadWholeFile(rig.Host(name)), content);
-
-        std::string back;
-        ASSERT_EQ(rig.Download(Item("DH0:Work", name), back), S_OK);
-        EXPECT_EQ(back.size(), content.size());
-        EXPECT_TRUE(back == content);
-        const auto listed = rig.Find(rig.List("DH0:Work"), name);
-        ASSERT_TRUE(listed);
-        EXPECT_EQ(listed->size, size);
-    }
-}
-
 TEST(PeerTransfer, ReplacingAFileAsksFirstAndFollowsTheAnswer)
 {
     PeerRig rig;

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <random>
 
 namespace dm {
 namespace {
@@ -227,36 +226,6 @@ TEST(Recovery, ANewPacketWhileAResendIsOwedIsAProtocolError)
     }
     EXPECT_EQ(answer, "PkRs");
     EXPECT_EQ(got.result, E_FAIL);
-}
-
-TEST(Recovery, ANoisyLineStillDeliversEveryByte)
-{
-    ChannelPair pair;
-    std::mt19937 random(20261206);
-    std::mutex mutex;
-    auto noise = [&](std::string& bytes, uint64_t) {
-        std::lock_guard lock(mutex);
-        // Packets only: a damaged answer word is its own case above.
-        if (bytes.size() > 4 && random() % 10 == 0)
-            bytes[random() % bytes.size()] ^= char(1 << (random() % 8));
-    };
-    pair.pcLink->SetWriteFilter(noise);
-    pair.amigaLink->SetWriteFilter(noise);
-
-    std::vector<uint8_t> file(20000);
-    for (size_t i = 0; i < file.size(); ++i)
-        file[i] = uint8_t(i * 31 + i / 256);
-    std::vector<uint8_t> received;
-    uint32_t size = 0;
-    HRESULT read = E_FAIL;
-    {
-        PeerThread peer([&] { read = pair.amiga->ReadWholeFile(received, size, 0); });
-        ASSERT_EQ(pair.pc->BeginFileWrite(uint32_t(file.size())), S_OK);
-        EXPECT_EQ(pair.pc->WriteFileData(file.data(), uint32_t(file.size()), nullptr), S_OK);
-        EXPECT_EQ(pair.pc->EndFileWrite(), S_OK);
-    }
-    EXPECT_EQ(read, S_OK);
-    EXPECT_EQ(received, file);
 }
 
 }  // namespace
