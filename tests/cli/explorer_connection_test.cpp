@@ -15,8 +15,10 @@ class UseInExplorerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        store_.productKey = "SOFTWARE\\Quenzor\\Drovemark Use Tests";
-        store_.hideIconsKey = "SOFTWARE\\Quenzor\\Drovemark Use Test Icons";
+        // CTest runs the tests side by side: each gets keys of its own.
+        const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        store_.productKey = "SOFTWARE\\Quenzor\\Drovemark Use Tests\\" + test;
+        store_.hideIconsKey = "SOFTWARE\\Quenzor\\Drovemark Use Test Icons\\" + test;
         store_.portPresent = [](const std::string&) {
             return false;
         };
