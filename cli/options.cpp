@@ -67,14 +67,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                                     const ConnectionProfile& base)
 {
     Options options;
-    options.host = base.host;
-    options.port = base.port;
-    options.password = base.password;
-    options.serialDevice = base.serialDevice;
-    options.baud = base.baud;
-    options.packetSize = base.packetSize;
-    options.maxRetries = base.maxRetries;
-    options.logFile = base.logFile;
+    static_cast<ConnectionProfile&>(options) = base;
     bool serialGiven = false, tcpGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -171,16 +164,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 
 ConnectionProfile ProfileOf(const Options& options)
 {
-    ConnectionProfile profile;
-    profile.host = options.host;
-    profile.port = options.port;
-    profile.password = options.password;
-    profile.serialDevice = options.serialDevice;
-    profile.baud = options.baud;
-    profile.packetSize = options.packetSize;
-    profile.maxRetries = options.maxRetries;
-    profile.logFile = options.logFile;
-    return profile;
+    return options;
 }
 
 }  // namespace dm::cli

@@ -3,22 +3,14 @@
 
 #include "protocol/connection_profile.h"
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace dm::cli {
 
-struct Options {
-    std::string host = "127.0.0.1";
-    uint16_t port = 356;
-    std::string password = "Vormantic";
-    std::string serialDevice;  // when set, the serial line is used instead of TCP/IP
-    uint32_t baud = 19200;
-    uint32_t packetSize = 512;
-    uint32_t maxRetries = 50;
-    std::string logFile;
+// The connection, then what the command itself takes.
+struct Options : ConnectionProfile {
     bool recursive = false;
     bool assumeYes = false;  // answer every question with yes (also when not on a terminal)
     bool quick = false;      // format

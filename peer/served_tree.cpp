@@ -594,6 +594,17 @@ uint32_t ServedTree::CheckRoom(const Drive& drive, uint64_t adding, uint64_t rep
     return used - std::min(used, replacing) + adding > capacity ? error::VolumeFull : error::None;
 }
 
+uint32_t ServedTree::ResolveItem(std::string_view path, Target& target) const
+{
+    if (const uint32_t code = Resolve(path, target))
+        return code;
+    if (!target.drive || target.isDrive)
+        return error::NotPossible;
+    if (!target.exists || !Visible(target.st))
+        return error::NotFound;
+    return error::None;
+}
+
 uint32_t ServedTree::List(std::string_view path, std::vector<DirectoryEntry>& entries) const
 {
     entries.clear();
@@ -702,12 +713,8 @@ uint32_t ServedTree::CreateDrawer(const DirectoryEntry& record)
 uint32_t ServedTree::Delete(std::string_view path)
 {
     Target target;
-    if (const uint32_t code = Resolve(path, target))
+    if (const uint32_t code = ResolveItem(path, target))
         return code;
-    if (!target.drive || target.isDrive)
-        return error::NotPossible;
-    if (!target.exists || !Visible(target.st))
-        return error::NotFound;
     const int parent = target.parent.Get();
     FolderMeta meta = LoadFolderMeta(parent);
     const auto it = meta.items.find(target.name);
@@ -802,12 +809,8 @@ uint32_t ServedTree::Move(std::string_view source, std::string_view destinationF
 {
     Target from, to;
     Fd folder;
-    if (const uint32_t code = Resolve(source, from))
+    if (const uint32_t code = ResolveItem(source, from))
         return code;
-    if (!from.drive || from.isDrive)
-        return error::NotPossible;
-    if (!from.exists || !Visible(from.st))
-        return error::NotFound;
     if (const uint32_t code = Resolve(destinationFolder, to))
         return code;
     if (const uint32_t code = OpenContainer(to, folder))
@@ -837,12 +840,8 @@ uint32_t ServedTree::SetAttributes(std::string_view path, uint32_t protectionBit
                                    const std::string* comment)
 {
     Target target;
-    if (const uint32_t code = Resolve(path, target))
+    if (const uint32_t code = ResolveItem(path, target))
         return code;
-    if (!target.drive || target.isDrive)
-        return error::NotPossible;
-    if (!target.exists || !Visible(target.st))
-        return error::NotFound;
     if (comment && comment->size() > kMaxCommentLength)
         return error::TooLarge;
     const int parent = target.parent.Get();

@@ -71,6 +71,8 @@ public:
     std::vector<std::string> DriveNames() const;
 
     uint32_t Resolve(std::string_view path, Target& target) const;
+    // An existing, visible file or drawer inside a drive; never a drive itself.
+    uint32_t ResolveItem(std::string_view path, Target& target) const;
 
     uint32_t List(std::string_view path, std::vector<DirectoryEntry>& entries) const;
     uint32_t OpenForRead(std::string_view path, Fd& file, uint32_t& size) const;
