@@ -34,6 +34,7 @@ public:
     void Restart(UINT titleId, UINT animationId, uint32_t total);
     void Step();
     void SetPosition(uint32_t position);
+    uint32_t Position() const { return position_; }
     // One line of text, shortened like a path when it does not fit.
     void SetText(std::string_view text);
     // Survives Stop, so that the owner can still ask after closing the progress.

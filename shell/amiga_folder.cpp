@@ -6,6 +6,7 @@
 #include "core/module.h"
 #include "core/progress_dialog.h"
 #include "core/registry.h"
+#include "core/temp_folder.h"
 #include "resources/resource_ids.h"
 #include "resources/string_ids.h"
 #include "shell/amiga_icon_provider.h"
@@ -156,9 +157,20 @@ AmigaFolder::AmigaFolder()
 AmigaFolder::~AmigaFolder()
 {
     FolderRegistry::Remove(this);
-    if (FolderRegistry::Count() == 0 && CutSet::Count() > 0)
-        CutSet::Clear();
+    if (FolderRegistry::Count() == 0 && UiFactories().lastFolderGone)
+        UiFactories().lastFolderGone();
     RemoteSession::Process().Release();
+    // OLE is initialised per thread: another thread's count is not ours to lower.
+    if (SUCCEEDED(oleState_) && oleThread_ == GetCurrentThreadId())
+        OleUninitialize();
+}
+
+void AmigaFolder::EnsureOle()
+{
+    if (oleThread_ != 0)
+        return;
+    oleState_ = OleInitialize(nullptr);
+    oleThread_ = GetCurrentThreadId();
 }
 
 STDMETHODIMP AmigaFolder::QueryInterface(REFIID riid, void** out)
@@ -197,9 +209,7 @@ STDMETHODIMP AmigaFolder::Initialize(PCIDLIST_ABSOLUTE root)
             return E_OUTOFMEMORY;
     }
     rootList_ = std::move(clone);
-    items_.clear();
-    loaded = false;
-    loadResult = S_OK;
+    items_.Reset();
     relativeList_.reset();
     ownItem_.reset();
     path_.clear();
@@ -390,14 +400,7 @@ STDMETHODIMP AmigaFolder::SetNameOf(HWND, PCUITEMID_CHILD pidl, LPCWSTR newName,
     const HRESULT hr = RenameItemEverywhere(pidl, name);
     if (FAILED(hr) || !out)
         return hr;
-    for (const UniqueIdList& listed : items_) {
-        const ItemIdView item(listed.get());
-        const std::string_view shown = DisplayName(item.Name(), item.Kind());
-        if (EqualsNoCase(shown, name)) {
-            *out = CloneIdList(listed.get());
-            break;
-        }
-    }
+    *out = items_.CloneByShownName(name).release();
     return hr;
 }
 
@@ -408,13 +411,51 @@ UniqueIdList AmigaFolder::AbsoluteList(const ITEMIDLIST* item) const
 
 void AmigaFolder::AttachView(FolderView* view)
 {
-    if (std::find(views_.begin(), views_.end(), view) == views_.end())
-        views_.push_back(view);
+    items_.Attach(view);
 }
 
 void AmigaFolder::DetachView(FolderView* view)
 {
-    views_.erase(std::remove(views_.begin(), views_.end(), view), views_.end());
+    items_.Detach(view);
+    if (items_.ViewCount() > 0)
+        return;
+    std::vector<OpenedFile> opened;
+    {
+        std::lock_guard<std::mutex> guard(openedLock_);
+        opened.swap(opened_);
+    }
+    for (const OpenedFile& file : opened)
+        RemoveTempFolderOf(file.copyPath);
+}
+
+std::optional<AmigaFolder::OpenedFile> AmigaFolder::FindOpenedFile(std::string_view name) const
+{
+    std::lock_guard<std::mutex> guard(openedLock_);
+    for (const OpenedFile& file : opened_)
+        if (file.name == name)
+            return file;
+    return std::nullopt;
+}
+
+void AmigaFolder::AddOpenedFile(OpenedFile file)
+{
+    std::lock_guard<std::mutex> guard(openedLock_);
+    opened_.push_back(std::move(file));
+}
+
+void AmigaFolder::DropOpenedFile(std::string_view name)
+{
+    std::string copy;
+    {
+        std::lock_guard<std::mutex> guard(openedLock_);
+        const auto found = std::find_if(opened_.begin(), opened_.end(),
+                                        [name](const OpenedFile& file) { return file.name == name; });
+        if (found == opened_.end())
+            return;
+        copy = found->copyPath;
+        opened_.erase(found);
+    }
+    RemoveTempFolderOf(copy);
 }
 
 HRESULT AmigaFolder::DoCommand(ViewCommand command, UINT count, const ITEMIDLIST* const* items,
@@ -428,11 +469,20 @@ HRESULT AmigaFolder::DoCommand(ViewCommand command, UINT count, const ITEMIDLIST
     case ViewCommand::Explore: return OpenCommand("explore", count, items, owner);
     case ViewCommand::Delete: return count > 0 ? DeleteCommand(count, items, owner) : S_OK;
     case ViewCommand::Rename: return S_OK;
-    case ViewCommand::Properties:
-    case ViewCommand::Format:
+    case ViewCommand::Properties: return PropertiesCommand(count, items, owner);
+    case ViewCommand::Format: return E_NOTIMPL;
     case ViewCommand::Cut:
-    case ViewCommand::Copy:
-    case ViewCommand::Paste: return E_NOTIMPL;
+    case ViewCommand::Copy: {
+        const auto copy = UiFactories().copyToClipboard;
+        if (!copy)
+            return E_NOTIMPL;
+        return copy(*this, count, items,
+                    command == ViewCommand::Cut ? DROPEFFECT_MOVE : DROPEFFECT_COPY);
+    }
+    case ViewCommand::Paste: {
+        const auto paste = UiFactories().pasteInto;
+        return paste ? paste(*this, count > 0 ? items[0] : nullptr, false) : E_NOTIMPL;
+    }
     }
     return E_INVALIDARG;
 }
@@ -457,8 +507,10 @@ HRESULT AmigaFolder::OpenCommand(const char* verb, UINT count, const ITEMIDLIST*
                                  HWND owner)
 {
     if (count == 1 && std::strcmp(verb, "open") == 0 &&
-        ItemIdView(items[0]).Kind() == ItemKind::File)
-        return E_NOTIMPL;  // opening a file with a PC program needs the data object
+        ItemIdView(items[0]).Kind() == ItemKind::File) {
+        const auto open = UiFactories().openWithPcProgram;
+        return open ? open(*this, items[0], owner) : E_NOTIMPL;
+    }
     HRESULT result = S_OK;
     for (UINT i = 0; i < count; ++i) {
         UniqueIdList absolute = AbsoluteList(items[i]);
@@ -476,6 +528,25 @@ HRESULT AmigaFolder::OpenCommand(const char* verb, UINT count, const ITEMIDLIST*
             result = HRESULT_FROM_WIN32(GetLastError());
     }
     return result;
+}
+
+HRESULT AmigaFolder::PropertiesCommand(UINT count, const ITEMIDLIST* const* items, HWND owner)
+{
+    const UiObjectFactories& make = UiFactories();
+    if (count == 0 && path_.empty()) {
+        if (make.showSettingsSheet)
+            make.showSettingsSheet(owner);
+        return S_OK;
+    }
+    const ITEMIDLIST* own = ownItem_.get();
+    if (count == 0) {
+        count = 1;
+        items = &own;
+    }
+    // The window shows whatever it can; failing to show it is not the command's failure.
+    if (make.showProperties)
+        make.showProperties(*this, count, items);
+    return S_OK;
 }
 
 HRESULT AmigaFolder::DeleteCommand(UINT count, const ITEMIDLIST* const* items, HWND owner)

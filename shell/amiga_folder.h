@@ -4,14 +4,17 @@
 #pragma once
 
 #include "shell/com_object.h"
-#include "shell/folder_view.h"
+#include "shell/folder_items.h"
 #include "shell/item_id_list.h"
 
 #include <windows.h>
 
 #include <shlobj.h>
 
+#include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dm {
@@ -78,13 +81,28 @@ public:
     STDMETHODIMP SetNameOf(HWND owner, PCUITEMID_CHILD pidl, LPCWSTR newName, SHGDNF flags,
                            PITEMID_CHILD* out) override;
 
-    // New Folder, Open, Explore, Delete and Rename; E_NOTIMPL for commands this build lacks,
-    // E_INVALIDARG outside 151-160.
+    // The commands of the item menu, the view and its toolbar; E_NOTIMPL for commands this
+    // build lacks, E_INVALIDARG outside 151-160.
     HRESULT DoCommand(ViewCommand command, UINT count, const ITEMIDLIST* const* items, HWND owner);
 
     void AttachView(FolderView* view);
+    // When the last view goes, so do the temporary copies of the files opened from it.
     void DetachView(FolderView* view);
-    const std::vector<FolderView*>& Views() const { return views_; }
+
+    // A file opened in its PC program from this folder: its temporary copy, and the item's
+    // modification time when it was fetched ("%x %x", low and high part).
+    struct OpenedFile {
+        std::string name;
+        std::string copyPath;
+        std::string modified;
+    };
+    std::optional<OpenedFile> FindOpenedFile(std::string_view name) const;
+    void AddOpenedFile(OpenedFile file);
+    // Forgets the entry and removes its copy.
+    void DropOpenedFile(std::string_view name);
+
+    // OLE for the clipboard, initialised once on the first thread that needs it.
+    void EnsureOle();
 
     // Empty at the root, else the listing path (DH0:Work/Devs).
     const std::string& Path() const { return path_; }
@@ -94,10 +112,9 @@ public:
     // Root list + relative list + `item` (null: the folder itself); null when out of memory.
     UniqueIdList AbsoluteList(const ITEMIDLIST* item = nullptr) const;
 
-    // The cached listing (see folder_cache.h).
-    std::vector<UniqueIdList>& Items() { return items_; }
-    bool loaded = false;
-    HRESULT loadResult = S_OK;
+    // The cached listing and the views (see folder_items.h for how threads share them).
+    FolderItems& Items() { return items_; }
+    const FolderItems& Items() const { return items_; }
 
 private:
     AmigaFolder();
@@ -108,10 +125,14 @@ private:
     HRESULT NewFolderCommand(HWND owner);
     HRESULT OpenCommand(const char* verb, UINT count, const ITEMIDLIST* const* items, HWND owner);
     HRESULT DeleteCommand(UINT count, const ITEMIDLIST* const* items, HWND owner);
+    HRESULT PropertiesCommand(UINT count, const ITEMIDLIST* const* items, HWND owner);
 
     std::string path_;
-    std::vector<UniqueIdList> items_;
-    std::vector<FolderView*> views_;
+    FolderItems items_;
+    mutable std::mutex openedLock_;
+    std::vector<OpenedFile> opened_;
+    HRESULT oleState_ = CO_E_NOTINITIALIZED;
+    DWORD oleThread_ = 0;
     UniqueIdList rootList_;
     UniqueIdList relativeList_;
     UniqueIdList ownItem_;

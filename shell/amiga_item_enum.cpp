@@ -54,15 +54,16 @@ STDMETHODIMP AmigaItemEnum::Next(ULONG count, PITEMID_CHILD* items, ULONG* fetch
     items[0] = nullptr;
     if (fetched)
         *fetched = 0;
-    const auto& list = folder_.Items();
-    while (next_ < list.size() && !Wanted(list[next_].get()))
-        ++next_;
-    if (next_ >= list.size())
-        return S_FALSE;
-    items[0] = CloneIdList(list[next_].get());
-    if (!items[0])
+    bool outOfMemory = false;
+    size_t next = next_;
+    UniqueIdList taken = folder_.Items().CloneNext(
+        next, [this](const ITEMIDLIST* item) { return Wanted(item); }, outOfMemory);
+    next_ = next;
+    if (outOfMemory)
         return E_OUTOFMEMORY;
-    ++next_;
+    if (!taken)
+        return S_FALSE;
+    items[0] = taken.release();
     if (fetched)
         *fetched = 1;
     return S_OK;

@@ -3,9 +3,9 @@
 #include "core/amiga_dates.h"
 #include "core/amiga_names.h"
 #include "core/amiga_paths.h"
-#include "core/crc32.h"
 #include "shell/item_id.h"
 #include "shell/remote_operation.h"
+#include "shell/ui_object_factories.h"
 
 #include <algorithm>
 #include <mutex>
@@ -30,45 +30,31 @@ void Notify(LONG event, const ITEMIDLIST* first, const ITEMIDLIST* second = null
         SHChangeNotify(event, kNotifyFlags, first, second);
 }
 
-void RefreshViews(AmigaFolder& folder)
-{
-    // A view may detach while it refreshes.
-    const std::vector<FolderView*> views = folder.Views();
-    for (FolderView* view : views)
-        view->RefreshFromFolder();
-}
-
 // The folders that list `item`, each held.
 std::vector<AmigaFolder*> FoldersListing(const ItemIdView& item)
 {
     return FolderRegistry::Matching(item.ParentPath());
 }
 
-struct CutMembers {
-    std::mutex lock;
-    std::vector<UniqueIdList> items;
-};
-
-CutMembers& CutState()
+// The folder's listing as the Amiga gives it now, made outside any folder lock.
+HRESULT ListFolder(AmigaFolder& folder, std::vector<UniqueIdList>& items)
 {
-    static CutMembers members;
-    return members;
-}
-
-// Sets or clears the marks of `members` in every folder that lists them.
-void MarkCut(const std::vector<UniqueIdList>& members, bool cut)
-{
-    for (const UniqueIdList& member : members) {
-        std::vector<AmigaFolder*> folders = FoldersListing(ItemIdView(member.get()));
-        for (AmigaFolder* folder : folders) {
-            for (FolderView* view : folder->Views())
-                view->MarkCut(member.get(), cut);
-            const auto found = FindEqualItem(*folder, member.get());
-            if (found != folder->Items().end())
-                SetCutMark(found->get(), cut);
-        }
-        ReleaseFolders(folders);
-    }
+    // ReportRemoteError has no owner because the shell may ask from any window.
+    return RunRemote(nullptr, [&](PacketChannel& channel) {
+        return channel.ListDirectory(folder.Path(), [&](const DirectoryEntry& entry) {
+            UniqueIdList item = MakeFolderItemId(folder, entry.name, entry.kind, entry.size,
+                                                 entry.inUse, entry.protection,
+                                                 DateStampToFileTime(entry.date), entry.comment);
+            if (!item)
+                return false;
+            try {
+                items.push_back(std::move(item));
+            } catch (const std::bad_alloc&) {
+                return false;
+            }
+            return true;
+        });
+    });
 }
 
 }  // namespace
@@ -120,67 +106,31 @@ UniqueIdList MakeFolderItemId(const AmigaFolder& folder, std::string_view name, 
 {
     UniqueIdList item(
         MakeItemId(folder.Path(), name, kind, size, usedSpace, protection, modified, comment));
-    if (item && CutSet::Contains(item.get()))
+    const auto isCut = UiFactories().isCut;
+    if (item && isCut && isCut(item.get()))
         SetCutMark(item.get(), true);
     return item;
 }
 
-bool AddItem(AmigaFolder& folder, const DirectoryEntry& entry)
-{
-    UniqueIdList item =
-        MakeFolderItemId(folder, entry.name, entry.kind, entry.size, entry.inUse, entry.protection,
-                         DateStampToFileTime(entry.date), entry.comment);
-    if (!item)
-        return false;
-    try {
-        folder.Items().push_back(std::move(item));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
-
-std::vector<UniqueIdList>::iterator FindEqualItem(AmigaFolder& folder, const ITEMIDLIST* item)
-{
-    std::vector<UniqueIdList>& items = folder.Items();
-    return std::find_if(items.begin(), items.end(), [item](const UniqueIdList& listed) {
-        return CompareItemIds(int(FolderColumn::Name), listed.get(), item) == 0;
-    });
-}
-
 HRESULT EnsureLoaded(AmigaFolder& folder)
 {
-    if (folder.loaded)
-        return folder.loadResult;
-    // The listing sees the items of this folder only; ReportRemoteError has no owner because
-    // the shell may ask from any window.
-    folder.loadResult = RunRemote(nullptr, [&folder](PacketChannel& channel) {
-        return channel.ListDirectory(folder.Path(), [&folder](const DirectoryEntry& entry) {
-            return AddItem(folder, entry);
-        });
-    });
-    folder.loaded = true;
-    return folder.loadResult;
+    if (const std::optional<HRESULT> loaded = folder.Items().LoadResult())
+        return *loaded;
+    std::vector<UniqueIdList> items;
+    const HRESULT result = ListFolder(folder, items);
+    // Another thread may have loaded the folder meanwhile: its listing stands.
+    folder.Items().Install(std::move(items), result, false);
+    return folder.Items().LoadResult().value_or(result);
 }
 
 HRESULT ReRead(AmigaFolder& folder)
 {
-    Crc32 before;
-    const size_t countBefore = folder.Items().size();
-    for (const UniqueIdList& item : folder.Items())
-        before.Add(item.get(), ReadItemSize(item.get()));
-    folder.Items().clear();
-    folder.loaded = false;
-
-    const HRESULT result = EnsureLoaded(folder);
-    Crc32 after;
-    for (const UniqueIdList& item : folder.Items())
-        after.Add(item.get(), ReadItemSize(item.get()));
-    if (folder.Items().size() == countBefore && after.Value() == before.Value())
+    std::vector<UniqueIdList> items;
+    const HRESULT result = ListFolder(folder, items);
+    if (!folder.Items().Install(std::move(items), result, true))
         return result;
-
     Notify(SHCNE_UPDATEDIR, folder.AbsoluteList().get());
-    RefreshViews(folder);
+    folder.Items().UpdateViews(ViewUpdate::Refill);
     return result;
 }
 
@@ -196,7 +146,7 @@ void RefreshViewsByPath(std::string_view path)
 {
     std::vector<AmigaFolder*> folders = FolderRegistry::Matching(path);
     for (AmigaFolder* folder : folders)
-        RefreshViews(*folder);
+        folder->Items().UpdateViews(ViewUpdate::Refill);
     ReleaseFolders(folders);
 }
 
@@ -218,9 +168,7 @@ HRESULT RemoveItemEverywhere(const ITEMIDLIST* item, bool deleteOnAmiga)
     const LONG event = IsContainerKind(view.Kind()) ? SHCNE_RMDIR : SHCNE_DELETE;
     std::vector<AmigaFolder*> folders = FoldersListing(view);
     for (AmigaFolder* folder : folders) {
-        const auto found = FindEqualItem(*folder, item);
-        if (found != folder->Items().end())
-            folder->Items().erase(found);
+        folder->Items().Remove(item);
         Notify(event, folder->AbsoluteList(item).get());
     }
     ReleaseFolders(folders);
@@ -253,15 +201,10 @@ HRESULT RenameItemEverywhere(const ITEMIDLIST* item, const std::string& newName)
         if (renamed) {
             const UniqueIdList oldAbsolute = folder->AbsoluteList(old.get());
             const UniqueIdList newAbsolute = folder->AbsoluteList(renamed.get());
-            const auto found = FindEqualItem(*folder, old.get());
-            if (found != folder->Items().end()) {
-                // Moving to the end cannot fail once the slot exists.
-                std::rotate(found, found + 1, folder->Items().end());
-                folder->Items().back() = std::move(renamed);
-            }
+            folder->Items().Replace(old.get(), std::move(renamed));
             Notify(event, oldAbsolute.get(), newAbsolute.get());
         }
-        RefreshViews(*folder);
+        folder->Items().UpdateViews(ViewUpdate::Refill);
     }
     ReleaseFolders(folders);
     return result;
@@ -283,67 +226,28 @@ HRESULT UpdateItemEverywhere(const ITEMIDLIST* item, uint32_t protection,
 
     std::vector<AmigaFolder*> folders = FoldersListing(view);
     for (AmigaFolder* folder : folders) {
-        const auto found = FindEqualItem(*folder, old.get());
-        if (found != folder->Items().end()) {
-            UniqueIdList updated =
-                MakeFolderItemId(*folder, view.Name(), view.Kind(), view.Size(), view.UsedSpace(),
-                                 protection, view.Modified(), comment);
-            if (updated) {
-                std::rotate(found, found + 1, folder->Items().end());
-                folder->Items().back() = std::move(updated);
-                Notify(SHCNE_UPDATEITEM, folder->AbsoluteList(folder->Items().back().get()).get());
-            }
+        UniqueIdList updated =
+            MakeFolderItemId(*folder, view.Name(), view.Kind(), view.Size(), view.UsedSpace(),
+                             protection, view.Modified(), comment);
+        if (updated) {
+            const UniqueIdList absolute = folder->AbsoluteList(updated.get());
+            if (folder->Items().Replace(old.get(), std::move(updated)))
+                Notify(SHCNE_UPDATEITEM, absolute.get());
         }
-        RefreshViews(*folder);
+        folder->Items().UpdateViews(ViewUpdate::Refill);
     }
     ReleaseFolders(folders);
     return result;
 }
 
-bool CutSet::Contains(const ITEMIDLIST* item)
+void MarkCutEverywhere(const ITEMIDLIST* item, bool cut)
 {
-    CutMembers& state = CutState();
-    std::lock_guard<std::mutex> guard(state.lock);
-    return std::any_of(state.items.begin(), state.items.end(), [item](const UniqueIdList& m) {
-        return CompareItemIds(int(FolderColumn::Name), m.get(), item) == 0;
-    });
-}
-
-void CutSet::Replace(const std::vector<const ITEMIDLIST*>& items)
-{
-    Clear();
-    std::vector<UniqueIdList> clones;
-    try {
-        for (const ITEMIDLIST* item : items) {
-            clones.push_back(CloneUnique(item));
-            if (!clones.back())
-                return;
-        }
-    } catch (const std::bad_alloc&) {
-        return;
+    std::vector<AmigaFolder*> folders = FoldersListing(ItemIdView(item));
+    for (AmigaFolder* folder : folders) {
+        folder->Items().SetCutMark(item, cut);
+        folder->Items().UpdateViews(ViewUpdate::CutMarks);
     }
-    MarkCut(clones, true);
-    CutMembers& state = CutState();
-    std::lock_guard<std::mutex> guard(state.lock);
-    state.items = std::move(clones);
-}
-
-void CutSet::Clear()
-{
-    std::vector<UniqueIdList> old;
-    {
-        CutMembers& state = CutState();
-        std::lock_guard<std::mutex> guard(state.lock);
-        old.swap(state.items);
-    }
-    MarkCut(old, false);
-}
-
-size_t CutSet::Count()
-{
-    CutMembers& state = CutState();
-    std::lock_guard<std::mutex> guard(state.lock);
-    return state.items.size();
+    ReleaseFolders(folders);
 }
 
 }  // namespace dm

@@ -4,6 +4,7 @@
 
 #include "core/amiga_types.h"
 #include "shell/amiga_folder.h"
+#include "shell/folder_items.h"
 
 #include <cstdint>
 #include <string>
@@ -27,6 +28,7 @@ public:
 void ReleaseFolders(std::vector<AmigaFolder*>& folders);
 
 // The folder's listing, read on the first call; a failure is kept until the folder is re-read.
+// Safe from any thread (see folder_items.h).
 HRESULT EnsureLoaded(AmigaFolder& folder);
 // Reads the listing again; the shell and the views hear of it only when it changed.
 HRESULT ReRead(AmigaFolder& folder);
@@ -42,26 +44,14 @@ HRESULT RenameItemEverywhere(const ITEMIDLIST* item, const std::string& newName)
 HRESULT UpdateItemEverywhere(const ITEMIDLIST* item, uint32_t protection,
                              const std::string& comment);
 
-// The identifier of one listing record in `folder`, with its cut mark when it is in the cut
-// set; null when out of memory.
+// The identifier of one listing record in `folder`, with its cut mark when it was last cut to
+// the clipboard; null when out of memory.
 UniqueIdList MakeFolderItemId(const AmigaFolder& folder, std::string_view name, ItemKind kind,
                               uint32_t size, uint32_t usedSpace, uint32_t protection,
                               const FILETIME& modified, std::string_view comment);
-bool AddItem(AmigaFolder& folder, const DirectoryEntry& entry);
 
-// The first item of the folder's list equal to `item` by name, or the end.
-std::vector<UniqueIdList>::iterator FindEqualItem(AmigaFolder& folder, const ITEMIDLIST* item);
-
-// The clones of the items most recently cut to the clipboard; their rows and identifiers carry
-// the cut mark in every folder that lists them.
-class CutSet {
-public:
-    static bool Contains(const ITEMIDLIST* item);
-    // Clears the marks of the old set, then stores and marks clones of `items` (none stored when
-    // out of memory).
-    static void Replace(const std::vector<const ITEMIDLIST*>& items);
-    static void Clear();
-    static size_t Count();
-};
+// Sets or clears the cut mark of `item` in every open folder that lists it, and dims or
+// restores its rows in their views.
+void MarkCutEverywhere(const ITEMIDLIST* item, bool cut);
 
 }  // namespace dm

@@ -25,6 +25,21 @@ struct UiObjectFactories {
     HRESULT (*createSettingsExtension)(REFIID riid, void** out) = nullptr;
     // Shows the settings sheet modally.
     void (*showSettingsSheet)(HWND owner) = nullptr;
+
+    // The commands whose work lies in the layers above: a file opened in its PC program, the
+    // clipboard (effect 1 copy, 2 cut), a paste into `item` (null: the folder itself; S_FALSE
+    // when the clipboard holds nothing that can go there) and the properties window.
+    HRESULT (*openWithPcProgram)(AmigaFolder& folder, const ITEMIDLIST* item, HWND owner) = nullptr;
+    HRESULT(*copyToClipboard)
+    (AmigaFolder& folder, UINT count, const ITEMIDLIST* const* items, DWORD effect) = nullptr;
+    HRESULT (*pasteInto)(AmigaFolder& folder, const ITEMIDLIST* item, bool testOnly) = nullptr;
+    HRESULT(*showProperties)
+    (AmigaFolder& folder, UINT count, const ITEMIDLIST* const* items) = nullptr;
+
+    // Whether an item was last cut to the clipboard: a folder marks it when it lists it.
+    bool (*isCut)(const ITEMIDLIST* item) = nullptr;
+    // The last folder of the process is gone: the cut marks have nothing left to show on.
+    void (*lastFolderGone)() = nullptr;
 };
 
 UiObjectFactories& UiFactories();

@@ -245,6 +245,7 @@ STDMETHODIMP AmigaView::DestroyViewWindow()
     if (window_) {
         HWND window = window_;
         window_ = nullptr;
+        postTarget_ = nullptr;
         SetWindowLongPtrA(window, 0, 0);
         DestroyWindow(window);
     }
@@ -324,28 +325,61 @@ STDMETHODIMP AmigaView::Drop(IDataObject*, DWORD, POINTL, DWORD* effect)
     return S_OK;
 }
 
-void AmigaView::RefreshFromFolder()
+void AmigaView::Update(ViewUpdate update)
 {
+    if (update == ViewUpdate::CutMarks) {
+        SyncCutMarks();
+        return;
+    }
     Fill();
     if (window_)
         UpdateWindow(window_);
 }
 
-void AmigaView::MarkCut(const ITEMIDLIST* item, bool cut)
+void AmigaView::PostUpdate(ViewUpdate update)
+{
+    if (HWND target = postTarget_.load())
+        PostMessageA(target, kUpdateMessage, WPARAM(update), 0);
+}
+
+void AmigaView::SyncCutMarks()
 {
     if (!list_)
         return;
     const int rows = int(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < rows; ++row) {
         auto* identifier = const_cast<ITEMIDLIST*>(RowItem(list_, row));
-        if (!identifier || CompareItemIds(0, identifier, item) != 0)
+        if (!identifier)
             continue;
+        const UniqueIdList listed = folder_.Items().CloneEqual(identifier);
+        const bool cut = listed && ItemIdView(listed.get()).IsCut();
         LVITEMA state = {};
         state.stateMask = LVIS_CUT;
         state.state = cut ? LVIS_CUT : 0;
         SendMessageA(list_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
         SetCutMark(identifier, cut);
     }
+}
+
+void AmigaView::EnableToolbarButtons()
+{
+    if (!browser_ || !list_)
+        return;
+    std::vector<const ITEMIDLIST*> items;
+    SelectedItems(SVGIO_SELECTION, items);
+    SFGAOF attributes = SFGAO_CANCOPY | SFGAO_CANMOVE | SFGAO_CANDELETE;
+    if (items.empty() || FAILED(folder_.GetAttributesOf(UINT(items.size()), items.data(),
+                                                        &attributes)))
+        attributes = 0;
+    const std::pair<ViewCommand, bool> buttons[] = {
+        {ViewCommand::Cut, (attributes & SFGAO_CANMOVE) != 0},
+        {ViewCommand::Copy, (attributes & SFGAO_CANCOPY) != 0},
+        {ViewCommand::Paste, items.empty()},
+        {ViewCommand::Delete, (attributes & SFGAO_CANDELETE) != 0},
+        {ViewCommand::Properties, !items.empty()},
+    };
+    for (const auto& [command, enabled] : buttons)
+        SendToolbar(TB_ENABLEBUTTON, UINT(command), MAKELONG(enabled ? TRUE : FALSE, 0));
 }
 
 HRESULT AmigaView::SelectedItems(UINT which, std::vector<const ITEMIDLIST*>& items) const
@@ -488,8 +522,10 @@ LRESULT CALLBACK AmigaView::WindowProc(HWND window, UINT message, WPARAM wParam,
             static_cast<AmigaView*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
         SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(view));
         view->window_ = window;
+        view->postTarget_ = window;
         if (!view->CreateList()) {
             view->window_ = nullptr;
+            view->postTarget_ = nullptr;
             SetWindowLongPtrA(window, 0, 0);
             return -1;
         }
@@ -526,6 +562,7 @@ LRESULT AmigaView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_MOUSEACTIVATE: return MA_NOACTIVATE;
     case WM_NOTIFYFORMAT: return NFR_ANSI;
     case WM_COMMAND: return Command(LOWORD(wParam)) ? 1 : 0;
+    case kUpdateMessage: Update(ViewUpdate(wParam)); return 0;
     case WM_ENTERMENULOOP: SetStatusLayout(true); return 1;
     case WM_EXITMENULOOP:
         SetStatusLayout(false);
@@ -568,6 +605,7 @@ LRESULT AmigaView::OnNotify(NMHDR& header)
             ((change.uNewState ^ change.uOldState) & LVIS_SELECTED)) {
             renameCandidate_ = (change.uNewState & LVIS_SELECTED) ? change.iItem : -1;
             UpdateStatus();
+            EnableToolbarButtons();
         }
         return 0;
     }
@@ -777,6 +815,7 @@ void AmigaView::SetUpToolbar()
     toolbarResult_ = browser_->SetToolbarItems(buttons, ARRAYSIZE(buttons), FCT_MERGE);
     if (SUCCEEDED(toolbarResult_))
         SetViewMode(viewMode_);
+    EnableToolbarButtons();
 }
 
 void AmigaView::SetStatusLayout(bool menu)

@@ -14,6 +14,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ class AmigaView final : public IShellView,
 public:
     static constexpr UINT kListId = 2;
     static constexpr char kClassName[] = "Drovemark_View";
+    // Posted to the view window by other threads: wParam is the ViewUpdate.
+    static constexpr UINT kUpdateMessage = WM_APP + 1;
 
     // A new view of `folder` asked for `riid`; what the folder's CreateViewObject does.
     static HRESULT Create(AmigaFolder& folder, HWND owner, REFIID riid, void** out);
@@ -58,8 +61,9 @@ public:
     STDMETHODIMP Drop(IDataObject*, DWORD, POINTL, DWORD* effect) override;
 
     // FolderView
-    void RefreshFromFolder() override;
-    void MarkCut(const ITEMIDLIST* item, bool cut) override;
+    DWORD OwnerThreadId() const override { return ownerThread_; }
+    void Update(ViewUpdate update) override;
+    void PostUpdate(ViewUpdate update) override;
 
     // The selected rows' identifiers (the focused one first), or every row; owned by the rows.
     HRESULT SelectedItems(UINT which, std::vector<const ITEMIDLIST*>& items) const;
@@ -90,6 +94,9 @@ private:
     void SetUpToolbar();
     void SetStatusLayout(bool menu);
     void UpdateStatus();
+    // Cut, Copy, Delete and Properties follow the selection.
+    void EnableToolbarButtons();
+    void SyncCutMarks();
     void SetActivation(UINT state);
     LRESULT SendToolbar(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -100,6 +107,9 @@ private:
     int arrowColumn_ = -1;
     bool commonControls6_ = false;
     HWND window_ = nullptr;
+    // The view window as other threads see it, to post updates to.
+    std::atomic<HWND> postTarget_ {nullptr};
+    DWORD ownerThread_ = GetCurrentThreadId();
     HWND list_ = nullptr;
     HWND browserWindow_ = nullptr;
     int renameCandidate_ = -1;

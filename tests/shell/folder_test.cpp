@@ -32,9 +32,11 @@ constexpr char kNamespaceName[] = "Drovemark";
 // Counts what the folder asks of its views.
 class CountingView final : public FolderView {
 public:
-    void RefreshFromFolder() override { ++refreshes; }
-    void MarkCut(const ITEMIDLIST*, bool) override {}
+    DWORD OwnerThreadId() const override { return GetCurrentThreadId(); }
+    void Update(ViewUpdate update) override { refreshes += update == ViewUpdate::Refill; }
+    void PostUpdate(ViewUpdate) override { ++posted; }
     int refreshes = 0;
+    int posted = 0;
 };
 
 class FolderTest : public ::testing::Test {
@@ -253,7 +255,7 @@ TEST_F(FolderTest, RenamingAVolumeKeepsItsDevicePart)
     ASSERT_TRUE(owned);
     EXPECT_EQ(ItemIdView(owned.get()).Name(), "DH0:Stuff");
     // The renamed item moves to the end of the list.
-    EXPECT_EQ(ItemIdView(Of(root.Get()).Items().back().get()).Name(), "DH0:Stuff");
+    EXPECT_EQ(ItemIdView(Of(root.Get()).Items().CloneAll().back().get()).Name(), "DH0:Stuff");
     EXPECT_EQ(ShownNames(root.Get(), List(Root().Get())).front(), "Stuff");
 }
 
@@ -309,12 +311,12 @@ TEST_F(FolderTest, ReReadTellsTheViewsOnlyWhenTheListingChanged)
     std::ofstream(test::PeerHostPath("data/new.txt")) << "new";
     ReReadByPath("dh1:data", false);
     EXPECT_EQ(view.refreshes, 1);
-    EXPECT_EQ(Of(data.Get()).Items().size(), 2u);
+    EXPECT_EQ(Of(data.Get()).Items().Count(), 2u);
 
     // New Folder re-reads the folder it was made in.
     EXPECT_EQ(Of(data.Get()).DoCommand(ViewCommand::NewFolder, 0, nullptr, nullptr), S_OK);
     EXPECT_EQ(view.refreshes, 2);
-    EXPECT_EQ(Of(data.Get()).Items().size(), 3u);
+    EXPECT_EQ(Of(data.Get()).Items().Count(), 3u);
     Of(data.Get()).DetachView(&view);
 }
 

@@ -405,7 +405,7 @@ TEST_F(ViewTest, RefreshShowsNewItemsAndDestroyingTheViewFreesEveryRow)
         first->DestroyViewWindow();
         second->DestroyViewWindow();
         // The folder's own listing grows by the new file.
-        const long listed = long(static_cast<AmigaFolder*>(data.Get())->Items().size());
+        const long listed = long(static_cast<AmigaFolder*>(data.Get())->Items().Count());
         if (cycle == 0)
             afterFirst = spy.outstanding - listed;
         else

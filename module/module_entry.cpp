@@ -1,20 +1,10 @@
 // The five exports of drovemark.dll.
 #include "core/shared_settings_section.h"
 #include "shell/module_server.h"
+#include "module/ui_objects.h"
 #include "shell/ui_object_factories.h"
-#include "view/amiga_view.h"
 
 #include <windows.h>
-
-namespace {
-
-// The maker table of the layers above the folder.
-void RegisterUiFactories()
-{
-    dm::UiFactories().createView = &dm::AmigaView::Create;
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -23,7 +13,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
     if (reason == DLL_PROCESS_ATTACH) {
         SetErrorMode(SEM_NOALIGNMENTFAULTEXCEPT);
         dm::ShareSectionAcrossProcesses();
-        RegisterUiFactories();
+        dm::RegisterUiObjects();
     }
     return TRUE;
 }

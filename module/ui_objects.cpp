@@ -1,0 +1,26 @@
+#include "module/ui_objects.h"
+
+#include "shell/ui_object_factories.h"
+#include "transfer/amiga_data_object.h"
+#include "transfer/clipboard.h"
+#include "transfer/cut_set.h"
+#include "transfer/open_with_pc_program.h"
+#include "view/amiga_view.h"
+
+namespace dm {
+
+void RegisterUiObjects()
+{
+    UiObjectFactories& make = UiFactories();
+    make.createView = &AmigaView::Create;
+    make.createDataObject = &AmigaDataObject::Create;
+    make.openWithPcProgram = &OpenWithPcProgram;
+    make.copyToClipboard = &CopyToClipboard;
+    make.isCut = &CutSet::Contains;
+    make.lastFolderGone = [] {
+        if (CutSet::Count() > 0)
+            CutSet::Clear();
+    };
+}
+
+}  // namespace dm
