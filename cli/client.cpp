@@ -386,6 +386,19 @@ int Client::Remove()
     std::optional<ListedItem> found = Find(options_.arguments[0], false);
     if (!found)
         return kExitFailed;
+    // The server deletes a drawer with everything in it; from the command line only on request.
+    if (IsContainerKind(found->item.kind) && !options_.recursive) {
+        bool empty = true;
+        const HRESULT listed =
+            channel_.ListDirectory(RemotePath(found->item), [&empty](const DirectoryEntry&) {
+                empty = false;
+                return true;
+            });
+        if (!Report(listed))
+            return kExitFailed;
+        if (!empty)
+            return Fail("the drawer is not empty; rm -r removes it with everything in it");
+    }
     return Report(channel_.Delete(found->item)) ? kExitOk : kExitFailed;
 }
 

@@ -34,7 +34,7 @@ Options:
   --packet-size N             largest packet sent to the Amiga (default 512)
   --retries N                 retransmission requests before giving up (default 50)
   --log FILE                  write a diagnostic log of the connection
-  -r, --recursive             put: copy folders with their contents
+  -r, --recursive             put: copy folders with their contents; rm: a drawer and all in it
   -y, --yes                   answer every question with yes
   --quick, --bootable, --ffs  format: quick format, add a boot block, Fast File System
   -h, --help                  show this text

@@ -15,7 +15,8 @@ void RegisterUiObjects()
     make.createView = &AmigaView::Create;
     make.createDataObject = &AmigaDataObject::Create;
     make.openWithPcProgram = &OpenWithPcProgram;
-    make.copyToClipboard = &CopyToClipboard;
+    make.copyToClipboard = [](AmigaFolder& folder, UINT count, const ITEMIDLIST* const* items,
+                              DWORD effect) { return CopyToClipboard(folder, count, items, effect); };
     make.isCut = &CutSet::Contains;
     make.lastFolderGone = [] {
         if (CutSet::Count() > 0)

@@ -710,6 +710,40 @@ uint32_t ServedTree::CreateDrawer(const DirectoryEntry& record)
     return error::None;
 }
 
+// Empties a drawer the way the server's Delete of a drawer does: everything inside, depth
+// first, stopping at the first item that is protected from deletion.
+static uint32_t RemoveContents(int dirfd, int depth)
+{
+    if (depth >= kMaxWalkDepth)
+        return error::PathTooLong;
+    std::vector<NameEntry> names;
+    if (const int failure = ListNames(dirfd, names))
+        return ErrorFromErrno(failure, Access::Delete);
+    FolderMeta meta = LoadFolderMeta(dirfd);
+    for (const NameEntry& entry : names) {
+        struct stat st;
+        if (entry.name == kSidecarName || !StatAt(dirfd, entry.name, st))
+            continue;
+        const auto it = meta.items.find(entry.name);
+        if (ItemProtection(st, it == meta.items.end() ? nullptr : &it->second) &
+            protection::DeleteForbidden)
+            return error::DeleteProtected;
+        if (S_ISDIR(st.st_mode)) {
+            Fd inner = OpenDirectoryAt(dirfd, entry.name);
+            if (!inner.Valid())
+                return ErrorFromErrno(errno, Access::Delete);
+            if (const uint32_t code = RemoveContents(inner.Get(), depth + 1))
+                return code;
+            unlinkat(inner.Get(), kSidecarName, 0);
+            if (unlinkat(dirfd, entry.name.c_str(), AT_REMOVEDIR) != 0)
+                return ErrorFromErrno(errno, Access::Delete);
+        } else if (unlinkat(dirfd, entry.name.c_str(), 0) != 0) {
+            return ErrorFromErrno(errno, Access::Delete);
+        }
+    }
+    return error::None;
+}
+
 uint32_t ServedTree::Delete(std::string_view path)
 {
     Target target;
@@ -723,15 +757,10 @@ uint32_t ServedTree::Delete(std::string_view path)
         return error::DeleteProtected;
     if (S_ISDIR(target.st.st_mode)) {
         Fd inner = OpenDirectoryAt(parent, target.name);
-        std::vector<NameEntry> names;
         if (!inner.Valid())
             return ErrorFromErrno(errno, Access::Delete);
-        if (const int failure = ListNames(inner.Get(), names))
-            return ErrorFromErrno(failure, Access::Delete);
-        for (const NameEntry& name : names) {
-            if (name.name != kSidecarName)
-                return error::DrawerNotEmpty;
-        }
+        if (const uint32_t code = RemoveContents(inner.Get(), 0))
+            return code;
         unlinkat(inner.Get(), kSidecarName, 0);
         if (unlinkat(parent, target.name.c_str(), AT_REMOVEDIR) != 0)
             return ErrorFromErrno(errno, Access::Delete);

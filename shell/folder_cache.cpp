@@ -127,11 +127,16 @@ HRESULT ReRead(AmigaFolder& folder)
 {
     std::vector<UniqueIdList> items;
     const HRESULT result = ListFolder(folder, items);
+    InstallReRead(folder, std::move(items), result);
+    return result;
+}
+
+void InstallReRead(AmigaFolder& folder, std::vector<UniqueIdList> items, HRESULT result)
+{
     if (!folder.Items().Install(std::move(items), result, true))
-        return result;
+        return;
     Notify(SHCNE_UPDATEDIR, folder.AbsoluteList().get());
     folder.Items().UpdateViews(ViewUpdate::Refill);
-    return result;
 }
 
 void ReReadByPath(std::string_view path, bool prefix)
@@ -179,15 +184,19 @@ HRESULT RenameItemEverywhere(const ITEMIDLIST* item, const std::string& newName)
 {
     // The caller's identifier may be one of the lists changed below.
     const UniqueIdList old = CloneUnique(item);
-    const ItemIdView view(old.get());
-    const std::optional<RemoteItem> remote = view.ToRemoteItem();
+    const std::optional<RemoteItem> remote = ItemIdView(old.get()).ToRemoteItem();
     if (!remote)
         return old ? E_INVALIDARG : E_OUTOFMEMORY;
     const HRESULT result = RunRemote(
         nullptr, [&](PacketChannel& channel) { return channel.Rename(*remote, newName); });
-    if (FAILED(result))
-        return result;
+    if (SUCCEEDED(result))
+        RenameInFolders(old.get(), newName);
+    return result;
+}
 
+void RenameInFolders(const ITEMIDLIST* old, const std::string& newName)
+{
+    const ItemIdView view(old);
     const size_t colon = view.Name().find(':');
     const std::string fullName = colon == std::string_view::npos
                                      ? newName
@@ -199,15 +208,14 @@ HRESULT RenameItemEverywhere(const ITEMIDLIST* item, const std::string& newName)
             MakeFolderItemId(*folder, fullName, view.Kind(), view.Size(), view.UsedSpace(),
                              view.Protection(), view.Modified(), view.Comment());
         if (renamed) {
-            const UniqueIdList oldAbsolute = folder->AbsoluteList(old.get());
+            const UniqueIdList oldAbsolute = folder->AbsoluteList(old);
             const UniqueIdList newAbsolute = folder->AbsoluteList(renamed.get());
-            folder->Items().Replace(old.get(), std::move(renamed));
+            folder->Items().Replace(old, std::move(renamed));
             Notify(event, oldAbsolute.get(), newAbsolute.get());
         }
         folder->Items().UpdateViews(ViewUpdate::Refill);
     }
     ReleaseFolders(folders);
-    return result;
 }
 
 HRESULT UpdateItemEverywhere(const ITEMIDLIST* item, uint32_t protection,

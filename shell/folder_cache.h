@@ -44,6 +44,12 @@ HRESULT RenameItemEverywhere(const ITEMIDLIST* item, const std::string& newName)
 HRESULT UpdateItemEverywhere(const ITEMIDLIST* item, uint32_t protection,
                              const std::string& comment);
 
+// The folder-side halves of a re-read and a rename, for what the Amiga already did: a listing
+// made outside the folder's lock replaces its list (the shell and the views hear of it only when
+// it changed), and a renamed item is renamed in every open folder that lists it.
+void InstallReRead(AmigaFolder& folder, std::vector<UniqueIdList> items, HRESULT result);
+void RenameInFolders(const ITEMIDLIST* item, const std::string& newName);
+
 // The identifier of one listing record in `folder`, with its cut mark when it was last cut to
 // the clipboard; null when out of memory.
 UniqueIdList MakeFolderItemId(const AmigaFolder& folder, std::string_view name, ItemKind kind,

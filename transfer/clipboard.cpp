@@ -9,8 +9,10 @@
 namespace dm {
 
 HRESULT CopyToClipboard(AmigaFolder& folder, UINT count, const ITEMIDLIST* const* items,
-                        DWORD effect)
+                        DWORD effect, IDataObject** placed)
 {
+    if (placed)
+        *placed = nullptr;
     if (count == 0 || !items)
         return E_FAIL;
     folder.EnsureOle();
@@ -25,6 +27,10 @@ HRESULT CopyToClipboard(AmigaFolder& folder, UINT count, const ITEMIDLIST* const
     } else if (FAILED(hr) && OpenClipboard(nullptr)) {
         EmptyClipboard();
         CloseClipboard();
+    }
+    if (SUCCEEDED(hr) && placed) {
+        object->AddRef();
+        *placed = object;
     }
     object->Release();
     return hr;

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <objidl.h>
 #include <shtypes.h>
 
 namespace dm {
@@ -11,8 +12,8 @@ class AmigaFolder;
 
 // Puts a data object for the items on the clipboard; `effect` DROPEFFECT_COPY or
 // DROPEFFECT_MOVE (a cut, whose items are marked until it is pasted or replaced). E_FAIL without
-// items; otherwise what the clipboard answered.
+// items; otherwise what the clipboard answered. `placed`, when given, receives the object.
 HRESULT CopyToClipboard(AmigaFolder& folder, UINT count, const ITEMIDLIST* const* items,
-                        DWORD effect);
+                        DWORD effect, IDataObject** placed = nullptr);
 
 }  // namespace dm

@@ -25,22 +25,23 @@ RemoteItem Drawer(const std::string& parent, const std::string& name)
     return Item(parent, name, ItemKind::Drawer);
 }
 
-TEST(PeerCommands, DeleteRefusesNonEmptyAndProtectedItems)
+TEST(PeerCommands, DeleteTakesADrawerWithItsContentsButStopsAtProtectedItems)
 {
     PeerRig rig;
     fs::create_directories(rig.work / "full" / "inner");
+    WriteWholeFile(rig.Host("full/inner/kept"), "x");
+    WriteWholeFile(rig.Host("full/loose"), "y");
     WriteWholeFile(rig.Host("file"), "x");
     rig.Start();
-    ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work/full", "inner"), 0, "makes a sidecar"), S_OK);
+    ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work/full/inner", "kept"),
+                                    protection::DeleteForbidden, "makes a sidecar"),
+              S_OK);
 
-    EXPECT_EQ(rig.pc->Delete(Drawer("DH0:Work", "full")), kCancelled);
-    const test::ServerError reason = rig.LastError();
-    EXPECT_EQ(reason.code, 18u);
-    EXPECT_EQ(reason.text, "The drawer is not empty.");
-    EXPECT_TRUE(rig.HostExists("full/inner"));
-    EXPECT_EQ(rig.pc->Delete(Drawer("DH0:Work/full", "inner")), S_OK);
+    EXPECT_TRUE(rig.Failed(rig.pc->Delete(Drawer("DH0:Work", "full")), error::DeleteProtected));
+    EXPECT_TRUE(rig.HostExists("full/inner/kept"));
+    ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work/full/inner", "kept"), 0, ""), S_OK);
     EXPECT_EQ(rig.pc->Delete(Drawer("DH0:Work", "full")), S_OK)
-        << "the server's sidecar does not keep a drawer from being empty";
+        << "the server's sidecars do not keep a drawer from going";
     EXPECT_FALSE(rig.HostExists("full"));
 
     ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work", "file"), protection::DeleteForbidden, ""),

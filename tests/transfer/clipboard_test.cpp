@@ -1,0 +1,303 @@
+// Amiga files to the PC through the clipboard, against the emulated Amiga (tools/with-peer
+// --transfer-tree): Copy and Cut pasted by another process, as Explorer pastes, and a file opened
+// in its PC program.
+#include "core/amiga_paths.h"
+#include "core/live_objects.h"
+#include "module/ui_objects.h"
+#include "resources/string_ids.h"
+#include "shell/amiga_folder.h"
+#include "shell/folder_cache.h"
+#include "shell/item_id.h"
+#include "support/dialog_driver.h"
+#include "support/test_peer.h"
+#include "transfer/clipboard.h"
+#include "transfer/clipboard_formats.h"
+#include "transfer/cut_set.h"
+#include "transfer/open_with_pc_program.h"
+
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+using Microsoft::WRL::ComPtr;
+namespace fs = std::filesystem;
+
+namespace dm {
+namespace {
+
+std::string ReadAll(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs the paste target as its own process while this thread serves the clipboard's object.
+// Wine's clipboard does not pass a target's report on to the source as Windows' does, so the
+// report is handed to `source` here when the target could not deliver it. The effect reported.
+int Paste(const fs::path& target, const std::string& options = {}, IDataObject* source = nullptr)
+{
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string command = "\"" + (fs::path(self).parent_path() / "paste-target.exe").string() +
+                          "\" \"" + target.string() + "\" " + options;
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return -1;
+    const DWORD giveUp = GetTickCount() + 45000;
+    while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 100, QS_ALLINPUT) !=
+               WAIT_OBJECT_0 &&
+           GetTickCount() < giveUp) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    DWORD code = DWORD(-1);
+    if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 99);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    if (code < 100 && (code & 16) && source) {
+        SetDwordData(*source, Formats()->performedDropEffect, code & 15);
+        SetDwordData(*source, Formats()->pasteSucceeded, code & 15);
+    }
+    return code < 100 ? int(code & 15) : int(code);
+}
+
+class ClipboardTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!test::UseTestPeer())
+            GTEST_SKIP() << "runs under tools/with-peer --transfer-tree";
+        RegisterUiObjects();
+        OleInitialize(nullptr);
+        char temp[MAX_PATH] = {};
+        GetTempPathA(sizeof temp, temp);
+        target_ = fs::path(temp) / ("paste-" + std::to_string(GetCurrentProcessId()));
+        fs::remove_all(target_);
+        fs::create_directories(target_);
+        objectsBefore_ = ModuleCounts::Objects();
+        ASSERT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root_)), S_OK);
+        ComPtr<IPersistFolder> persist;
+        root_.As(&persist);
+        persist->Initialize(nullptr);
+        work_ = Bind(root_.Get(), "Work");
+    }
+
+    void TearDown() override
+    {
+        if (!root_)
+            return;
+        OleSetClipboard(nullptr);
+        work_.Reset();
+        root_.Reset();
+        EXPECT_EQ(ModuleCounts::Objects(), objectsBefore_) << "an object was leaked";
+        fs::remove_all(target_);
+        OleUninitialize();
+    }
+
+    static UniqueIdList Item(IShellFolder* folder, std::string_view name)
+    {
+        ComPtr<IEnumIDList> walk;
+        EXPECT_EQ(folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &walk), S_OK);
+        ITEMIDLIST* item = nullptr;
+        while (walk && walk->Next(1, &item, nullptr) == S_OK) {
+            UniqueIdList owned(item);
+            const ItemIdView view(owned.get());
+            if (DisplayName(view.Name(), view.Kind()) == name)
+                return owned;
+        }
+        ADD_FAILURE() << "no item " << name;
+        return nullptr;
+    }
+
+    static ComPtr<IShellFolder> Bind(IShellFolder* folder, std::string_view name)
+    {
+        const UniqueIdList item = Item(folder, name);
+        ComPtr<IShellFolder> child;
+        EXPECT_EQ(folder->BindToObject(item.get(), nullptr, IID_PPV_ARGS(&child)), S_OK);
+        return child;
+    }
+
+    AmigaFolder& Work() { return *static_cast<AmigaFolder*>(work_.Get()); }
+
+    HRESULT Command(ViewCommand command, const ITEMIDLIST* item)
+    {
+        return Work().DoCommand(command, 1, &item, nullptr);
+    }
+
+    static DWORD PerformedEffect()
+    {
+        ComPtr<IDataObject> data;
+        if (FAILED(OleGetClipboard(&data)))
+            return DWORD(-1);
+        return GetDwordData(*data.Get(), Formats()->performedDropEffect).value_or(DWORD(-1));
+    }
+
+    fs::path target_;
+    ComPtr<IShellFolder> root_;
+    ComPtr<IShellFolder> work_;
+    long objectsBefore_ = 0;
+};
+
+TEST_F(ClipboardTest, ACopiedDrawerTreeIsPastedByAnotherProcessByteForByte)
+{
+    const UniqueIdList tree = Item(work_.Get(), "Tree");
+    ASSERT_EQ(Command(ViewCommand::Copy, tree.get()), S_OK);
+
+    ComPtr<IDataObject> data;
+    ASSERT_EQ(OleGetClipboard(&data), S_OK);
+    EXPECT_EQ(GetDwordData(*data.Get(), Formats()->preferredDropEffect), DROPEFFECT_COPY);
+    data.Reset();
+    // A drag's object has no preferred effect, and no stream beyond its descriptors.
+    const ITEMIDLIST* dragged = tree.get();
+    ASSERT_EQ(work_->GetUIObjectOf(nullptr, 1, &dragged, IID_IDataObject, nullptr, &data), S_OK);
+    EXPECT_FALSE(GetDwordData(*data.Get(), Formats()->preferredDropEffect));
+    FORMATETC beyond = MakeFormatEtc(Formats()->fileContents, TYMED_ISTREAM, 1);
+    STGMEDIUM medium = {};
+    EXPECT_EQ(data->GetData(&beyond, &medium), E_INVALIDARG) << "only the drawer before a drop";
+    data.Reset();
+
+    ASSERT_EQ(Paste(target_), DROPEFFECT_COPY);
+    const fs::path pasted = target_ / "Tree";
+    const std::string host = "work/Tree/";
+    EXPECT_EQ(ReadAll(pasted / "Sub" / "deep.txt"), "deep inside\n");
+    EXPECT_TRUE(fs::is_directory(pasted / "Sub" / "Empty"));
+    EXPECT_TRUE(fs::is_empty(pasted / "Sub" / "Empty"));
+    EXPECT_TRUE(fs::exists(pasted / "zero.bin"));
+    EXPECT_EQ(fs::file_size(pasted / "zero.bin"), 0u);
+    const std::string mega = ReadAll(pasted / "mega.bin");
+    EXPECT_EQ(mega.size(), 1048576u);
+    EXPECT_TRUE(mega == ReadAll(test::PeerHostPath(host + "mega.bin"))) << "1 MB differs";
+    // Names Windows refuses arrive with "_" in place of what it refuses.
+    EXPECT_EQ(ReadAll(pasted / "a_b.txt"), "colon\n");
+    EXPECT_EQ(ReadAll(pasted / "star_.txt"), "star\n");
+    EXPECT_EQ(ReadAll(pasted / "___"), "dots\n");
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(pasted), {}), 8);
+    EXPECT_EQ(PerformedEffect(), DWORD(DROPEFFECT_COPY)) << "a copy deletes nothing";
+    EXPECT_TRUE(fs::exists(test::PeerHostPath("work/Tree/mega.bin")));
+
+    // The clipboard object can be pasted again, from the selection afresh.
+    fs::remove_all(target_ / "Tree");
+    EXPECT_EQ(Paste(target_), DROPEFFECT_COPY);
+    EXPECT_EQ(ReadAll(pasted / "Sub" / "deep.txt"), "deep inside\n");
+}
+
+TEST_F(ClipboardTest, ACutIsDeletedOnlyWhenEveryFileArrivedAndTheTargetReportedTheMove)
+{
+    const UniqueIdList cut = Item(work_.Get(), "Cut");
+    const ITEMIDLIST* selected = cut.get();
+    ComPtr<IDataObject> source;
+    ASSERT_EQ(CopyToClipboard(Work(), 1, &selected, DROPEFFECT_MOVE, &source), S_OK);
+    EXPECT_TRUE(CutSet::Contains(cut.get()));
+    EXPECT_TRUE(ItemIdView(Work().Items().CloneEqual(cut.get()).get()).IsCut())
+        << "the folder's item carries the cut mark";
+    const std::string host = test::PeerHostPath("work/Cut");
+
+    // A target that skipped a file, however it reports the paste, deletes nothing; nor does one
+    // stopped halfway.
+    EXPECT_EQ(Paste(target_, "--skip 0", source.Get()), DROPEFFECT_MOVE);
+    EXPECT_TRUE(fs::exists(host));
+    EXPECT_EQ(PerformedEffect(), DWORD(DROPEFFECT_COPY));
+    fs::remove_all(target_ / "Cut");
+    EXPECT_EQ(Paste(target_, "--stop-after 1", source.Get()), 0);
+    EXPECT_TRUE(fs::exists(fs::path(host) / "one.txt"));
+    EXPECT_TRUE(fs::exists(fs::path(host) / "Inner" / "two.bin"));
+
+    fs::remove_all(target_ / "Cut");
+    ASSERT_EQ(Paste(target_, {}, source.Get()), DROPEFFECT_MOVE);
+    EXPECT_EQ(ReadAll(target_ / "Cut" / "one.txt"), "first\n");
+    EXPECT_EQ(fs::file_size(target_ / "Cut" / "Inner" / "two.bin"), 5000u);
+    EXPECT_FALSE(fs::exists(host)) << "the move did not delete its source";
+    EXPECT_EQ(PerformedEffect(), DWORD(DROPEFFECT_MOVE));
+    EXPECT_FALSE(Work().Items().Contains(cut.get()));
+    EXPECT_EQ(CutSet::Count(), 0u);
+}
+
+// Records what would have been opened.
+std::vector<std::string> launched;
+INT_PTR RecordLaunch(HWND, const std::string& path)
+{
+    launched.push_back(path);
+    return 33;
+}
+
+TEST_F(ClipboardTest, OpeningAFileFetchesItOnceAndAgainOnlyWhenItChanged)
+{
+    launched.clear();
+    SetPcProgramLauncher(&RecordLaunch);
+    struct Restore {
+        ~Restore() { SetPcProgramLauncher(nullptr); }
+    } restore;
+    struct View final : FolderView {
+        DWORD OwnerThreadId() const override { return GetCurrentThreadId(); }
+        void Update(ViewUpdate) override {}
+        void PostUpdate(ViewUpdate) override {}
+    } view;
+    Work().AttachView(&view);
+
+    UniqueIdList readme = Item(work_.Get(), "readme.txt");
+    ASSERT_EQ(Command(ViewCommand::Open, readme.get()), S_OK);
+    ASSERT_EQ(launched.size(), 1u);
+    const fs::path first = launched[0];
+    EXPECT_EQ(first.filename(), "readme.txt");
+    EXPECT_EQ(first.parent_path().filename().string().rfind("Drovemark_", 0), 0u);
+    EXPECT_EQ(ReadAll(first), "hello amiga\n");
+
+    // Unchanged: the copy is opened again as it is, edits and all.
+    std::ofstream(first, std::ios::app) << "edited";
+    ASSERT_EQ(Command(ViewCommand::Open, readme.get()), S_OK);
+    EXPECT_EQ(launched.back(), first.string());
+    EXPECT_EQ(ReadAll(first), "hello amiga\nedited");
+
+    // Changed on the Amiga: fetched afresh, the edited copy gone.
+    const std::string host = test::PeerHostPath("work/readme.txt");
+    std::ofstream(host, std::ios::binary) << "hello again\n";
+    fs::last_write_time(host, fs::last_write_time(host) + std::chrono::hours(1));
+    ReRead(Work());
+    readme = Item(work_.Get(), "readme.txt");
+    ASSERT_EQ(Command(ViewCommand::Open, readme.get()), S_OK);
+    ASSERT_EQ(launched.size(), 3u);
+    EXPECT_EQ(ReadAll(launched.back()), "hello again\n");
+
+    // A stream shorter than the file the listing announced opens nothing and leaves nothing.
+    UniqueIdList letter = Item(Bind(work_.Get(), "Docs").Get(), "letter.txt");
+    std::ofstream(test::PeerHostPath("work/Docs/letter.txt"), std::ios::trunc) << "short";
+    ComPtr<IShellFolder> docs = Bind(work_.Get(), "Docs");
+    const fs::path temp = fs::path(launched.back()).parent_path().parent_path();
+    auto copies = [&temp] {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(temp))
+            count += entry.path().filename().string().rfind("Drovemark_", 0) == 0;
+        return count;
+    };
+    const int copiesBefore = copies();
+    std::string shown;
+    {
+        test::DialogDriver driver([&](HWND box) {
+            shown = test::WindowText(box);
+            test::PressButton(box, IDOK);
+        });
+        const ITEMIDLIST* stale = letter.get();
+        EXPECT_TRUE(FAILED(
+            static_cast<AmigaFolder*>(docs.Get())->DoCommand(ViewCommand::Open, 1, &stale, nullptr)));
+    }
+    EXPECT_EQ(launched.size(), 3u) << "a truncated copy was opened";
+    EXPECT_EQ(shown, "Drovemark");
+    EXPECT_EQ(copies(), copiesBefore) << "the failed fetch left its folder behind";
+
+    // The last view to go takes the copies with it.
+    Work().DetachView(&view);
+    EXPECT_FALSE(fs::exists(launched.back()));
+}
+
+}  // namespace
+}  // namespace dm
