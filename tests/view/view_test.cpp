@@ -4,6 +4,7 @@
 #include "core/size_text.h"
 #include "shell/amiga_folder.h"
 #include "shell/item_id.h"
+#include "support/allocation_spy.h"
 #include "support/test_peer.h"
 #include "view/amiga_view.h"
 #include "view/status_texts.h"
@@ -23,47 +24,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace dm {
 namespace {
-
-// Counts task-allocator blocks, which is where every row's identifier lives.
-class AllocationSpy final : public IMallocSpy {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-    {
-        *out =
-            (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMallocSpy)) ? this : nullptr;
-        return *out ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
-    STDMETHODIMP_(void*) PostAlloc(void* block) override
-    {
-        if (block)
-            ++outstanding;
-        return block;
-    }
-    STDMETHODIMP_(void*) PreFree(void* block, BOOL) override
-    {
-        if (block)
-            --outstanding;
-        return block;
-    }
-    STDMETHODIMP_(void) PostFree(BOOL) override {}
-    STDMETHODIMP_(SIZE_T) PreRealloc(void* block, SIZE_T size, void** out, BOOL) override
-    {
-        *out = block;
-        return size;
-    }
-    STDMETHODIMP_(void*) PostRealloc(void* block, BOOL) override { return block; }
-    STDMETHODIMP_(void*) PreGetSize(void* block, BOOL) override { return block; }
-    STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) override { return size; }
-    STDMETHODIMP_(void*) PreDidAlloc(void* block, BOOL) override { return block; }
-    STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) override { return actual; }
-    STDMETHODIMP_(void) PreHeapMinimize() override {}
-    STDMETHODIMP_(void) PostHeapMinimize() override {}
-
-    long outstanding = 0;
-};
 
 // What Explorer gives a view: a frame window, a status bar, a toolbar, a view-state stream.
 class TestBrowser final : public IShellBrowser {
@@ -383,9 +343,7 @@ TEST_F(ViewTest, TheViewStateRoundTripRestoresWidthsAndSortOnlyForOurRecord)
 
 TEST_F(ViewTest, RefreshShowsNewItemsAndDestroyingTheViewFreesEveryRow)
 {
-    // Revoking waits for the blocks it saw, so the spy outlives the test.
-    static AllocationSpy spy;
-    ASSERT_EQ(CoRegisterMallocSpy(&spy), S_OK);
+    test::AllocationSpy& spy = test::AllocationSpy::Installed();
     ComPtr<IShellFolder> data = Folder("Data");
     std::string host = test::PeerHostPath("data/new0.txt");
     // One cycle leaves what the system keeps for good; a second must leave nothing more.
