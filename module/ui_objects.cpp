@@ -5,6 +5,7 @@
 #include "transfer/clipboard.h"
 #include "transfer/cut_set.h"
 #include "transfer/open_with_pc_program.h"
+#include "transfer/properties_thread.h"
 #include "view/amiga_view.h"
 
 namespace dm {
@@ -15,6 +16,7 @@ void RegisterUiObjects()
     make.createView = &AmigaView::Create;
     make.createDataObject = &AmigaDataObject::Create;
     make.openWithPcProgram = &OpenWithPcProgram;
+    make.showProperties = &ShowItemProperties;
     make.copyToClipboard = [](AmigaFolder& folder, UINT count, const ITEMIDLIST* const* items,
                               DWORD effect) { return CopyToClipboard(folder, count, items, effect); };
     make.isCut = &CutSet::Contains;

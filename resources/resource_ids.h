@@ -45,3 +45,10 @@
 #define IDB_SORT_UP 148
 #define IDB_SORT_DOWN 149
 #define IDR_VIEW_ACCELERATORS 304
+
+/* The properties window's summary page, until the item pages take its place */
+#define IDD_ITEM_SUMMARY 217
+#define IDC_SUMMARY_NAME 440
+#define IDC_SUMMARY_TYPE 441
+#define IDC_SUMMARY_LOCATION 442
+#define IDC_SUMMARY_CONTAINS 443

@@ -1,0 +1,200 @@
+#include "transfer/properties_thread.h"
+
+#include "core/amiga_paths.h"
+#include "core/messages.h"
+#include "core/module.h"
+#include "resources/resource_ids.h"
+#include "resources/string_ids.h"
+#include "shell/amiga_folder.h"
+#include "shell/item_id.h"
+#include "transfer/operation_worker.h"
+
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
+namespace dm {
+
+namespace {
+
+constexpr DWORD kTakeOverWait = 500;
+
+std::atomic<long> openWindows {0};
+
+struct PropertiesRequest {
+    AmigaFolder* folder = nullptr;  // held
+    std::vector<UniqueIdList> items;
+    HANDLE takenOver = nullptr;
+    CountingWorker counter;
+    CountStep totals;
+};
+
+// The dialog of the page the items' kind asks for.
+UINT PageFor(const PropertiesRequest& request)
+{
+    // The item pages are still to come: one summary page stands in for all of them.
+    (void)request;
+    return IDD_ITEM_SUMMARY;
+}
+
+void ShowTotals(HWND page, const CountStep& totals)
+{
+    const std::optional<std::string> text =
+        FormatStringById(IDS_PROP_FILES_FOLDERS, ThisModule(),
+                         {int(totals.files), int(totals.drawers)});
+    SetDlgItemTextA(page, IDC_SUMMARY_CONTAINS, text.value_or("").c_str());
+}
+
+INT_PTR CALLBACK SummaryPage(HWND page, UINT message, WPARAM, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        auto* request = reinterpret_cast<PropertiesRequest*>(
+            reinterpret_cast<PROPSHEETPAGEA*>(lParam)->lParam);
+        SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(request));
+        const ItemIdView first(request->items[0].get());
+        SetDlgItemTextA(page, IDC_SUMMARY_NAME,
+                        std::string(DisplayName(first.Name(), first.Kind())).c_str());
+        SetDlgItemTextA(page, IDC_SUMMARY_TYPE, std::string(first.TypeText()).c_str());
+        SetDlgItemTextA(page, IDC_SUMMARY_LOCATION,
+                        AmigaPath(first.ParentPath(), "").value_or("").c_str());
+        if (request->counter.Running())
+            ShowTotals(page, request->totals);
+        return TRUE;
+    }
+    if (message == kMsgCounts) {
+        auto* request = reinterpret_cast<PropertiesRequest*>(GetWindowLongPtrA(page, DWLP_USER));
+        const auto* step = reinterpret_cast<const CountStep*>(lParam);
+        if (request && step) {
+            request->totals.bytes += step->bytes;
+            request->totals.drawers += step->drawers;
+            request->totals.files += step->files;
+            ShowTotals(page, request->totals);
+        }
+        return TRUE;
+    }
+    return FALSE;
+}
+
+std::string Title(const PropertiesRequest& request)
+{
+    const ItemIdView first(request.items[0].get());
+    const std::string name(DisplayName(first.Name(), first.Kind()));
+    return FormatStringById(request.items.size() == 1 ? IDS_PROPERTIES_TITLE_ONE
+                                                      : IDS_PROPERTIES_TITLE_MANY,
+                            ThisModule(), {name})
+        .value_or(name);
+}
+
+void RunWindow(PropertiesRequest& request)
+{
+    std::vector<const ITEMIDLIST*> items;
+    for (const UniqueIdList& item : request.items)
+        items.push_back(item.get());
+    const bool anyDrawer = std::any_of(items.begin(), items.end(), [](const ITEMIDLIST* item) {
+        return IsContainerKind(ItemIdView(item).Kind());
+    });
+    if (anyDrawer)
+        request.counter.Start(items, GetCurrentThreadId());
+
+    const std::string title = Title(request);
+    PROPSHEETPAGEA page = {};
+    page.dwSize = sizeof page;
+    page.hInstance = ThisModule();
+    page.pszTemplate = MAKEINTRESOURCEA(PageFor(request));
+    page.pfnDlgProc = SummaryPage;
+    page.lParam = reinterpret_cast<LPARAM>(&request);
+    PROPSHEETHEADERA header = {};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_PROPSHEETPAGE | PSH_MODELESS | PSH_NOAPPLYNOW;
+    header.hInstance = ThisModule();
+    header.pszCaption = title.c_str();
+    header.nPages = 1;
+    header.ppsp = &page;
+    HWND sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
+
+    MSG message;
+    while (sheet && PropSheet_GetCurrentPageHwnd(sheet) && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (message.hwnd == nullptr && message.message == kMsgCounts) {
+            std::unique_ptr<CountStep> step = TakeCountStep(message);
+            if (HWND current = PropSheet_GetCurrentPageHwnd(sheet))
+                SendMessageA(current, kMsgCounts, 0, reinterpret_cast<LPARAM>(step.get()));
+            continue;
+        }
+        if (!PropSheet_IsDialogMessage(sheet, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    if (sheet)
+        DestroyWindow(sheet);
+    request.counter.Stop(kMsgQuitCount);
+    // Counts posted before the worker ended are this thread's to free.
+    while (PeekMessageA(&message, reinterpret_cast<HWND>(-1), kMsgCounts, kMsgCounts, PM_REMOVE))
+        TakeCountStep(message);
+}
+
+DWORD WINAPI Run(void* context)
+{
+    // The request is this thread's from the start, so a caller that stopped waiting for it
+    // leaves nothing behind that the thread still reads.
+    std::unique_ptr<PropertiesRequest> request(static_cast<PropertiesRequest*>(context));
+    ++openWindows;
+    ReleaseSemaphore(request->takenOver, 1, nullptr);
+    RunWindow(*request);
+    request->folder->Release();
+    CloseHandle(request->takenOver);
+    request.reset();
+    --openWindows;
+    return 0;
+}
+
+}  // namespace
+
+HRESULT ShowItemProperties(AmigaFolder& folder, UINT count, const ITEMIDLIST* const* items)
+{
+    if (count == 0 || !items)
+        return E_INVALIDARG;
+    auto request = std::make_unique<PropertiesRequest>();
+    for (UINT i = 0; i < count; ++i) {
+        UniqueIdList clone = CloneUnique(items[i]);
+        if (!clone)
+            return E_OUTOFMEMORY;
+        request->items.push_back(std::move(clone));
+    }
+    HANDLE takenOver = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    HANDLE mine = nullptr;
+    if (!takenOver || !DuplicateHandle(GetCurrentProcess(), takenOver, GetCurrentProcess(), &mine,
+                                       0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        if (takenOver)
+            CloseHandle(takenOver);
+        return E_FAIL;
+    }
+    request->takenOver = takenOver;
+    request->folder = &folder;
+    folder.AddRef();
+    PropertiesRequest* handedOver = request.release();
+    HANDLE thread = CreateThread(nullptr, 0, Run, handedOver, 0, nullptr);
+    HRESULT hr = E_FAIL;
+    if (!thread) {
+        folder.Release();
+        CloseHandle(handedOver->takenOver);
+        delete handedOver;
+    } else {
+        const HANDLE waits[] = {mine, thread};
+        if (WaitForMultipleObjects(2, waits, FALSE, kTakeOverWait) == WAIT_OBJECT_0)
+            hr = S_OK;
+        CloseHandle(thread);
+    }
+    CloseHandle(mine);
+    return hr;
+}
+
+long OpenPropertiesWindows()
+{
+    return openWindows.load();
+}
+
+}  // namespace dm
