@@ -261,7 +261,7 @@ TEST_F(ViewTest, TheListHoldsThePeersItemsInEveryModeWithTheirOwnTexts)
     EXPECT_EQ(view->DestroyViewWindow(), S_OK);
 }
 
-TEST_F(ViewTest, TheStatusBarCountsTheSelectionAndShowsADrivesSpace)
+TEST_F(ViewTest, TheStatusBarAndTheToolbarFollowTheSelection)
 {
     ComPtr<IShellView> view = Open(root_.Get());
     view->UIActivate(SVUIA_ACTIVATE_NOFOCUS);
@@ -272,7 +272,29 @@ TEST_F(ViewTest, TheStatusBarCountsTheSelectionAndShowsADrivesSpace)
         state.state = LVIS_SELECTED;
         SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
     };
+    // Which of Cut, Copy, Paste, Delete and Properties the toolbar offers.
+    auto offered = [&] {
+        std::string buttons;
+        for (const auto& [command, letter] : {std::pair {ViewCommand::Cut, 'X'},
+                                              {ViewCommand::Copy, 'C'},
+                                              {ViewCommand::Paste, 'V'},
+                                              {ViewCommand::Delete, 'D'},
+                                              {ViewCommand::Properties, 'P'}})
+            if (SendMessageA(browser_.toolbar, TB_ISBUTTONENABLED, WPARAM(command), 0))
+                buttons += letter;
+        return buttons;
+    };
+    EXPECT_EQ(offered(), "V") << "nothing selected: only Paste";
+    select(0);  // the volume Work: copied, not moved or deleted
+    EXPECT_EQ(offered(), "CP");
     select(2);  // DF0, without a disk
+    EXPECT_EQ(browser_.StatusText(0), "2 object(s) selected");
+    EXPECT_EQ(offered(), "P") << "a drive without a disk cannot be copied";
+    view->DestroyViewWindow();
+
+    view = Open(root_.Get());
+    list = Of(view.Get()).ListWindow();
+    select(2);
     EXPECT_EQ(browser_.StatusText(0), "1 object(s) selected");
     EXPECT_EQ(browser_.StatusText(1).rfind("Free Space: -, Capacity: ", 0), 0u)
         << browser_.StatusText(1);
@@ -280,6 +302,12 @@ TEST_F(ViewTest, TheStatusBarCountsTheSelectionAndShowsADrivesSpace)
     EXPECT_EQ(browser_.StatusText(0), "2 object(s) selected");
     EXPECT_EQ(browser_.StatusText(1), "880KB");
     view->DestroyViewWindow();
+
+    ComPtr<IShellView> files = Open(Folder("Data").Get());
+    list = Of(files.Get()).ListWindow();
+    select(0);
+    EXPECT_EQ(offered(), "XCDP") << "a file can go every way";
+    files->DestroyViewWindow();
 
     ComPtr<IShellView> drawers = Open(Folder("Work").Get(), FVM_DETAILS, FWF_NOSUBFOLDERS);
     EXPECT_EQ(Column(drawers.Get(), 0),
