@@ -623,6 +623,18 @@ LRESULT AmigaView::OnNotify(NMHDR& header)
             browser_->BrowseObject(items[0], SBSP_RELATIVE | SBSP_SAMEBROWSER);
         return 0;
     }
+    case LVN_KEYDOWN: {
+        // A browser that does not hand its keys to the view first leaves them to the list:
+        // they are the same commands either way.
+        const auto& key = reinterpret_cast<NMLVKEYDOWN&>(header);
+        MSG message = {};
+        message.hwnd = window_;
+        message.message = WM_KEYDOWN;
+        message.wParam = key.wVKey;
+        if (accelerators_)
+            ::TranslateAcceleratorA(window_, accelerators_, &message);
+        return 0;
+    }
     case NM_SETFOCUS:
         if (browser_)
             browser_->OnViewWindowActive(this);
