@@ -37,9 +37,10 @@ endif()
 
 # One test executable; each of its tests runs as its own CTest test (under Wine when cross
 # compiled), never longer than a minute so that a stuck modal window fails instead of hanging.
-# WRAPPER names a command that runs each test (and the listing of tests) in its surroundings.
+# WRAPPER names a command that runs each test (and the listing of tests) in its surroundings;
+# RESOURCE_LOCK names what its tests share with others (the clipboard), so they never overlap.
 function(drovemark_add_test_executable name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "WRAPPER")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "RESOURCE_LOCK" "WRAPPER")
   add_executable(${name} ${arg_UNPARSED_ARGUMENTS})
   if(arg_WRAPPER)
     set(emulator ${arg_WRAPPER})
@@ -55,11 +56,15 @@ function(drovemark_add_test_executable name)
   if(TARGET wine_prefix)
     add_dependencies(${name} wine_prefix)
   endif()
+  set(lock)
+  if(arg_RESOURCE_LOCK)
+    set(lock RESOURCE_LOCK ${arg_RESOURCE_LOCK})
+  endif()
   gtest_discover_tests(${name}
                        DISCOVERY_MODE PRE_TEST
                        DISCOVERY_TIMEOUT 120
                        PROPERTIES TIMEOUT 60 LABELS ${DROVEMARK_TEST_LABEL}
-                                  SKIP_RETURN_CODE 77)
+                                  SKIP_RETURN_CODE 77 ${lock})
 endfunction()
 
 if(WIN32)
