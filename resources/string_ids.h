@@ -144,6 +144,7 @@
 #define IDS_STATUS_OBJECTS                590
 #define IDS_STATUS_OBJECTS_SELECTED       591
 #define IDS_STATUS_FREE_SPACE             592
+#define IDS_BAD_AMIGA_NAME                593
 #define IDS_SRVERR_UNSPECIFIED            1000
 #define IDS_SRVERR_NO_MEMORY              1001
 #define IDS_SRVERR_VOLUME_FULL            1002

@@ -156,7 +156,15 @@ STDMETHODIMP AmigaView::ContextSensitiveHelp(BOOL)
 
 STDMETHODIMP AmigaView::TranslateAccelerator(MSG* message)
 {
-    if (!message || !window_ || !accelerators_)
+    if (!message || !window_)
+        return S_FALSE;
+    if (editingLabel_ && message->message >= WM_KEYFIRST && message->message <= WM_KEYLAST) {
+        // Delete, Ctrl+C and Enter mean the edit box, never the selected item.
+        TranslateMessage(message);
+        DispatchMessageA(message);
+        return S_OK;
+    }
+    if (!accelerators_)
         return S_FALSE;
     return ::TranslateAcceleratorA(window_, accelerators_, message) ? S_OK : S_FALSE;
 }
@@ -361,6 +369,43 @@ void AmigaView::SyncCutMarks()
     }
 }
 
+bool AmigaView::BeginLabelEdit()
+{
+    const ITEMIDLIST* item = renameCandidate_ == -1 ? nullptr : RowItem(list_, renameCandidate_);
+    SFGAOF attributes = SFGAO_CANRENAME;
+    if (!item || FAILED(folder_.GetAttributesOf(1, &item, &attributes)) ||
+        !(attributes & SFGAO_CANRENAME))
+        return false;
+    editingLabel_ = true;
+    return true;
+}
+
+void AmigaView::EndLabelEdit(const NMLVDISPINFOA& info)
+{
+    editingLabel_ = false;
+    if (!info.item.pszText)
+        return;  // cancelled
+    const std::string name = info.item.pszText;
+    // On the Amiga "/" and ":" would move the item elsewhere instead of renaming it.
+    if (name.empty() || name.find_first_of("/:") != std::string::npos) {
+        MessageBoxById(window_, IDS_BAD_AMIGA_NAME, IDS_CAPTION_ERROR, MB_OK | MB_ICONERROR,
+                       ThisModule());
+        return;
+    }
+    renameItem_ = CloneUnique(RowItem(list_, info.item.iItem));
+    renameTo_ = name;
+    // The rename refills the list, which must not happen inside the list's own notification.
+    if (renameItem_)
+        PostMessageA(window_, kRenameMessage, 0, 0);
+}
+
+void AmigaView::RenamePending()
+{
+    const UniqueIdList item = std::move(renameItem_);
+    if (item)
+        RenameItemEverywhere(item.get(), renameTo_);
+}
+
 void AmigaView::EnableToolbarButtons()
 {
     if (!browser_ || !list_)
@@ -563,6 +608,7 @@ LRESULT AmigaView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_NOTIFYFORMAT: return NFR_ANSI;
     case WM_COMMAND: return Command(LOWORD(wParam)) ? 1 : 0;
     case kUpdateMessage: Update(ViewUpdate(wParam)); return 0;
+    case kRenameMessage: RenamePending(); return 0;
     case WM_ENTERMENULOOP: SetStatusLayout(true); return 1;
     case WM_EXITMENULOOP:
         SetStatusLayout(false);
@@ -623,6 +669,10 @@ LRESULT AmigaView::OnNotify(NMHDR& header)
             browser_->BrowseObject(items[0], SBSP_RELATIVE | SBSP_SAMEBROWSER);
         return 0;
     }
+    case LVN_BEGINLABELEDITA: return BeginLabelEdit() ? FALSE : TRUE;
+    case LVN_ENDLABELEDITA:
+        EndLabelEdit(reinterpret_cast<NMLVDISPINFOA&>(header));
+        return FALSE;
     case LVN_KEYDOWN: {
         // A browser that does not hand its keys to the view first leaves them to the list:
         // they are the same commands either way.

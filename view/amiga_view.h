@@ -29,6 +29,8 @@ public:
     static constexpr char kClassName[] = "Drovemark_View";
     // Posted to the view window by other threads: wParam is the ViewUpdate.
     static constexpr UINT kUpdateMessage = WM_APP + 1;
+    // Posted to itself at the end of an in-place edit: the rename runs once the list is done.
+    static constexpr UINT kRenameMessage = WM_APP + 2;
 
     // A new view of `folder` asked for `riid`; what the folder's CreateViewObject does.
     static HRESULT Create(AmigaFolder& folder, HWND owner, REFIID riid, void** out);
@@ -97,6 +99,9 @@ private:
     // Cut, Copy, Delete and Properties follow the selection.
     void EnableToolbarButtons();
     void SyncCutMarks();
+    bool BeginLabelEdit();
+    void EndLabelEdit(const NMLVDISPINFOA& info);
+    void RenamePending();
     void SetActivation(UINT state);
     LRESULT SendToolbar(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -113,6 +118,11 @@ private:
     HWND list_ = nullptr;
     HWND browserWindow_ = nullptr;
     int renameCandidate_ = -1;
+    // From the start of an in-place edit to its end: keys belong to the edit box, not to the
+    // view's commands.
+    bool editingLabel_ = false;
+    UniqueIdList renameItem_;
+    std::string renameTo_;
     UINT sortColumn_ = 0;
     bool descending_ = false;
     IShellBrowser* browser_ = nullptr;

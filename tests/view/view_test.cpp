@@ -5,6 +5,7 @@
 #include "shell/amiga_folder.h"
 #include "shell/item_id.h"
 #include "support/allocation_spy.h"
+#include "support/dialog_driver.h"
 #include "support/test_peer.h"
 #include "view/amiga_view.h"
 #include "view/status_texts.h"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 using Microsoft::WRL::ComPtr;
@@ -422,6 +424,67 @@ TEST(StatusTexts, DrivesShowTheirSpaceAndDrawersAddNothing)
     texts = MakeStatusTexts({}, false);
     EXPECT_EQ(texts.count, "0 object(s)");
     EXPECT_EQ(texts.size, "");
+}
+
+}  // namespace
+}  // namespace dm
+
+namespace dm {
+namespace {
+
+TEST_F(ViewTest, RenamingInPlaceKeepsTheKeysInTheBoxAndRefusesNamesThatWouldMoveTheItem)
+{
+    ComPtr<IShellView> view = Open(Folder("Data").Get());
+    HWND list = Of(view.Get()).ListWindow();
+    ASSERT_EQ(Column(view.Get(), 0), (std::vector<std::string> {"notes.txt"}));
+    LVITEMA state = {};
+    state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&state));
+    const std::string host = test::PeerHostPath("data/notes.txt");
+    auto edit = [&](const char* text, UINT key) {
+        EXPECT_TRUE(Of(view.Get()).Command(UINT(ViewCommand::Rename)));
+        HWND box = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETEDITCONTROL, 0, 0));
+        EXPECT_TRUE(box) << "no edit box";
+        if (!box)
+            return;
+        // Delete and Ctrl+C typed in the box stay in the box.
+        MSG remove = {box, WM_KEYDOWN, VK_DELETE, 0};
+        EXPECT_EQ(view->TranslateAccelerator(&remove), S_OK);
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = 0x80;
+        SetKeyboardState(keys);
+        MSG copy = {box, WM_KEYDOWN, 'C', 0};
+        EXPECT_EQ(view->TranslateAccelerator(&copy), S_OK);
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+        SetWindowTextA(box, text);
+        SendMessageA(box, WM_KEYDOWN, key, 0);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    };
+
+    std::string refusal;
+    {
+        test::DialogDriver driver([&](HWND box) {
+            for (const std::string& text : test::StaticTexts(box))
+                refusal += text;
+            test::PressButton(box, IDOK);
+        });
+        edit("Work:elsewhere", VK_RETURN);
+    }
+    EXPECT_NE(refusal.find("cannot be empty or contain"), std::string::npos) << refusal;
+    edit("renamed.txt", VK_ESCAPE);
+    EXPECT_TRUE(std::filesystem::exists(host)) << "the item went although nothing was renamed";
+    EXPECT_FALSE(IsClipboardFormatAvailable(RegisterClipboardFormatA("FileGroupDescriptor")))
+        << "Ctrl+C in the box copied the item";
+
+    edit("renamed.txt", VK_RETURN);
+    EXPECT_FALSE(std::filesystem::exists(host));
+    EXPECT_TRUE(std::filesystem::exists(test::PeerHostPath("data/renamed.txt")));
+    EXPECT_EQ(Column(view.Get(), 0), (std::vector<std::string> {"renamed.txt"}));
+    view->DestroyViewWindow();
 }
 
 }  // namespace
