@@ -1,7 +1,9 @@
 #include "transfer/clipboard.h"
 
 #include "shell/amiga_folder.h"
+#include "shell/item_id.h"
 #include "transfer/amiga_data_object.h"
+#include "transfer/amiga_drop_target.h"
 #include "transfer/cut_set.h"
 
 #include <vector>
@@ -28,6 +30,84 @@ HRESULT CopyToClipboard(AmigaFolder& folder, UINT count, const ITEMIDLIST* const
     }
     object->Release();
     return hr;
+}
+
+namespace {
+
+// The folder that lists `folder` itself: the root, or the volume or drawer above; null when out
+// of memory or the binding fails.
+AmigaFolder* ParentFolderOf(const AmigaFolder& folder)
+{
+    AmigaFolder* root = AmigaFolder::New();
+    if (!root)
+        return nullptr;
+    root->AddRef();
+    if (FAILED(root->Initialize(folder.RootList()))) {
+        root->Release();
+        return nullptr;
+    }
+    const std::string& path = folder.Path();
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return root;  // a volume or floppy: the root lists it
+    const std::string above = path.substr(0, slash);
+    const size_t cut = above.rfind('/');
+    const std::string parentPath = cut == std::string::npos ? std::string() : above.substr(0, cut);
+    const std::string name = cut == std::string::npos ? above : above.substr(cut + 1);
+    const ItemKind kind = cut == std::string::npos ? ItemKind::Volume : ItemKind::Drawer;
+    UniqueIdList parentId(MakeItemId(parentPath, name, kind, 0, 0, 0, FILETIME {}, {}));
+    IShellFolder* bound = nullptr;
+    if (parentId)
+        root->BindToObject(parentId.get(), nullptr, IID_IShellFolder,
+                           reinterpret_cast<void**>(&bound));
+    root->Release();
+    return bound ? static_cast<AmigaFolder*>(bound) : nullptr;
+}
+
+}  // namespace
+
+HRESULT PasteInto(AmigaFolder& folder, const ITEMIDLIST* item, bool testOnly)
+{
+    AmigaFolder* targetFolder = &folder;
+    const ITEMIDLIST* target = item;
+    if (!item) {
+        if (!folder.OwnItem())
+            return E_FAIL;
+        targetFolder = ParentFolderOf(folder);
+        if (!targetFolder)
+            return E_FAIL;
+        target = folder.OwnItem();
+    } else {
+        folder.AddRef();
+    }
+
+    HRESULT result = S_FALSE;
+    AmigaDropTarget* dropTarget = (ItemAttributes(target) & SFGAO_DROPTARGET)
+                                      ? AmigaDropTarget::New(*targetFolder, nullptr, target)
+                                      : nullptr;
+    if (dropTarget) {
+        dropTarget->AddRef();
+        folder.EnsureOle();
+        IDataObject* data = nullptr;
+        if (SUCCEEDED(OleGetClipboard(&data)) && data) {
+            DWORD effect = 0;
+            const POINTL point = {0, 0};
+            if (dropTarget->DragEnter(data, 0, point, &effect) == S_OK && effect != 0) {
+                result = S_OK;
+                if (!testOnly) {
+                    dropTarget->SetPasting(true);
+                    const HRESULT dropped = dropTarget->Drop(data, 0, point, &effect);
+                    if (FAILED(dropped))
+                        result = dropped;
+                }
+            }
+            dropTarget->DragLeave();
+            data->Release();
+        }
+        dropTarget->Release();
+    }
+    targetFolder->Release();
+    return result;
 }
 
 }  // namespace dm
