@@ -32,40 +32,6 @@ HRESULT CopyToClipboard(AmigaFolder& folder, UINT count, const ITEMIDLIST* const
     return hr;
 }
 
-namespace {
-
-// The folder that lists `folder` itself: the root, or the volume or drawer above; null when out
-// of memory or the binding fails.
-AmigaFolder* ParentFolderOf(const AmigaFolder& folder)
-{
-    AmigaFolder* root = AmigaFolder::New();
-    if (!root)
-        return nullptr;
-    root->AddRef();
-    if (FAILED(root->Initialize(folder.RootList()))) {
-        root->Release();
-        return nullptr;
-    }
-    const std::string& path = folder.Path();
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return root;  // a volume or floppy: the root lists it
-    const std::string above = path.substr(0, slash);
-    const size_t cut = above.rfind('/');
-    const std::string parentPath = cut == std::string::npos ? std::string() : above.substr(0, cut);
-    const std::string name = cut == std::string::npos ? above : above.substr(cut + 1);
-    const ItemKind kind = cut == std::string::npos ? ItemKind::Volume : ItemKind::Drawer;
-    UniqueIdList parentId(MakeItemId(parentPath, name, kind, 0, 0, 0, FILETIME {}, {}));
-    IShellFolder* bound = nullptr;
-    if (parentId)
-        root->BindToObject(parentId.get(), nullptr, IID_IShellFolder,
-                           reinterpret_cast<void**>(&bound));
-    root->Release();
-    return bound ? static_cast<AmigaFolder*>(bound) : nullptr;
-}
-
-}  // namespace
-
 HRESULT PasteInto(AmigaFolder& folder, const ITEMIDLIST* item, bool testOnly)
 {
     AmigaFolder* targetFolder = &folder;
@@ -73,7 +39,7 @@ HRESULT PasteInto(AmigaFolder& folder, const ITEMIDLIST* item, bool testOnly)
     if (!item) {
         if (!folder.OwnItem())
             return E_FAIL;
-        targetFolder = ParentFolderOf(folder);
+        targetFolder = folder.ParentFolder();
         if (!targetFolder)
             return E_FAIL;
         target = folder.OwnItem();
