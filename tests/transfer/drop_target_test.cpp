@@ -4,6 +4,7 @@
 #include "core/amiga_names.h"
 #include "core/amiga_paths.h"
 #include "core/amiga_types.h"
+#include "core/live_objects.h"
 #include "module/ui_objects.h"
 #include "resources/resource_ids.h"
 #include "shell/amiga_folder.h"
@@ -13,6 +14,7 @@
 #include "support/test_files.h"
 #include "support/test_peer.h"
 #include "transfer/clipboard_formats.h"
+#include "view/amiga_view.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>
@@ -163,11 +165,15 @@ protected:
         ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
         RegisterUiObjects();
         ASSERT_NE(Formats(), nullptr);
+        objectsBefore_ = ModuleCounts::Objects();
     }
     void TearDown() override
     {
         if (std::getenv("DROVEMARK_TEST_PEER_DISK")) {
             OleSetClipboard(nullptr);
+            if (!HasFatalFailure()) {
+                EXPECT_EQ(ModuleCounts::Objects(), objectsBefore_) << "an object was leaked";
+            }
             OleUninitialize();
         }
     }
@@ -286,6 +292,7 @@ protected:
     }
 
     test::ScratchFolder pc_;
+    long objectsBefore_ = 0;
 };
 
 void SetWriteTime(const std::string& path, const FILETIME& time)
@@ -642,6 +649,129 @@ TEST_F(DropTargetTest, PastingAnAmigaCopyRunsTheAmigasOwnCopy)
     EXPECT_EQ(static_cast<AmigaFolder*>(Root().Get())
                   ->DoCommand(ViewCommand::Paste, 0, nullptr, nullptr),
               E_FAIL);
+}
+
+// Just enough of a browser to host a view: a frame window and nothing else.
+class FrameBrowser final : public IShellBrowser {
+public:
+    FrameBrowser()
+    {
+        frame = CreateWindowExA(0, "STATIC", "Browser", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800,
+                                600, nullptr, nullptr, nullptr, nullptr);
+    }
+    ~FrameBrowser() { DestroyWindow(frame); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+    {
+        *out = (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleWindow) ||
+                IsEqualIID(riid, IID_IShellBrowser))
+                   ? this
+                   : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetWindow(HWND* window) override
+    {
+        *window = frame;
+        return S_OK;
+    }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
+    STDMETHODIMP SetMenuSB(HMENU, HOLEMENU, HWND) override { return S_OK; }
+    STDMETHODIMP RemoveMenusSB(HMENU) override { return S_OK; }
+    STDMETHODIMP SetStatusTextSB(LPCWSTR) override { return S_OK; }
+    STDMETHODIMP EnableModelessSB(BOOL) override { return S_OK; }
+    STDMETHODIMP TranslateAcceleratorSB(MSG*, WORD) override { return S_FALSE; }
+    STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE, UINT) override { return S_OK; }
+    STDMETHODIMP GetViewStateStream(DWORD, IStream** out) override
+    {
+        *out = nullptr;
+        return E_FAIL;
+    }
+    STDMETHODIMP GetControlWindow(UINT, HWND* window) override
+    {
+        *window = nullptr;
+        return E_FAIL;
+    }
+    STDMETHODIMP SendControlMsg(UINT, UINT, WPARAM, LPARAM, LRESULT* result) override
+    {
+        if (result)
+            *result = 0;
+        return E_FAIL;
+    }
+    STDMETHODIMP QueryActiveShellView(IShellView**) override { return E_NOTIMPL; }
+    STDMETHODIMP OnViewWindowActive(IShellView*) override { return S_OK; }
+    STDMETHODIMP SetToolbarItems(LPTBBUTTONSB, UINT, UINT) override { return S_OK; }
+
+    HWND frame = nullptr;
+};
+
+TEST_F(DropTargetTest, TheViewHandsADragToTheRowUnderTheCursorOrElseToItsFolder)
+{
+    FrameBrowser browser;
+    ComPtr<IShellFolder> work = Open("Work");
+    ComPtr<IShellView> view;
+    ASSERT_EQ(work->CreateViewObject(nullptr, IID_PPV_ARGS(&view)), S_OK);
+    FOLDERSETTINGS settings = {FVM_DETAILS, 0};
+    RECT rect = {0, 0, 640, 400};
+    HWND window = nullptr;
+    ASSERT_EQ(view->CreateViewWindow(nullptr, &settings, &browser, &rect, &window), S_OK);
+    HWND list = static_cast<AmigaView*>(view.Get())->ListWindow();
+    ASSERT_TRUE(list);
+    ComPtr<IDropTarget> target;
+    ASSERT_EQ(view.As(&target), S_OK);
+
+    // The screen point at the middle of the row showing `name`, or below every row.
+    const auto pointAt = [list](const char* name) {
+        const int rows = int(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+        POINT point = {60, 0};
+        for (int i = 0; i < rows; ++i) {
+            char text[64] = {};
+            LVITEMA item = {};
+            item.pszText = text;
+            item.cchTextMax = sizeof text;
+            SendMessageA(list, LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(&item));
+            RECT bounds = {};
+            bounds.left = LVIR_LABEL;
+            SendMessageA(list, LVM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&bounds));
+            if (name && std::string(text) == name)
+                point = {(bounds.left + bounds.right) / 2, (bounds.top + bounds.bottom) / 2};
+            point.y = name ? point.y : std::max<LONG>(point.y, bounds.bottom + 40);
+        }
+        ClientToScreen(list, &point);
+        return POINTL {point.x, point.y};
+    };
+    const auto highlighted = [list] {
+        return int(SendMessageA(list, LVM_GETNEXTITEM, WPARAM(-1), LVNI_DROPHILITED));
+    };
+
+    test::WriteWholeFile(pc_.File("onrow.txt"), "on the row");
+    test::WriteWholeFile(pc_.File("onspace.txt"), "on empty space");
+    test::WriteWholeFile(pc_.File("onfile.txt"), "on a file");
+
+    const auto drag = [&](const char* file, const char* over) {
+        ComPtr<IDataObject> data = PcItems(pc_.Path(), {file});
+        DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+        const POINTL point = pointAt(over);
+        EXPECT_EQ(target->DragEnter(data.Get(), 0, point, &effect), S_OK);
+        EXPECT_EQ(effect, DWORD(DROPEFFECT_COPY)) << file;
+        const int row = highlighted();
+        effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+        EXPECT_EQ(target->Drop(data.Get(), 0, point, &effect), S_OK);
+        EXPECT_EQ(effect, DWORD(DROPEFFECT_COPY)) << file;
+        EXPECT_EQ(highlighted(), -1) << "the highlight outlived the drop";
+        return row;
+    };
+    EXPECT_GE(drag("onrow.txt", "Docs"), 0) << "the accepting row was not highlighted";
+    EXPECT_EQ(Host("work/Docs/onrow.txt"), "on the row");
+    EXPECT_EQ(drag("onspace.txt", nullptr), -1);
+    EXPECT_EQ(Host("work/onspace.txt"), "on empty space");
+    // A file row takes nothing: the folder shown does.
+    EXPECT_EQ(drag("onfile.txt", "readme.txt"), -1);
+    EXPECT_EQ(Host("work/onfile.txt"), "on a file");
+
+    target.Reset();
+    view->DestroyViewWindow();
 }
 
 }  // namespace
