@@ -85,6 +85,13 @@ bool IsMove(DWORD effect)
     return effect == DROPEFFECT_MOVE;
 }
 
+// Volumes, drives and image items stay where they are: they can only be copied.
+bool AllMovable(const std::vector<const ITEMIDLIST*>& items)
+{
+    return std::all_of(items.begin(), items.end(),
+                       [](const ITEMIDLIST* item) { return ItemAttributes(item) & SFGAO_CANMOVE; });
+}
+
 // `path` lies in or is `folder`: equal up to the folder's length, and there ends or goes on
 // with "/".
 bool IsWithin(std::string_view path, std::string_view folder)
@@ -183,6 +190,12 @@ STDMETHODIMP AmigaDropTarget::DragEnter(IDataObject* data, DWORD keys, POINTL, D
     // A source that forbids moving (a read-only medium) gets a copy.
     if (allowed != 0 && !(allowed & chosen))
         chosen = Normalised(allowed);
+    if (IsMove(chosen) && accepted_ == formats->amigaIdListArray) {
+        const std::optional<std::vector<uint8_t>> block = ReadBlock(*data, accepted_);
+        const auto items = block ? AmigaItems(*block) : std::nullopt;
+        if (items && !AllMovable(*items))
+            chosen = DROPEFFECT_COPY;
+    }
     effect_ = chosen;
     if (effect)
         *effect = effect_;
@@ -280,6 +293,8 @@ HRESULT AmigaDropTarget::DropAmigaItems(const void* block, size_t size, DWORD& e
         effect = 0;
         return E_FAIL;
     }
+    if (IsMove(effect) && !AllMovable(*items))
+        effect = DROPEFFECT_COPY;
     if (!PassesSameFolderTest(*items, effect)) {
         effect = 0;
         return S_OK;

@@ -55,6 +55,12 @@ HRESULT SendFile(PacketChannel& channel, const PcFileDescriptor& entry, Progress
         return E_FAIL;
     }
     std::unique_ptr<void, HandleCloser> file(raw);
+    // Nobody can write to it while it is open: a file that changed since the drop is refused
+    // now, rather than arriving cut short and then being deleted by a move.
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(raw, &size) ||
+        uint64_t(size.QuadPart) != (uint64_t(entry.sizeHigh) << 32 | entry.sizeLow))
+        return E_FAIL;
     const uint32_t start = progress.Position();
     uint32_t remaining = entry.sizeLow;
     uint32_t sent = 0;

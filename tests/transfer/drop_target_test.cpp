@@ -493,6 +493,15 @@ TEST_F(DropTargetTest, AmigaItemsMoveWithinAVolumeCopyAcrossAndNeverIntoThemselv
     EXPECT_EQ(Host("work/Docs/notes.txt"), "notes\n");
     EXPECT_EQ(Host("data/notes.txt"), "notes\n");
 
+    // Shift asks for a move, but a volume can only be copied.
+    ComPtr<IShellFolder> root = Root();
+    ComPtr<IDataObject> volume = dragOf(root.Get(), "Data");
+    EXPECT_EQ(DropOn(work.Get(), "Docs", volume.Get(), MK_SHIFT, &entered, &dropped), S_OK);
+    EXPECT_EQ(entered, DWORD(DROPEFFECT_COPY));
+    EXPECT_EQ(dropped, DWORD(DROPEFFECT_COPY));
+    EXPECT_EQ(Host("work/Docs/Data/notes.txt"), "notes\n");
+    EXPECT_EQ(Host("data/notes.txt"), "notes\n");
+
     // Onto itself, into its own drawer, and into the drawer that already lists it.
     ComPtr<IShellFolder> devs = Open("Work/Devs");
     ComPtr<IShellFolder> docs = Open("Work/Docs");
