@@ -16,7 +16,6 @@
 #include "transfer/pc_to_amiga.h"
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <vector>
 

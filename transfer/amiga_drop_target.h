@@ -11,6 +11,8 @@
 #include <objidl.h>
 #include <oleidl.h>
 
+#include <vector>
+
 namespace dm {
 
 class AmigaFolder;
@@ -42,8 +44,8 @@ private:
     DWORD DropMenu(DWORD effect) const;
     HRESULT DropAmigaItems(const void* block, size_t size, DWORD& effect);
     HRESULT DropPcItems(const void* block, size_t size, DWORD& effect);
-    // The first dropped item that cannot go into the target, with the message shown; none
-    // when all can.
+    // Whether every dropped item can go into the target; for the first that cannot (the target
+    // itself, already in it, or a drawer into its own tree) the message is shown.
     bool PassesSameFolderTest(const std::vector<const ITEMIDLIST*>& items, DWORD effect) const;
     HRESULT MoveAmigaItems(const std::vector<const ITEMIDLIST*>& items);
     HRESULT CopyAmigaItems(const std::vector<const ITEMIDLIST*>& items);

@@ -119,9 +119,12 @@ HRESULT LocalFileList::AddContents(const std::string& folder)
         if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0)
             continue;
         hr = AddFound(folder, found);
-        // Every level lengthens the path, so the length limit also bounds the depth.
-        if (SUCCEEDED(hr) && IsDirectory(entries_.back()))
-            hr = AddContents(entries_.back().name);
+        // Every level lengthens the path, so the length limit also bounds the depth. A copy of
+        // the path: the list grows while the folder is walked.
+        if (SUCCEEDED(hr) && IsDirectory(entries_.back())) {
+            const std::string inner = entries_.back().name;
+            hr = AddContents(inner);
+        }
     } while (SUCCEEDED(hr) && FindNextFileA(search, &found));
     FindClose(search);
     return hr;

@@ -313,6 +313,12 @@ TEST_F(DropTargetTest, PcTreeDroppedOnADrawerArrivesWholeWithItsAttributes)
     test::WriteWholeFile((tree / "big.bin").string(), big);
     test::WriteWholeFile((tree / "zero.bin").string(), "");
     test::WriteWholeFile((tree / "sub" / "locked.txt").string(), "read only");
+    // Enough entries below a nested folder that the list grows while its parent is walked.
+    fs::create_directories(tree / "sub" / "deeper");
+    for (int i = 0; i < 8; ++i) {
+        test::WriteWholeFile((tree / "sub" / ("s" + std::to_string(i))).string(), "s");
+        test::WriteWholeFile((tree / "sub" / "deeper" / ("d" + std::to_string(i))).string(), "d");
+    }
     SYSTEMTIME when = {2001, 2, 0, 3, 4, 5, 6, 0};
     FILETIME written = {};
     SystemTimeToFileTime(&when, &written);
@@ -332,6 +338,10 @@ TEST_F(DropTargetTest, PcTreeDroppedOnADrawerArrivesWholeWithItsAttributes)
     EXPECT_EQ(fs::file_size(test::PeerHostPath("work/Docs/tree/zero.bin")), 0u);
     EXPECT_TRUE(fs::is_directory(test::PeerHostPath("work/Docs/tree/empty")));
     EXPECT_EQ(Host("work/Docs/tree/sub/locked.txt"), "read only");
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(Host("work/Docs/tree/sub/s" + std::to_string(i)), "s") << i;
+        EXPECT_EQ(Host("work/Docs/tree/sub/deeper/d" + std::to_string(i)), "d") << i;
+    }
     // A copy leaves the PC alone.
     EXPECT_TRUE(fs::exists(tree / "big.bin"));
 
