@@ -219,6 +219,7 @@ STDMETHODIMP AmigaDropTarget::Drop(IDataObject*, DWORD, POINTL, DWORD* effectOut
     if (effectOut)
         *effectOut = 0;
     HRESULT result = S_OK;
+    drawerTransferred_ = false;
     const ClipboardFormats* formats = Formats();
     if (data_ && formats) {
         if (const std::optional<std::vector<uint8_t>> block = ReadBlock(*data_, accepted_)) {
@@ -226,9 +227,8 @@ STDMETHODIMP AmigaDropTarget::Drop(IDataObject*, DWORD, POINTL, DWORD* effectOut
             if (keys_ & MK_RBUTTON)
                 effect = DropMenu(effect);
             if (effect != 0) {
-                result = accepted_ == formats->amigaIdListArray
-                             ? DropAmigaItems(block->data(), block->size(), effect)
-                             : DropPcItems(block->data(), block->size(), effect);
+                result = accepted_ == formats->amigaIdListArray ? DropAmigaItems(*block, effect)
+                                                                : DropPcItems(*block, effect);
             }
             if (effectOut)
                 *effectOut = effect;
@@ -283,11 +283,9 @@ bool AmigaDropTarget::PassesSameFolderTest(const std::vector<const ITEMIDLIST*>&
     return true;
 }
 
-HRESULT AmigaDropTarget::DropAmigaItems(const void* block, size_t size, DWORD& effect)
+HRESULT AmigaDropTarget::DropAmigaItems(const std::vector<uint8_t>& block, DWORD& effect)
 {
-    const std::vector<uint8_t> bytes(static_cast<const uint8_t*>(block),
-                                     static_cast<const uint8_t*>(block) + size);
-    const std::optional<std::vector<const ITEMIDLIST*>> items = AmigaItems(bytes);
+    const std::optional<std::vector<const ITEMIDLIST*>> items = AmigaItems(block);
     if (!items) {
         effect = 0;
         return E_FAIL;
@@ -327,6 +325,9 @@ HRESULT AmigaDropTarget::MoveAmigaItems(const std::vector<const ITEMIDLIST*>& it
             break;
         }
         RemoveItemEverywhere(item, false);
+        // Open folders inside a moved drawer now live below the target.
+        if (IsContainerKind(view.Kind()))
+            drawerTransferred_ = true;
         if (progress_.IsCancelled()) {
             result = kCancelled;
             break;
@@ -378,9 +379,9 @@ HRESULT AmigaDropTarget::CopyAmigaItems(const std::vector<const ITEMIDLIST*>& it
     return result;
 }
 
-HRESULT AmigaDropTarget::DropPcItems(const void* block, size_t size, DWORD& effect)
+HRESULT AmigaDropTarget::DropPcItems(const std::vector<uint8_t>& block, DWORD& effect)
 {
-    HRESULT hr = files_.BuildFromShellIdList(block, size);
+    HRESULT hr = files_.BuildFromShellIdList(block.data(), block.size());
     if (FAILED(hr)) {
         MessageBoxById(owner_, IDS_ERR_FILE_INFO, IDS_CAPTION_ERROR, MB_OK | MB_ICONERROR,
                        ThisModule());

@@ -11,6 +11,7 @@
 #include <objidl.h>
 #include <oleidl.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace dm {
@@ -42,8 +43,8 @@ private:
     ~AmigaDropTarget() override;
 
     DWORD DropMenu(DWORD effect) const;
-    HRESULT DropAmigaItems(const void* block, size_t size, DWORD& effect);
-    HRESULT DropPcItems(const void* block, size_t size, DWORD& effect);
+    HRESULT DropAmigaItems(const std::vector<uint8_t>& block, DWORD& effect);
+    HRESULT DropPcItems(const std::vector<uint8_t>& block, DWORD& effect);
     // Whether every dropped item can go into the target; for the first that cannot (the target
     // itself, already in it, or a drawer into its own tree) the message is shown.
     bool PassesSameFolderTest(const std::vector<const ITEMIDLIST*>& items, DWORD effect) const;
