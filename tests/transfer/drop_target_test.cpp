@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -545,6 +546,15 @@ TEST_F(DropTargetTest, AmigaItemsMoveWithinAVolumeCopyAcrossAndNeverIntoThemselv
     EXPECT_TRUE(fs::is_directory(test::PeerHostPath("work/Devs/Keymaps")));
     EXPECT_FALSE(fs::exists(test::PeerHostPath("work/Devs/Keymaps/Devs")));
     EXPECT_TRUE(fs::exists(test::PeerHostPath("work/Docs/letter.txt")));
+
+    // A drawer whose name merely begins like the dragged one's is somewhere else.
+    fs::create_directories(test::PeerHostPath("work/DevsOld"));
+    ComPtr<IShellFolder> fresh = Open("Work");
+    EXPECT_EQ(DropOn(fresh.Get(), "DevsOld", dragOf(fresh.Get(), "Devs").Get(), 0, nullptr,
+                     &dropped),
+              S_OK);
+    EXPECT_EQ(dropped, DWORD(DROPEFFECT_MOVE));
+    EXPECT_TRUE(fs::is_directory(test::PeerHostPath("work/DevsOld/Devs/Keymaps")));
 }
 
 TEST_F(DropTargetTest, RightButtonDropAsksAndClosingTheMenuKeepsTheDefault)
@@ -582,6 +592,15 @@ TEST_F(DropTargetTest, RightButtonDropAsksAndClosingTheMenuKeepsTheDefault)
     test::WriteWholeFile(pc_.File("kept.txt"), "kept");
     ComPtr<IShellFolder> work = Open("Work");
 
+    // Something of the user's own on the clipboard, which a drag has nothing to do with.
+    ASSERT_TRUE(OpenClipboard(owner));
+    EmptyClipboard();
+    HGLOBAL text = GlobalAlloc(GMEM_MOVEABLE, 6);
+    std::memcpy(GlobalLock(text), "mine", 5);
+    GlobalUnlock(text);
+    SetClipboardData(CF_TEXT, text);
+    CloseClipboard();
+
     DWORD dropped = 0;
     std::thread choose = menuKey(WM_CHAR, 'm');
     EXPECT_EQ(DropOn(work.Get(), "Docs", PcItems(pc_.Path(), {"chosen.txt"}).Get(), MK_RBUTTON,
@@ -591,6 +610,7 @@ TEST_F(DropTargetTest, RightButtonDropAsksAndClosingTheMenuKeepsTheDefault)
     EXPECT_EQ(dropped, DWORD(DROPEFFECT_MOVE));
     EXPECT_EQ(Host("work/Docs/chosen.txt"), "chosen");
     EXPECT_FALSE(fs::exists(pc_.File("chosen.txt")));
+    EXPECT_TRUE(IsClipboardFormatAvailable(CF_TEXT)) << "a dragged move emptied the clipboard";
 
     std::thread close = menuKey(WM_KEYDOWN, VK_ESCAPE);
     EXPECT_EQ(DropOn(work.Get(), "Docs", PcItems(pc_.Path(), {"kept.txt"}).Get(), MK_RBUTTON,
