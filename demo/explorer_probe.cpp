@@ -6,12 +6,19 @@
 //   explorer-probe list             the items of its list view, one line each, columns by tabs
 //   explorer-probe locate NAME      screen position of the item named NAME ("x y")
 //   explorer-probe windows          class and title of every visible top-level window
+//   explorer-probe drop FOLDER VOLUME
+//                                   drops the PC folder FOLDER on the Amiga volume VOLUME through
+//                                   the shell: the file system's data object, the namespace's
+//                                   drop target
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shlobj.h>
+#include <shlwapi.h>
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -137,9 +144,109 @@ int Columns(HWND list)
 
 int Usage()
 {
-    std::fputs("usage: explorer-probe [--desktop NAME] title | list | locate NAME | windows\n",
+    std::fputs("usage: explorer-probe [--desktop NAME] title | list | locate NAME | windows |"
+               " drop FOLDER VOLUME\n",
                stderr);
     return 2;
+}
+
+std::wstring Wide(const char* text)
+{
+    std::wstring wide(MAX_PATH, L'\0');
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), MAX_PATH);
+    wide.resize(length > 0 ? size_t(length - 1) : 0);
+    return wide;
+}
+
+// The Amiga folder as the shell makes it: parsed from the desktop where the shell knows it,
+// else from its registered class.
+bool AmigaFolder(IShellFolder& desktop, LPITEMIDLIST& list, IShellFolder*& folder)
+{
+    std::wstring name = L"::{6B2D9A41-5C7E-4F83-9D10-3A5E7C24B8F6}";
+    if (SUCCEEDED(desktop.ParseDisplayName(nullptr, nullptr, name.data(), nullptr, &list,
+                                           nullptr)) &&
+        SUCCEEDED(desktop.BindToObject(list, nullptr, IID_IShellFolder,
+                                       reinterpret_cast<void**>(&folder))))
+        return true;
+    constexpr CLSID kAmigaFolder = {
+        0x6B2D9A41, 0x5C7E, 0x4F83, {0x9D, 0x10, 0x3A, 0x5E, 0x7C, 0x24, 0xB8, 0xF6}};
+    IPersistFolder* persist = nullptr;
+    if (FAILED(CoCreateInstance(kAmigaFolder, nullptr, CLSCTX_INPROC_SERVER, IID_IPersistFolder,
+                                reinterpret_cast<void**>(&persist))))
+        return false;
+    const bool made = SUCCEEDED(persist->Initialize(list)) &&
+                      SUCCEEDED(persist->QueryInterface(IID_IShellFolder,
+                                                        reinterpret_cast<void**>(&folder)));
+    persist->Release();
+    return made;
+}
+
+// What Explorer does when a folder is dragged onto a volume of the Amiga folder.
+int DropFolder(const char* folder, const char* volume)
+{
+    if (FAILED(OleInitialize(nullptr)))
+        return 1;
+    IShellFolder* desktop = nullptr;
+    SHGetDesktopFolder(&desktop);
+    int result = 1;
+    std::wstring path = Wide(folder);
+    LPITEMIDLIST source = nullptr, amiga = nullptr;
+    IShellFolder* sourceParent = nullptr;
+    IShellFolder* amigaFolder = nullptr;
+    IDataObject* data = nullptr;
+    IDropTarget* target = nullptr;
+    PCUITEMID_CHILD child = nullptr;
+    if (desktop &&
+        SUCCEEDED(desktop->ParseDisplayName(nullptr, nullptr, path.data(), nullptr, &source,
+                                            nullptr)) &&
+        SUCCEEDED(SHBindToParent(source, IID_IShellFolder,
+                                 reinterpret_cast<void**>(&sourceParent), &child)) &&
+        SUCCEEDED(sourceParent->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr,
+                                              reinterpret_cast<void**>(&data))) &&
+        AmigaFolder(*desktop, amiga, amigaFolder)) {
+        IEnumIDList* walk = nullptr;
+        LPITEMIDLIST item = nullptr;
+        if (SUCCEEDED(amigaFolder->EnumObjects(nullptr, SHCONTF_FOLDERS, &walk)) && walk) {
+            while (!target && walk->Next(1, &item, nullptr) == S_OK) {
+                STRRET name = {};
+                char shown[MAX_PATH] = {};
+                if (SUCCEEDED(amigaFolder->GetDisplayNameOf(item, SHGDN_INFOLDER, &name)) &&
+                    SUCCEEDED(StrRetToBufA(&name, item, shown, sizeof shown)) &&
+                    std::strcmp(shown, volume) == 0) {
+                    PCUITEMID_CHILD items[] = {item};
+                    amigaFolder->GetUIObjectOf(nullptr, 1, items, IID_IDropTarget, nullptr,
+                                               reinterpret_cast<void**>(&target));
+                }
+                CoTaskMemFree(item);
+            }
+            walk->Release();
+        }
+    }
+    if (target) {
+        DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+        const POINTL point = {0, 0};
+        if (SUCCEEDED(target->DragEnter(data, 0, point, &effect)) && effect != 0) {
+            const HRESULT hr = target->Drop(data, 0, point, &effect);
+            std::printf("dropped: 0x%08lX, effect %lu\n", static_cast<unsigned long>(hr),
+                        static_cast<unsigned long>(effect));
+            result = SUCCEEDED(hr) && effect == DROPEFFECT_COPY ? 0 : 1;
+        } else {
+            target->DragLeave();
+            std::fputs("explorer-probe: the volume refused the drop\n", stderr);
+        }
+        target->Release();
+    } else {
+        std::fprintf(stderr, "explorer-probe: no drop target for %s or no data for %s\n", volume,
+                     folder);
+    }
+    for (IUnknown* object : std::initializer_list<IUnknown*> {data, amigaFolder, sourceParent,
+                                                              desktop})
+        if (object)
+            object->Release();
+    CoTaskMemFree(source);
+    CoTaskMemFree(amiga);
+    OleUninitialize();
+    return result;
 }
 
 }  // namespace
@@ -158,6 +265,8 @@ int main(int argc, char** argv)
     if (argc < 2)
         return Usage();
     const std::string command = argv[1];
+    if (command == "drop")
+        return argc == 4 ? DropFolder(argv[2], argv[3]) : Usage();
     Search search;
     EnumWindows(FindExplorer, LPARAM(&search));
     if (command == "windows") {

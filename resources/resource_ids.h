@@ -41,6 +41,12 @@
 #define IDA_DELETE 302
 #define IDA_COPY_ON_AMIGA 303
 
+/* The menu of a drop made with the right mouse button */
+#define IDR_DROP_MENU 102
+#define IDM_DROP_COPY_HERE 650
+#define IDM_DROP_MOVE_HERE 651
+#define IDM_DROP_CANCEL 652
+
 /* The view: header sort arrows for older common controls, and its accelerators */
 #define IDB_SORT_UP 148
 #define IDB_SORT_DOWN 149

@@ -404,6 +404,35 @@ STDMETHODIMP AmigaFolder::SetNameOf(HWND, PCUITEMID_CHILD pidl, LPCWSTR newName,
     return hr;
 }
 
+AmigaFolder* AmigaFolder::ParentFolder() const
+{
+    if (!ownItem_)
+        return nullptr;
+    AmigaFolder* root = New();
+    if (!root)
+        return nullptr;
+    root->AddRef();
+    if (FAILED(root->Initialize(rootList_.get()))) {
+        root->Release();
+        return nullptr;
+    }
+    const size_t slash = path_.rfind('/');
+    if (slash == std::string::npos)
+        return root;  // a volume or floppy: the root lists it
+    // The parent described by its path alone, which is all a binding reads of it.
+    const std::string above = path_.substr(0, slash);
+    const size_t cut = above.rfind('/');
+    const std::string parentPath = cut == std::string::npos ? std::string() : above.substr(0, cut);
+    const std::string name = cut == std::string::npos ? above : above.substr(cut + 1);
+    const ItemKind kind = cut == std::string::npos ? ItemKind::Volume : ItemKind::Drawer;
+    UniqueIdList parent(MakeItemId(parentPath, name, kind, 0, 0, 0, FILETIME {}, {}));
+    IShellFolder* bound = nullptr;
+    if (parent)
+        root->BindToObject(parent.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(&bound));
+    root->Release();
+    return bound ? static_cast<AmigaFolder*>(bound) : nullptr;
+}
+
 UniqueIdList AmigaFolder::AbsoluteList(const ITEMIDLIST* item) const
 {
     return UniqueIdList(ConcatIdLists({rootList_.get(), relativeList_.get(), item}));

@@ -109,6 +109,9 @@ public:
     const ITEMIDLIST* RootList() const { return rootList_.get(); }
     const ITEMIDLIST* RelativeList() const { return relativeList_.get(); }
     const ITEMIDLIST* OwnItem() const { return ownItem_.get(); }
+    // The folder that lists this one (the root for a volume), with a reference for the caller;
+    // null at the root, when out of memory or when the binding fails.
+    AmigaFolder* ParentFolder() const;
     // Root list + relative list + `item` (null: the folder itself); null when out of memory.
     UniqueIdList AbsoluteList(const ITEMIDLIST* item = nullptr) const;
 

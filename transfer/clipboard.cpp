@@ -1,7 +1,9 @@
 #include "transfer/clipboard.h"
 
 #include "shell/amiga_folder.h"
+#include "shell/item_id.h"
 #include "transfer/amiga_data_object.h"
+#include "transfer/amiga_drop_target.h"
 #include "transfer/cut_set.h"
 
 #include <vector>
@@ -34,6 +36,50 @@ HRESULT CopyToClipboard(AmigaFolder& folder, UINT count, const ITEMIDLIST* const
     }
     object->Release();
     return hr;
+}
+
+HRESULT PasteInto(AmigaFolder& folder, const ITEMIDLIST* item, bool testOnly)
+{
+    AmigaFolder* targetFolder = &folder;
+    const ITEMIDLIST* target = item;
+    if (!item) {
+        if (!folder.OwnItem())
+            return E_FAIL;
+        targetFolder = folder.ParentFolder();
+        if (!targetFolder)
+            return E_FAIL;
+        target = folder.OwnItem();
+    } else {
+        folder.AddRef();
+    }
+
+    HRESULT result = S_FALSE;
+    AmigaDropTarget* dropTarget = (ItemAttributes(target) & SFGAO_DROPTARGET)
+                                      ? AmigaDropTarget::New(*targetFolder, nullptr, target)
+                                      : nullptr;
+    if (dropTarget) {
+        dropTarget->AddRef();
+        folder.EnsureOle();
+        IDataObject* data = nullptr;
+        if (SUCCEEDED(OleGetClipboard(&data)) && data) {
+            DWORD effect = 0;
+            const POINTL point = {0, 0};
+            if (dropTarget->DragEnter(data, 0, point, &effect) == S_OK && effect != 0) {
+                result = S_OK;
+                if (!testOnly) {
+                    dropTarget->SetPasting(true);
+                    const HRESULT dropped = dropTarget->Drop(data, 0, point, &effect);
+                    if (FAILED(dropped))
+                        result = dropped;
+                }
+            }
+            dropTarget->DragLeave();
+            data->Release();
+        }
+        dropTarget->Release();
+    }
+    targetFolder->Release();
+    return result;
 }
 
 }  // namespace dm

@@ -16,4 +16,9 @@ class AmigaFolder;
 HRESULT CopyToClipboard(AmigaFolder& folder, UINT count, const ITEMIDLIST* const* items,
                         DWORD effect, IDataObject** placed = nullptr);
 
+// Drops the clipboard's content on `item` of `folder`, or on the folder itself when there is
+// none: S_OK when it can go there (and, unless `testOnly`, went, or the drop's failure),
+// S_FALSE when it cannot, E_FAIL at the root.
+HRESULT PasteInto(AmigaFolder& folder, const ITEMIDLIST* item, bool testOnly);
+
 }  // namespace dm

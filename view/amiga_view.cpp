@@ -100,6 +100,8 @@ AmigaView::AmigaView(AmigaFolder& folder) : folder_(folder)
 
 AmigaView::~AmigaView()
 {
+    if (delegate_)
+        delegate_->Release();
     folder_.DetachView(this);
     if (list_)
         DestroyList();
@@ -307,29 +309,118 @@ STDMETHODIMP AmigaView::GetItemObject(UINT, REFIID, void** out)
     return E_NOTIMPL;
 }
 
-STDMETHODIMP AmigaView::DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect)
+STDMETHODIMP AmigaView::DragEnter(IDataObject* data, DWORD keys, POINTL point, DWORD* effect)
 {
-    if (effect)
-        *effect = DROPEFFECT_NONE;
-    return S_OK;
+    dragData_ = data;
+    hoverRow_ = -1;
+    hoverNothing_ = false;
+    return DragOver(keys, point, effect);
 }
 
-STDMETHODIMP AmigaView::DragOver(DWORD, POINTL, DWORD* effect)
+STDMETHODIMP AmigaView::DragOver(DWORD keys, POINTL point, DWORD* effect)
 {
     if (effect)
         *effect = DROPEFFECT_NONE;
-    return S_OK;
+    if (!dragData_)
+        return S_OK;
+    LVHITTESTINFO hit = {};
+    hit.iItem = -1;
+    if (list_) {
+        hit.pt = {point.x, point.y};
+        ScreenToClient(list_, &hit.pt);
+        SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    }
+    const bool nothing = (hit.flags & LVHT_NOWHERE) != 0;
+    HoverDrag(keys, nothing ? -1 : hit.iItem, nothing, point);
+    return delegate_ ? delegate_->DragOver(keys, point, effect) : S_OK;
+}
+
+void AmigaView::HoverDrag(DWORD keys, int row, bool nothing, POINTL point)
+{
+    if (row == hoverRow_ && nothing == hoverNothing_)
+        return;
+    hoverRow_ = row;
+    hoverNothing_ = nothing;
+    if (delegate_) {
+        delegate_->DragLeave();
+        delegate_->Release();
+        delegate_ = nullptr;
+    }
+    if (highlightRow_ >= 0 && list_) {
+        LVITEMA state = {};
+        state.stateMask = LVIS_DROPHILITED;
+        SendMessageA(list_, LVM_SETITEMSTATE, highlightRow_, reinterpret_cast<LPARAM>(&state));
+    }
+    highlightRow_ = -1;
+    if (!dragData_)
+        return;
+
+    // Takes `target` as the delegate when it accepts the drag.
+    const auto offer = [&](IDropTarget* target) {
+        DWORD effect = DROPEFFECT_NONE;
+        if (SUCCEEDED(target->DragEnter(dragData_, keys, point, &effect)) && effect != 0) {
+            delegate_ = target;
+            return true;
+        }
+        target->DragLeave();
+        target->Release();
+        return false;
+    };
+    const ITEMIDLIST* item = row >= 0 && list_ ? RowItem(list_, row) : nullptr;
+    if (item && (ItemAttributes(item) & SFGAO_DROPTARGET)) {
+        IDropTarget* target = nullptr;
+        if (SUCCEEDED(folder_.GetUIObjectOf(browserWindow_, 1, &item, IID_IDropTarget, nullptr,
+                                            reinterpret_cast<void**>(&target))) &&
+            target && offer(target)) {
+            LVITEMA state = {};
+            state.stateMask = LVIS_DROPHILITED;
+            state.state = LVIS_DROPHILITED;
+            SendMessageA(list_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+            highlightRow_ = row;
+            return;
+        }
+    }
+    if ((row < 0 && !nothing) || !folder_.OwnItem())
+        return;
+    // Empty space, or a row that refused: the folder shown takes the drop itself.
+    if (AmigaFolder* parent = folder_.ParentFolder()) {
+        const ITEMIDLIST* own = folder_.OwnItem();
+        IDropTarget* target = nullptr;
+        if ((ItemAttributes(own) & SFGAO_DROPTARGET) &&
+            SUCCEEDED(parent->GetUIObjectOf(browserWindow_, 1, &own, IID_IDropTarget, nullptr,
+                                            reinterpret_cast<void**>(&target))) &&
+            target)
+            offer(target);
+        parent->Release();
+    }
+}
+
+void AmigaView::EndDrag()
+{
+    HoverDrag(0, -1, false, POINTL {0, 0});
+    dragData_ = nullptr;
+    hoverRow_ = -1;
+    hoverNothing_ = false;
 }
 
 STDMETHODIMP AmigaView::DragLeave()
 {
+    dragData_ = nullptr;
+    EndDrag();
     return S_OK;
 }
 
-STDMETHODIMP AmigaView::Drop(IDataObject*, DWORD, POINTL, DWORD* effect)
+STDMETHODIMP AmigaView::Drop(IDataObject* data, DWORD keys, POINTL point, DWORD* effect)
 {
     if (effect)
         *effect = DROPEFFECT_NONE;
+    if (IDropTarget* target = delegate_) {
+        delegate_ = nullptr;
+        target->Drop(data, keys, point, effect);
+        target->DragLeave();
+        target->Release();
+    }
+    EndDrag();
     return S_OK;
 }
 

@@ -56,7 +56,8 @@ public:
     STDMETHODIMP SelectItem(PCUITEMID_CHILD, UINT) override;
     STDMETHODIMP GetItemObject(UINT, REFIID, void** out) override;
 
-    // IDropTarget: nothing is accepted yet.
+    // IDropTarget: hands the drag to the drop target of the row under the cursor, or of the
+    // folder shown when no row takes it.
     STDMETHODIMP DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) override;
     STDMETHODIMP DragOver(DWORD, POINTL, DWORD* effect) override;
     STDMETHODIMP DragLeave() override;
@@ -103,6 +104,9 @@ private:
     void EndLabelEdit(const NMLVDISPINFOA& info);
     void RenamePending();
     void SetActivation(UINT state);
+    // The row under the drag changed: a new delegate for it (see DragOver).
+    void HoverDrag(DWORD keys, int row, bool nothing, POINTL point);
+    void EndDrag();
     LRESULT SendToolbar(UINT message, WPARAM wParam, LPARAM lParam);
 
     AmigaFolder& folder_;
@@ -135,6 +139,13 @@ private:
     HRESULT dropRegistration_ = DRAGDROP_E_INVALIDHWND;
     bool rootView_ = false;
     ATOM classAtom_ = 0;
+    // The drag over the list: its data (no reference held), the row under the cursor, the row
+    // highlighted as accepting, and the target the drag is handed to.
+    IDataObject* dragData_ = nullptr;
+    int hoverRow_ = -1;
+    bool hoverNothing_ = false;
+    int highlightRow_ = -1;
+    IDropTarget* delegate_ = nullptr;
 };
 
 }  // namespace dm

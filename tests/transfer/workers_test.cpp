@@ -93,7 +93,7 @@ TEST_F(WorkersTest, FormattingStepsTheBarReportsItsEndAndStopsAtTheNextStep)
                                nullptr, nullptr);
     ASSERT_TRUE(bar);
     FormatJob job;
-    job.device = RemoteItem {"", "DF1:Scratch", ItemKind::Floppy};
+    job.device = RemoteItem {"", "DF1:Blank", ItemKind::Floppy};
     job.volumeName = "Fresh";
     job.quick = true;
     job.progressBar = bar;
@@ -117,7 +117,7 @@ TEST_F(WorkersTest, FormattingStepsTheBarReportsItsEndAndStopsAtTheNextStep)
     const LRESULT steps = SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
     EXPECT_GT(steps, 0);
     EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), steps);
-    EXPECT_FALSE(fs::exists(test::PeerHostPath("df1/old.txt")));
+    EXPECT_FALSE(fs::exists(test::PeerHostPath("blank/old.txt")));
 
     // A full format stopped straight away ends early, and says it was stopped.
     job.quick = false;
