@@ -83,6 +83,15 @@ public:
     int32_t SendSequence() const { return sendSequence_; }
     uint32_t LastAcknowledged() const { return lastAcknowledged_; }
 
+    // Recovery from lost or damaged answer words that needs nothing of the peer beyond the
+    // protocol as written and keeps the bytes on the wire: a writer waiting for an answer
+    // recognises the peer's next packet (our packet was accepted) or its retransmission of the
+    // packet we accepted last (our answer was lost, ours must go again), and a reader answers
+    // the peer's request for a lost answer. On by default; without it the channel runs the
+    // protocol exactly as written, as the emulated Amiga does unless told otherwise.
+    void SetLineRecovery(bool on) { lineRecovery_ = on; }
+    bool LineRecovery() const { return lineRecovery_; }
+
     // Sends one packet and returns when the peer accepted it.
     HRESULT WritePacket(PacketType type, const void* data = nullptr, uint16_t length = 0);
 
@@ -165,6 +174,15 @@ private:
     };
 
     HRESULT WriteAnswer(const char* word);
+    // Line recovery: a packet header of the peer's at the start of, or right after, four bytes
+    // read in place of an answer word.
+    enum class Follows { Unknown, Nothing, Header, Other };
+    Follows PeerHeaderAfter(const uint8_t* answer, uint8_t* header);
+    HRESULT DropPacketData(uint16_t length);
+    // A packet header, answering on the way the peer's stray answer words and its requests for
+    // a lost answer; `missed` takes the sequence of a packet the peer must send again.
+    HRESULT ReadHeaderRecovering(uint8_t* header, int32_t hint, uint32_t& missed);
+    int32_t QuietHint() const;
     std::vector<uint8_t> Identification();
     HRESULT ReadFilePacket(PacketType answer);
     HRESULT SendFileDataPacket(uint16_t length);
@@ -178,6 +196,10 @@ private:
     int32_t sendSequence_ = 1;
     uint32_t lastAcknowledged_ = 0;
     bool identifying_ = false;
+    bool lineRecovery_ = true;
+    // The header of a packet the peer sent while we waited for an answer, for the next read.
+    bool headerStashed_ = false;
+    uint8_t stashedHeader_[kPacketHeaderSize] = {};
     Stream stream_;
 };
 
