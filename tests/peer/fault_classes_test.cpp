@@ -5,8 +5,7 @@
 //
 // DROVEMARK_FAULT_ROUNDS (operations of each kind, default 2), DROVEMARK_FAULT_SIZE (bytes,
 // default 12000) and DROVEMARK_FAULT_AS_WRITTEN=1 (the PC without its line recovery, floors not
-// asserted) measure more, DROVEMARK_FAULT_CLASS=TEXT runs the classes named so; every run
-// prints its table.
+// asserted) measure more; every run prints its line of the table.
 #include "link/serial_link.h"
 #include "link/tcp_link.h"
 #include "peer/fault_link.h"
@@ -20,7 +19,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
 namespace dm::test {
 namespace {
@@ -63,6 +61,7 @@ std::vector<FaultClass> Classes()
     // Amiga answers a request for a lost answer only while it is writing. A lost packet of the
     // PC's is sent again only after the Amiga's own wait for it may have run out.
     return {
+        {"no faults", {}, 1.0},
         {"answer words damaged 2%", damaged, 1.0},
         {"answer words lost 1%", lost, 0.8},
         {"writes lost 0.5%", dropped, 0.6},
@@ -204,58 +203,45 @@ void Prepare(PeerRig& rig, const std::string& content)
         WriteWholeFile(rig.Host("many/entry-with-a-longish-name-" + std::to_string(i)), "x");
 }
 
-class FaultClasses : public testing::TestWithParam<std::tuple<Line, Way>> {};
+using Case = std::tuple<Line, Way, size_t>;
+
+class FaultClasses : public testing::TestWithParam<Case> {};
 
 TEST_P(FaultClasses, EveryOperationCompletesRightOrFailsAboveItsFloor)
 {
-    const auto [line, way] = GetParam();
+    const auto [line, way, index] = GetParam();
+    const FaultClass fault = Classes()[index];
     const size_t rounds = EnvNumber("DROVEMARK_FAULT_ROUNDS", 2);
     const std::string content = Pattern(EnvNumber("DROVEMARK_FAULT_SIZE", 12000), 4);
-    const bool asWritten = std::getenv("DROVEMARK_FAULT_AS_WRITTEN") != nullptr;
-    const char* lineName = line == Line::Tcp ? "TCP/IP" : "pty";
-    const char* wayName = way == Way::PcToAmiga ? "PC to Amiga" : "Amiga to PC";
-
-    double clean = 0;
-    {
-        PeerRig rig;
-        Prepare(rig, content);
-        LineRig connection(rig, line, {}, {}, 1);
-        const Tally tally = RunOperations(rig, rounds, content);
-        EXPECT_EQ(tally.completed, tally.attempted) << "without faults";
-        clean = tally.seconds;
-    }
-    std::printf("%-34s %-12s %-7s %3s %5.1fs\n", "no faults", wayName, lineName, "all", clean);
-
-    uint64_t seed = 99;
-    const char* only = std::getenv("DROVEMARK_FAULT_CLASS");
-    for (const FaultClass& fault : Classes()) {
-        ++seed;
-        if (only && !std::strstr(fault.name, only))
-            continue;
-        SCOPED_TRACE(fault.name);
-        PeerRig rig;
-        Prepare(rig, content);
-        const peer::FaultPlan none;
-        LineRig connection(rig, line, way == Way::PcToAmiga ? fault.plan : none,
-                           way == Way::AmigaToPc ? fault.plan : none, seed);
-        const Tally tally = RunOperations(rig, rounds, content);
-        std::printf("%-34s %-12s %-7s %2d/%-2d %5.1fs\n", fault.name, wayName, lineName,
-                    tally.completed, tally.attempted, tally.seconds);
-        std::fflush(stdout);
-        if (!asWritten) {
-            EXPECT_GE(tally.completed, int(fault.floor * tally.attempted));
-        }
+    PeerRig rig;
+    Prepare(rig, content);
+    const peer::FaultPlan none;
+    LineRig connection(rig, line, way == Way::PcToAmiga ? fault.plan : none,
+                       way == Way::AmigaToPc ? fault.plan : none, 100 + index);
+    const Tally tally = RunOperations(rig, rounds, content);
+    std::printf("%-26s %-12s %-7s %2d/%-2d %5.1fs\n", fault.name,
+                way == Way::PcToAmiga ? "PC to Amiga" : "Amiga to PC",
+                line == Line::Tcp ? "TCP/IP" : "pty", tally.completed, tally.attempted,
+                tally.seconds);
+    if (!std::getenv("DROVEMARK_FAULT_AS_WRITTEN")) {
+        EXPECT_GE(tally.completed, int(fault.floor * tally.attempted));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, FaultClasses,
-    testing::Combine(testing::Values(Line::Tcp, Line::Pty),
-                     testing::Values(Way::PcToAmiga, Way::AmigaToPc)),
-    [](const testing::TestParamInfo<std::tuple<Line, Way>>& info) {
-        return std::string(std::get<0>(info.param) == Line::Tcp ? "Tcp" : "Pty") +
-               (std::get<1>(info.param) == Way::PcToAmiga ? "PcToAmiga" : "AmigaToPc");
-    });
+std::string CaseName(const testing::TestParamInfo<Case>& info)
+{
+    static const char* const kNames[] = {"None",       "DamagedAnswers", "LostAnswers", "LostWrites",
+                                         "LateWrites", "BitErrors",      "All"};
+    return std::string(std::get<0>(info.param) == Line::Tcp ? "Tcp" : "Pty") +
+           (std::get<1>(info.param) == Way::PcToAmiga ? "PcToAmiga" : "AmigaToPc") +
+           kNames[std::get<2>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, FaultClasses,
+                         testing::Combine(testing::Values(Line::Tcp, Line::Pty),
+                                          testing::Values(Way::PcToAmiga, Way::AmigaToPc),
+                                          testing::Range(size_t(0), Classes().size())),
+                         CaseName);
 
 }  // namespace
 }  // namespace dm::test

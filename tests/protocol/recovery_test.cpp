@@ -113,20 +113,6 @@ TEST(Recovery, FiftyOneUnexpectedAnswersEndTheWrite)
     EXPECT_EQ(pair.pcLink->TakeRecordedWrites().size(), 51u);
 }
 
-TEST(Recovery, ADamagedAnswerLeadsToADuplicateThatIsNotDeliveredTwice)
-{
-    ChannelPair pair;
-    bool damaged = false;
-    pair.amigaLink->SetWriteFilter([&](std::string& bytes, uint64_t) {
-        if (IsAnswerWord(bytes, "PkOk") && !damaged) {
-            bytes = "PkXX";
-            damaged = true;
-        }
-    });
-    EXPECT_EQ(SendAll(pair), kPayloads);
-    EXPECT_TRUE(damaged);
-}
-
 // Raw packet bytes as the Amiga side would send them.
 std::string RawPacket(PacketType type, const std::string& data, int32_t sequence)
 {
