@@ -80,6 +80,8 @@ HRESULT PacketChannel::WritePacket(PacketType type, const void* data, uint16_t l
     }
     // A packet of the peer's left unread by our caller cannot be answered any more.
     headerStashed_ = false;
+    bool resentEarly = !peerReplies_ || !lineRecovery_;
+    peerReplies_ = false;
 
     uint32_t retries = 0;
     bool resend = false;       // negated sequence: the peer asked for it again
@@ -94,7 +96,9 @@ HRESULT PacketChannel::WritePacket(PacketType type, const void* data, uint16_t l
         answerFirst = false;
 
         uint8_t answer[4];
-        if (FAILED(link_->Read(answer, 4, int32_t(total)))) {
+        hr = resend || resentEarly ? link_->Read(answer, 4, int32_t(total))
+                                   : ReadAnswer(answer, packet, total, resentEarly);
+        if (FAILED(hr)) {
             // The answer word was lost: ask for it again by our sequence number.
             uint8_t request[4];
             PutBigEndian32(request, uint32_t(sendSequence_));
@@ -187,6 +191,36 @@ HRESULT PacketChannel::WritePacket(PacketType type, const void* data, uint16_t l
             LogLine("WRITE PACKET RETRY\n");
         resend = true;
     }
+}
+
+HRESULT PacketChannel::WriteRepliedPacket(PacketType type, const void* data, uint16_t length)
+{
+    peerReplies_ = true;
+    return WritePacket(type, data, length);
+}
+
+HRESULT PacketChannel::ReadAnswer(uint8_t* answer, const uint8_t* packet, uint32_t total,
+                                  bool& resentEarly)
+{
+    // Long enough for the packet to go out and for the answer and the peer's own packet to come
+    // back; well inside the peer's wait for ours. One byte, so that nothing is lost if the
+    // answer starts arriving just as the wait ends.
+    const float outgoing = float(total) * link_->MsPerByte();
+    const int32_t early = -int32_t(uint32_t(outgoing) + link_->MinTimeoutMs() / 8);
+    if (FAILED(link_->Read(answer, 1, early))) {
+        link_->ClearPendingError();
+        resentEarly = true;
+        // A peer still reading takes it as new; one that took it after all is writing its own
+        // packet and reads this as a bad answer.
+        if (LogEnabled())
+            LogLine("ANSWER-RECOVERY: NOTHING CAME BACK, SENDING AGAIN\n");
+        const HRESULT hr = link_->Write(packet, total, 0);
+        if (FAILED(hr))
+            return hr;
+        if (FAILED(link_->Read(answer, 1, int32_t(total))))
+            return E_FAIL;
+    }
+    return link_->Read(answer + 1, 3, 0);
 }
 
 namespace {

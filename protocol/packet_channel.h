@@ -155,7 +155,8 @@ public:
     HRESULT GetLastError(uint32_t& code, std::string& text);
 
 private:
-    HRESULT SendRequest(PacketType command, const std::string& data);
+    // `replied`: the peer answers the request with a packet at once (see WriteRepliedPacket).
+    HRESULT SendRequest(PacketType command, const std::string& data, bool replied = false);
     HRESULT ReadReply(PacketType& type, std::vector<uint8_t>& data);
     // Asks (unless the batch said yes to all) and answers Ok or Abort; S_FALSE when declined.
     HRESULT SettleConfirm(const std::vector<uint8_t>& text, UINT messageId, OverwriteAnswer& answer,
@@ -174,6 +175,11 @@ private:
     };
 
     HRESULT WriteAnswer(const char* word);
+    // A packet that the peer, once it has it, follows at once with a packet of its own (a
+    // stream's data and its command-level Ok, some requests): silence long after it went out
+    // means it never arrived, and line recovery sends it again before the peer stops waiting.
+    HRESULT WriteRepliedPacket(PacketType type, const void* data = nullptr, uint16_t length = 0);
+    HRESULT ReadAnswer(uint8_t* answer, const uint8_t* packet, uint32_t total, bool& resentEarly);
     // Line recovery: a packet header of the peer's at the start of, or right after, four bytes
     // read in place of an answer word.
     enum class Follows { Unknown, Nothing, Header, Other };
@@ -197,6 +203,7 @@ private:
     uint32_t lastAcknowledged_ = 0;
     bool identifying_ = false;
     bool lineRecovery_ = true;
+    bool peerReplies_ = false;  // the packet being written is one that WriteRepliedPacket sends
     // The header of a packet the peer sent while we waited for an answer, for the next read.
     bool headerStashed_ = false;
     uint8_t stashedHeader_[kPacketHeaderSize] = {};

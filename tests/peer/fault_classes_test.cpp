@@ -56,18 +56,18 @@ std::vector<FaultClass> Classes()
     bits.bits = all.bits = 1e-5;
     for (peer::FaultPlan* plan : {&damaged, &lost, &dropped, &late, &bits, &all})
         plan->incoming = false;
-    // A lost answer to the PC's last packet of an exchange (an upload's FileEnd) that the Amiga
-    // follows with nothing leaves the PC no way to learn whether it arrived: as written, the
-    // Amiga answers a request for a lost answer only while it is writing. A lost packet of the
-    // PC's is sent again only after the Amiga's own wait for it may have run out.
+    // Where the Amiga follows a packet of the PC's with nothing but its answer word (an upload's
+    // FileEnd), the PC cannot tell a lost answer from a lost packet: as written, the Amiga
+    // answers a request for a lost answer only while it is writing, and it would take the
+    // packet twice if it were sent again. Such an exchange fails, cleanly.
     return {
         {"no faults", {}, 1.0},
         {"answer words damaged 2%", damaged, 1.0},
         {"answer words lost 1%", lost, 0.8},
-        {"writes lost 0.5%", dropped, 0.6},
+        {"writes lost 0.5%", dropped, 0.8},
         {"late writes up to 30 ms", late, 1.0},
         {"bit errors 1e-5", bits, 1.0},
-        {"all of them at once", all, 0.6},
+        {"all of them at once", all, 0.8},
     };
 }
 
