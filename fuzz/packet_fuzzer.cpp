@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     amiga->Open();
     // The first byte picks the exchange; the rest is already on the line, and the Amiga end
     // then goes away so that reads end at once.
-    const uint8_t selector = size > 0 ? data[0] % 3 : 0;
+    const uint8_t selector = size > 0 ? data[0] % 4 : 0;
     if (size > 1)
         amiga->Write(data + 1, uint32_t(size - 1), 0);
     amiga->Close();
@@ -30,12 +30,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         uint32_t code = 0;
         std::string text;
         channel.GetLastError(code, text);
-    } else {
+    } else if (selector == 2) {
         dm::PacketType type;
         uint8_t buffer[16];
         uint16_t delivered = 0;
         channel.ReadPacket(type, buffer, sizeof buffer, delivered, nullptr, 0);
         channel.WritePacket(dm::PacketType::Ok);
+    } else {
+        // Whatever comes back while the PC waits for answers to its own packets.
+        const uint8_t content[100] = {};
+        if (SUCCEEDED(channel.BeginFileWrite(sizeof content))) {
+            channel.WriteFileData(content, sizeof content, nullptr);
+            channel.EndFileWrite();
+        }
     }
     return 0;
 }

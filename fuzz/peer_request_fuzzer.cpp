@@ -11,6 +11,9 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <system_error>
+
+#include <unistd.h>
 
 namespace {
 
@@ -53,35 +56,46 @@ private:
     uint32_t left_ = 0;
 };
 
-struct Served {
-    fs::path root;
-    std::unique_ptr<dm::peer::ServedTree> tree;
-};
+// Every input starts from the same served folders, so that one input's files do not slow the
+// next and a fault reproduces from its input alone.
+class Served {
+public:
+    Served()
+    {
+        // Memory-backed when the system has it: the folders are made anew for every input.
+        const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm")
+                                                           : fs::temp_directory_path();
+        root_ = base / ("drovemark-fuzz-" + std::to_string(getpid()));
+    }
+    ~Served() { fs::remove_all(root_); }
 
-Served& Tree()
-{
-    static Served served = [] {
-        Served s;
-        s.root = fs::temp_directory_path() / ("drovemark-fuzz-" + std::to_string(getpid()));
-        fs::create_directories(s.root / "work" / "Devs");
-        fs::create_directories(s.root / "disk");
-        std::ofstream(s.root / "work" / "readme.txt") << "hello";
-        std::ofstream(s.root / "disk.adf") << std::string(4096, 'a');
-        std::ofstream(s.root / "outside") << "never touched";
-        s.tree = std::make_unique<dm::peer::ServedTree>();
+    dm::peer::ServedTree& Fresh()
+    {
+        tree_.reset();
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+        fs::create_directories(root_ / "work" / "Devs");
+        fs::create_directories(root_ / "disk");
+        std::ofstream(root_ / "work" / "readme.txt") << "hello";
+        std::ofstream(root_ / "disk.adf") << std::string(4096, 'a');
+        std::ofstream(root_ / "outside") << "never touched";
+        tree_ = std::make_unique<dm::peer::ServedTree>();
         std::string reason;
-        s.tree->AddDrive({dm::ItemKind::Volume, "DH0", "Work", (s.root / "work").string(), true, 0},
-                         reason);
-        s.tree->AddDrive(
-            {dm::ItemKind::Floppy, "DF1", "Disk", (s.root / "disk").string(), false, 1 << 20},
+        tree_->AddDrive({dm::ItemKind::Volume, "DH0", "Work", (root_ / "work").string(), true, 0},
+                        reason);
+        tree_->AddDrive(
+            {dm::ItemKind::Floppy, "DF1", "Disk", (root_ / "disk").string(), false, 1 << 20},
             reason);
-        s.tree->AddDrive(
-            {dm::ItemKind::AdfFile, "DF1", "", (s.root / "disk.adf").string(), false, 0}, reason);
-        std::atexit([] { fs::remove_all(Tree().root); });
-        return s;
-    }();
-    return served;
-}
+        tree_->AddDrive({dm::ItemKind::AdfFile, "DF1", "", (root_ / "disk.adf").string(), false, 0},
+                        reason);
+        return *tree_;
+    }
+    bool OutsideUntouched() const { return std::ifstream(root_ / "outside").peek() == 'n'; }
+
+private:
+    fs::path root_;
+    std::unique_ptr<dm::peer::ServedTree> tree_;
+};
 
 }  // namespace
 
@@ -89,14 +103,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 2)
         return 0;
-    Served& served = Tree();
-    dm::peer::RequestHandler handler(*served.tree);
+    static Served served;
+    dm::peer::RequestHandler handler(served.Fresh());
     const auto type = dm::PacketType(100 + data[0] % 14);
     const size_t split = std::min<size_t>(size - 1, data[1]);
     InputExchange exchange(data + 2 + split, size - 2 - std::min(size - 2, split));
     handler.Handle(type, data + 2, std::min(split, size - 2), exchange);
     handler.Handle(dm::PacketType::GetLastError, nullptr, 0, exchange);
-    if (std::ifstream(served.root / "outside").peek() != 'n')
+    if (!served.OutsideUntouched())
         std::abort();  // something escaped the served folders
     return 0;
 }

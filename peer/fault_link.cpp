@@ -1,6 +1,9 @@
 #include "peer/fault_link.h"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <optional>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -45,10 +48,13 @@ bool ParseFaults(std::string_view text, FaultPlan& plan, std::string& error)
         }
         double* rate = name == "bits"      ? &plan.bits
                        : name == "answers" ? &plan.answers
+                       : name == "lost"    ? &plan.lostAnswers
+                       : name == "damaged" ? &plan.damagedAnswers
                        : name == "drop"    ? &plan.drop
                                            : nullptr;
         if (!rate) {
-            error = "unknown fault \"" + std::string(name) + "\" (bits, answers, drop, delay)";
+            error = "unknown fault \"" + std::string(name) +
+                    "\" (bits, answers, lost, damaged, drop, delay)";
             return false;
         }
         if (value < 0 || value > 1) {
@@ -97,15 +103,23 @@ void FaultLink::FlipBits(uint8_t* data, size_t size)
         gap_ -= left;
 }
 
+int32_t FaultLink::Hint(uint32_t count, int32_t hint) const
+{
+    if (!ownWaits_)
+        return hint;
+    const std::optional<uint32_t> ms = TimeoutMs(count, hint);
+    return ms ? -int32_t(std::min<uint32_t>(*ms, INT32_MAX)) : kNoTimeout;
+}
+
 HRESULT FaultLink::Read(void* buffer, uint32_t count, int32_t hint)
 {
-    const HRESULT hr = inner_->Read(buffer, count, hint);
+    const HRESULT hr = inner_->Read(buffer, count, Hint(count, hint));
     if (FAILED(hr)) {
         SetPendingError(inner_->PendingErrorId());
         return hr;
     }
     // Bit errors hit packet headers and data; answer words have their own fault class.
-    if (count != 4)
+    if (count != 4 && plan_.incoming)
         FlipBits(static_cast<uint8_t*>(buffer), count);
     return hr;
 }
@@ -122,17 +136,25 @@ HRESULT FaultLink::Write(const void* buffer, uint32_t count, int32_t hint)
     }
     std::vector<uint8_t> bytes(static_cast<const uint8_t*>(buffer),
                                static_cast<const uint8_t*>(buffer) + count);
-    if (count == 4 && Chance(plan_.answers)) {
-        if (std::uniform_int_distribution<int>(0, 1)(random_) == 0) {
+    if (count == 4) {
+        bool lose = Chance(plan_.lostAnswers);
+        bool damage = !lose && Chance(plan_.damagedAnswers);
+        if (!lose && !damage && Chance(plan_.answers)) {
+            lose = std::uniform_int_distribution<int>(0, 1)(random_) == 0;
+            damage = !lose;
+        }
+        if (lose) {
             ++counts_->lostAnswers;
             return S_OK;
         }
-        ++counts_->damagedAnswers;
-        bytes[std::uniform_int_distribution<int>(0, 3)(random_)] ^= 0x5A;
+        if (damage) {
+            ++counts_->damagedAnswers;
+            bytes[std::uniform_int_distribution<int>(0, 3)(random_)] ^= 0x5A;
+        }
     }
     if (count != 4)
         FlipBits(bytes.data(), bytes.size());
-    const HRESULT hr = inner_->Write(bytes.data(), count, hint);
+    const HRESULT hr = inner_->Write(bytes.data(), count, Hint(count, hint));
     if (FAILED(hr))
         SetPendingError(inner_->PendingErrorId());
     return hr;

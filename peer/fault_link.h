@@ -14,15 +14,22 @@
 namespace dm::peer {
 
 struct FaultPlan {
-    double bits = 0;       // probability of each bit being flipped, both directions
+    double bits = 0;       // probability of each bit being flipped in what this side writes
+    bool incoming = true;  // ... and in what it reads
     double answers = 0;    // probability of a 4-byte write (an answer word) being lost or damaged
+    double lostAnswers = 0;     // ... being lost
+    double damagedAnswers = 0;  // ... being damaged
     double drop = 0;       // probability of any write being lost
     uint32_t delayMs = 0;  // each write waits up to this long
 
-    bool Any() const { return bits > 0 || answers > 0 || drop > 0 || delayMs > 0; }
+    bool Any() const
+    {
+        return bits > 0 || answers > 0 || lostAnswers > 0 || damagedAnswers > 0 || drop > 0 ||
+               delayMs > 0;
+    }
 };
 
-// "bits=1e-4,answers=0.01,drop=0.001,delay=20"; false with the reason when it does not parse.
+// "bits=1e-4,answers=0.01,lost=0.01,damaged=0.02,drop=0.001,delay=20"; false with the reason when it does not parse.
 bool ParseFaults(std::string_view text, FaultPlan& plan, std::string& error);
 
 class FaultLink : public Link {
@@ -46,6 +53,12 @@ public:
     // Shared, so that the counts outlive the link (a session owns and destroys its link).
     std::shared_ptr<const Counts> Injected() const { return counts_; }
     Link& Inner() { return *inner_; }
+    // Waits by this basis instead of the inner link's, so that a test can shorten them.
+    void SetTimeouts(uint32_t minTimeoutMs, float msPerByte)
+    {
+        SetTimeoutBasis(minTimeoutMs, msPerByte);
+        ownWaits_ = true;
+    }
 
 private:
     void FlipBits(uint8_t* data, size_t size);
@@ -55,7 +68,10 @@ private:
     std::unique_ptr<Link> inner_;
     FaultPlan plan_;
     std::mt19937_64 random_;
+    int32_t Hint(uint32_t count, int32_t hint) const;
+
     uint64_t gap_ = 0;  // clean bits before the next flip
+    bool ownWaits_ = false;
     std::shared_ptr<Counts> counts_ = std::make_shared<Counts>();
 };
 

@@ -47,8 +47,11 @@ constexpr char kUsage[] =
     "  --packet-size N            largest file packet sent, 5 to 65535 (default 512)\n"
     "  --once                     exit when the first connection ends\n"
     "  --log FILE                 write the diagnostic log to FILE\n"
-    "  --faults LIST              inject faults: bits=P,answers=P,drop=P,delay=MS\n"
-    "  --seed N                   seed of the injected faults (default 1)\n";
+    "  --faults LIST              inject faults: bits=P,answers=P,lost=P,damaged=P,drop=P,\n"
+    "                             delay=MS\n"
+    "  --seed N                   seed of the injected faults (default 1)\n"
+    "  --line-recovery            recover lost answer words as the PC side does; without it\n"
+    "                             the protocol runs exactly as written, as on a real Amiga\n";
 
 struct Options {
     std::vector<DriveConfig> drives;
@@ -61,6 +64,7 @@ struct Options {
     uint32_t baud = 0;
     uint32_t packetSize = 512;
     bool once = false;
+    bool lineRecovery = false;
     std::string log;
     FaultPlan faults;
     uint64_t seed = 1;
@@ -133,6 +137,10 @@ bool ParseArguments(int argc, char** argv, Options& options)
         }
         if (option == "--once") {
             options.once = true;
+            continue;
+        }
+        if (option == "--line-recovery") {
+            options.lineRecovery = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -250,6 +258,7 @@ int ServePty(Options& options, RequestHandler& handler)
     std::fflush(stdout);
     SessionOptions session;
     session.packetSize = options.packetSize;
+    session.lineRecovery = options.lineRecovery;
     KeyVerdict verdict = KeyVerdict::Unknown;  // a serial identification carries no key
     do {
         if (!pty.WaitForClient())
@@ -306,6 +315,7 @@ int ServeTcp(Options& options, RequestHandler& handler)
 
     SessionOptions session;
     session.packetSize = options.packetSize;
+    session.lineRecovery = options.lineRecovery;
     session.expectedKey = ComputeCrc32(options.password);
     std::map<std::string, KeyVerdict> verdicts;  // by the PC's address
     while (true) {

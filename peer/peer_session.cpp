@@ -27,6 +27,7 @@ HRESULT ServeLink(std::unique_ptr<Link> link, RequestHandler& handler,
     // The session's own identification state: the process-wide one belongs to a PC side.
     HandshakeState state;
     PacketChannel channel(std::move(link), options.packetSize, options.maxRetries, state);
+    channel.SetLineRecovery(options.lineRecovery);
     HRESULT hr = channel.Open();
     if (FAILED(hr))
         return hr;

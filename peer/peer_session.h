@@ -18,6 +18,9 @@ struct SessionOptions {
     std::optional<uint32_t> expectedKey;  // TCP/IP: the CRC-32 of the password
     uint32_t packetSize = 512;
     uint32_t maxRetries = 50;
+    // The PC side's recovery from lost answer words; off, the protocol runs exactly as written,
+    // as on a real Amiga.
+    bool lineRecovery = false;
 };
 
 // Returns when the link has failed several reads in a row (a closed peer fails at once).

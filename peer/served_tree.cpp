@@ -519,6 +519,19 @@ uint32_t ServedTree::Resolve(std::string_view path, Target& target) const
             break;
         }
     }
+    // As on the Amiga, a bare device ("DH0:") or volume ("Work:") is the volume mounted there.
+    if (!target.drive && slash == std::string_view::npos && top.size() > 1 && top.back() == ':' &&
+        top.find(':') == top.size() - 1) {
+        const std::string_view bare = top.substr(0, top.size() - 1);
+        for (const auto& drive : drives_) {
+            if (IsFolderDrive(*drive) &&
+                (EqualNoCase(drive->config.device, bare) ||
+                 (HasDisk(*drive) && EqualNoCase(Label(*drive), bare)))) {
+                target.drive = drive.get();
+                break;
+            }
+        }
+    }
     if (!target.drive)
         return top.find(':') != std::string_view::npos ? error::VolumeNotMounted : error::BadPath;
     if (slash == std::string_view::npos) {

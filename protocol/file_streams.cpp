@@ -54,7 +54,7 @@ HRESULT PacketChannel::BeginFileRead(uint32_t* size, int32_t hint)
     stream_.finished = false;
     if (size)
         *size = total;
-    hr = WritePacket(PacketType::Ok);
+    hr = WriteRepliedPacket(PacketType::Ok);
     if (FAILED(hr))
         CloseStream();
     return hr;
@@ -86,7 +86,7 @@ HRESULT PacketChannel::ReadFilePacket(PacketType answer)
         if (offset < stream_.offset) {
             if (LogEnabled())
                 LogLine("READFPACKET - OLD OFFSET: %d (%d)\n", int(offset), int(stream_.offset));
-            const HRESULT ok = WritePacket(PacketType::Ok);
+            const HRESULT ok = WriteRepliedPacket(PacketType::Ok);
             if (FAILED(ok))
                 return ok;
             continue;
@@ -103,7 +103,8 @@ HRESULT PacketChannel::ReadFilePacket(PacketType answer)
             stream_.finished = true;
             return E_FAIL;
         }
-        const HRESULT answered = WritePacket(answer);
+        const HRESULT answered =
+            answer == PacketType::Ok ? WriteRepliedPacket(answer) : WritePacket(answer);
         if (FAILED(answered))
             return answered;
         stream_.offset += count;
@@ -213,7 +214,7 @@ HRESULT PacketChannel::BeginFileWrite(uint32_t size)
     uint8_t header[8];
     PutBigEndian32(&header[0], size);
     PutBigEndian32(&header[4], bufferSize);
-    HRESULT hr = WritePacket(PacketType::FileHeader, header, sizeof header);
+    HRESULT hr = WriteRepliedPacket(PacketType::FileHeader, header, sizeof header);
     if (SUCCEEDED(hr))
         hr = WaitForAnswer(0);
     if (FAILED(hr)) {
@@ -232,7 +233,7 @@ HRESULT PacketChannel::BeginFileWrite(uint32_t size)
 
 HRESULT PacketChannel::SendFileDataPacket(uint16_t length)
 {
-    HRESULT hr = WritePacket(PacketType::FileData, stream_.buffer.data(), length);
+    HRESULT hr = WriteRepliedPacket(PacketType::FileData, stream_.buffer.data(), length);
     if (SUCCEEDED(hr))
         hr = WaitForAnswer(0);
     if (FAILED(hr))

@@ -61,30 +61,44 @@ HRESULT PacketChannel::WritePacket(PacketType type, const void* data, uint16_t l
     if (LogEnabled())
         LogLine("Write Packet %d\n", int(type));
 
+    // A "PkOk" may have to go out in front of the packet, in the same write.
+    constexpr uint32_t kLead = 4;
     const uint32_t total = length > 0 ? kPacketHeaderSize + length + 4 : kPacketHeaderSize;
-    std::vector<uint8_t> packet;
+    std::vector<uint8_t> buffer;
     try {
-        packet.resize(total);
+        buffer.resize(kLead + total);
     } catch (const std::bad_alloc&) {
         return E_FAIL;
     }
+    std::memcpy(buffer.data(), kAccepted, kLead);
+    uint8_t* const packet = buffer.data() + kLead;
     PutBigEndian16(&packet[0], uint16_t(type));
     PutBigEndian16(&packet[2], length);
     if (length > 0) {
         std::memcpy(&packet[kPacketHeaderSize], data, length);
         PutBigEndian32(&packet[kPacketHeaderSize + length], ComputeCrc32(data, length));
     }
+    // A packet of the peer's left unread by our caller cannot be answered any more.
+    headerStashed_ = false;
+    bool resentEarly = !peerReplies_ || !lineRecovery_;
+    peerReplies_ = false;
 
     uint32_t retries = 0;
-    for (bool first = true;; first = false) {
-        PutBigEndian32(&packet[4], uint32_t(first ? sendSequence_ : Negated(sendSequence_)));
-        PutBigEndian32(&packet[8], ComputeCrc32(packet.data(), 8));
-        HRESULT hr = link_->Write(packet.data(), total, 0);
+    bool resend = false;       // negated sequence: the peer asked for it again
+    bool answerFirst = false;  // our "PkOk" to the peer's packet precedes ours
+    while (true) {
+        PutBigEndian32(&packet[4], uint32_t(resend ? Negated(sendSequence_) : sendSequence_));
+        PutBigEndian32(&packet[8], ComputeCrc32(packet, 8));
+        HRESULT hr = answerFirst ? link_->Write(buffer.data(), kLead + total, 0)
+                                 : link_->Write(packet, total, 0);
         if (FAILED(hr))
             return hr;
+        answerFirst = false;
 
         uint8_t answer[4];
-        if (FAILED(link_->Read(answer, 4, int32_t(total)))) {
+        hr = resend || resentEarly ? link_->Read(answer, 4, int32_t(total))
+                                   : ReadAnswer(answer, packet, total, resentEarly);
+        if (FAILED(hr)) {
             // The answer word was lost: ask for it again by our sequence number.
             uint8_t request[4];
             PutBigEndian32(request, uint32_t(sendSequence_));
@@ -103,25 +117,69 @@ HRESULT PacketChannel::WritePacket(PacketType type, const void* data, uint16_t l
             }
         }
 
+        uint8_t header[kPacketHeaderSize];
         if (IsWord(answer, kAccepted) || IsWord(answer, kResend)) {
             retries = 0;
         } else {
             if (++retries > maxRetries_)
                 return E_FAIL;
-            if (GetBigEndian32(answer) == lastAcknowledged_) {
+            // What follows tells a packet of the peer's (whose type and length may read as any
+            // number) from its request for a lost answer, which comes alone.
+            const Follows follows =
+                lineRecovery_ ? PeerHeaderAfter(answer, header) : Follows::Unknown;
+            const bool request = GetBigEndian32(answer) == lastAcknowledged_ &&
+                                 (follows == Follows::Nothing || follows == Follows::Unknown);
+            if (request) {
                 // The peer lost our answer to its last packet and asks for it again.
                 if (LogEnabled())
                     LogLine("ANSWER-RECOVERY RECEIVED\n");
+                if (lineRecovery_) {
+                    // It has been waiting for that answer ever since, so it never took ours:
+                    // after the answer it reads a new packet, which a negated sequence is not.
+                    answerFirst = true;
+                    resend = false;
+                    continue;
+                }
                 hr = WriteAnswer(kAccepted);
                 if (FAILED(hr))
                     return hr;
+            } else if (follows == Follows::Header) {
+                const int32_t sequence = int32_t(GetBigEndian32(&header[4]));
+                if (sequence >= 0) {
+                    // Its next packet: the peer took ours and its answer went astray. The
+                    // caller's next read receives that packet.
+                    if (LogEnabled())
+                        LogLine("ANSWER-RECOVERY: NEXT PACKET %d\n", int(sequence));
+                    link_->ClearPendingError();
+                    std::memcpy(stashedHeader_, header, kPacketHeaderSize);
+                    headerStashed_ = true;
+                    sendSequence_ = int32_t(uint32_t(sendSequence_) + 1);
+                    return S_OK;
+                }
+                if (Absolute(sequence) == lastAcknowledged_) {
+                    // It sends again the packet we accepted last: our answer went astray, and
+                    // it took what we sent since for a bad answer. Answer it as a duplicate,
+                    // then ours goes again as new.
+                    if (LogEnabled())
+                        LogLine("ANSWER-RECOVERY: PEER RESENT %d\n", int(-sequence));
+                    hr = DropPacketData(GetBigEndian16(&header[2]));
+                    if (FAILED(hr))
+                        return hr;
+                    answerFirst = true;
+                    resend = false;
+                    continue;
+                }
+                if (LogEnabled())
+                    LogLine("BAD WRITEPACKET ANSWER: PACKET %d\n", int(sequence));
+                link_->Discard();
             } else {
                 if (LogEnabled()) {
                     uint32_t littleEndian;
                     std::memcpy(&littleEndian, answer, 4);
                     LogLine("BAD WRITEPACKET ANSWER: 0x%08X\n", unsigned(littleEndian));
                 }
-                link_->Discard();
+                if (follows != Follows::Nothing)
+                    link_->Discard();
             }
         }
 
@@ -131,6 +189,142 @@ HRESULT PacketChannel::WritePacket(PacketType type, const void* data, uint16_t l
         }
         if (LogEnabled())
             LogLine("WRITE PACKET RETRY\n");
+        resend = true;
+    }
+}
+
+HRESULT PacketChannel::WriteRepliedPacket(PacketType type, const void* data, uint16_t length)
+{
+    peerReplies_ = true;
+    return WritePacket(type, data, length);
+}
+
+HRESULT PacketChannel::ReadAnswer(uint8_t* answer, const uint8_t* packet, uint32_t total,
+                                  bool& resentEarly)
+{
+    // Long enough for the packet to go out and for the answer and the peer's own packet to come
+    // back; well inside the peer's wait for ours. One byte, so that nothing is lost if the
+    // answer starts arriving just as the wait ends.
+    const float outgoing = float(total) * link_->MsPerByte();
+    const int32_t early = -int32_t(uint32_t(outgoing) + link_->MinTimeoutMs() / 8);
+    if (FAILED(link_->Read(answer, 1, early))) {
+        link_->ClearPendingError();
+        resentEarly = true;
+        // A peer still reading takes it as new; one that took it after all is writing its own
+        // packet and reads this as a bad answer.
+        if (LogEnabled())
+            LogLine("ANSWER-RECOVERY: NOTHING CAME BACK, SENDING AGAIN\n");
+        const HRESULT hr = link_->Write(packet, total, 0);
+        if (FAILED(hr))
+            return hr;
+        if (FAILED(link_->Read(answer, 1, int32_t(total))))
+            return E_FAIL;
+    }
+    return link_->Read(answer + 1, 3, 0);
+}
+
+namespace {
+
+bool KnownPacketType(uint16_t type)
+{
+    return type <= uint16_t(PacketType::FileData) ||
+           (type >= uint16_t(PacketType::Confirm) && type <= uint16_t(PacketType::StepCount)) ||
+           (type >= uint16_t(PacketType::ListDirectory) &&
+            type <= uint16_t(PacketType::FinishSetup));
+}
+
+// Twelve bytes that the peer wrote as a packet header: the CRC holds and the type exists.
+bool IsPacketHeader(const uint8_t* header)
+{
+    return GetBigEndian32(&header[8]) == ComputeCrc32(header, 8) &&
+           KnownPacketType(GetBigEndian16(&header[0]));
+}
+
+}  // namespace
+
+int32_t PacketChannel::QuietHint() const
+{
+    // Long enough for the rest of a header written together with its start, short enough
+    // that a peer waiting for our answer is still waiting.
+    const uint32_t wait = std::clamp<uint32_t>(link_->MinTimeoutMs() / 8, 20, 200);
+    return -int32_t(wait + uint32_t(link_->MsPerByte() * 2 * kPacketHeaderSize));
+}
+
+PacketChannel::Follows PacketChannel::PeerHeaderAfter(const uint8_t* answer, uint8_t* header)
+{
+    // The answer word lost: the header starts with these four bytes. Damaged: it follows them.
+    // Answer words and packets are written whole, so no other place can hold one, and a
+    // header never starts like an answer word ("Pk" is no packet type).
+    std::memcpy(header, answer, 4);
+    if (FAILED(link_->Read(header + 4, 8, QuietHint()))) {
+        link_->ClearPendingError();
+        return Follows::Nothing;
+    }
+    if (IsPacketHeader(header))
+        return Follows::Header;
+    uint8_t next[kPacketHeaderSize];
+    std::memcpy(next, header + 4, 8);
+    if (FAILED(link_->Read(next + 8, 4, QuietHint()))) {
+        link_->ClearPendingError();
+        return Follows::Other;
+    }
+    std::memcpy(header, next, kPacketHeaderSize);
+    return IsPacketHeader(header) ? Follows::Header : Follows::Other;
+}
+
+HRESULT PacketChannel::DropPacketData(uint16_t length)
+{
+    uint8_t scratch[kScratchSize];
+    for (uint32_t left = length > 0 ? length + 4u : 0; left > 0;) {
+        const uint32_t chunk = std::min<uint32_t>(left, kScratchSize);
+        const HRESULT hr = link_->Read(scratch, chunk, 0);
+        if (FAILED(hr))
+            return hr;
+        left -= chunk;
+    }
+    return S_OK;
+}
+
+HRESULT PacketChannel::ReadHeaderRecovering(uint8_t* header, int32_t hint, uint32_t& missed)
+{
+    bool waitedAgain = false;
+    for (uint32_t words = 0;;) {
+        HRESULT hr = link_->Read(header, 4, hint);
+        if (FAILED(hr)) {
+            // A peer whose packet never arrived asks for its answer only after its own wait.
+            if (waitedAgain || hint == kNoTimeout)
+                return hr;
+            waitedAgain = true;
+            continue;
+        }
+        if (IsWord(header, kAccepted) || IsWord(header, kResend)) {
+            // An answer word to a packet whose exchange is over.
+            if (LogEnabled())
+                LogLine("STRAY ANSWER WORD\n");
+            if (++words > maxRetries_)
+                return E_FAIL;
+            continue;
+        }
+        hr = link_->Read(header + 4, 8, QuietHint());
+        if (SUCCEEDED(hr)) {
+            if (waitedAgain)
+                link_->ClearPendingError();
+            return S_OK;
+        }
+        // Four bytes alone: the peer asks by its sequence number for our answer to a packet.
+        const uint32_t sequence = GetBigEndian32(header);
+        if (sequence == 0 || sequence > uint32_t(INT32_MAX) || ++words > maxRetries_)
+            return hr;
+        link_->ClearPendingError();
+        const bool accepted = sequence == lastAcknowledged_;
+        if (LogEnabled())
+            LogLine("ANSWER-RECOVERY REQUEST FOR %d: %s\n", int(sequence),
+                    accepted ? "ACCEPTED" : "NEVER ARRIVED");
+        if (!accepted)
+            missed = sequence;
+        hr = WriteAnswer(accepted ? kAccepted : kResend);
+        if (FAILED(hr))
+            return hr;
     }
 }
 
@@ -155,7 +349,15 @@ HRESULT PacketChannel::ReadPacket(PacketType& type, void* buffer, uint16_t capac
         bool afterBadHeader = false;
         uint8_t header[kPacketHeaderSize];
         while (true) {
-            const HRESULT hr = link_->Read(header, kPacketHeaderSize, hint);
+            HRESULT hr = S_OK;
+            if (headerStashed_) {
+                std::memcpy(header, stashedHeader_, kPacketHeaderSize);
+                headerStashed_ = false;
+            } else if (lineRecovery_) {
+                hr = ReadHeaderRecovering(header, hint, missed);
+            } else {
+                hr = link_->Read(header, kPacketHeaderSize, hint);
+            }
             if (FAILED(hr))
                 return hr;
             const uint32_t received = GetBigEndian32(&header[8]);

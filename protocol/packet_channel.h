@@ -83,6 +83,15 @@ public:
     int32_t SendSequence() const { return sendSequence_; }
     uint32_t LastAcknowledged() const { return lastAcknowledged_; }
 
+    // Recovery from lost or damaged answer words that needs nothing of the peer beyond the
+    // protocol as written and keeps the bytes on the wire: a writer waiting for an answer
+    // recognises the peer's next packet (our packet was accepted) or its retransmission of the
+    // packet we accepted last (our answer was lost, ours must go again), and a reader answers
+    // the peer's request for a lost answer. On by default; without it the channel runs the
+    // protocol exactly as written, as the emulated Amiga does unless told otherwise.
+    void SetLineRecovery(bool on) { lineRecovery_ = on; }
+    bool LineRecovery() const { return lineRecovery_; }
+
     // Sends one packet and returns when the peer accepted it.
     HRESULT WritePacket(PacketType type, const void* data = nullptr, uint16_t length = 0);
 
@@ -146,7 +155,8 @@ public:
     HRESULT GetLastError(uint32_t& code, std::string& text);
 
 private:
-    HRESULT SendRequest(PacketType command, const std::string& data);
+    // `replied`: the peer answers the request with a packet at once (see WriteRepliedPacket).
+    HRESULT SendRequest(PacketType command, const std::string& data, bool replied = false);
     HRESULT ReadReply(PacketType& type, std::vector<uint8_t>& data);
     // Asks (unless the batch said yes to all) and answers Ok or Abort; S_FALSE when declined.
     HRESULT SettleConfirm(const std::vector<uint8_t>& text, UINT messageId, OverwriteAnswer& answer,
@@ -165,6 +175,20 @@ private:
     };
 
     HRESULT WriteAnswer(const char* word);
+    // A packet that the peer, once it has it, follows at once with a packet of its own (a
+    // stream's data and its command-level Ok, some requests): silence long after it went out
+    // means it never arrived, and line recovery sends it again before the peer stops waiting.
+    HRESULT WriteRepliedPacket(PacketType type, const void* data = nullptr, uint16_t length = 0);
+    HRESULT ReadAnswer(uint8_t* answer, const uint8_t* packet, uint32_t total, bool& resentEarly);
+    // Line recovery: a packet header of the peer's at the start of, or right after, four bytes
+    // read in place of an answer word.
+    enum class Follows { Unknown, Nothing, Header, Other };
+    Follows PeerHeaderAfter(const uint8_t* answer, uint8_t* header);
+    HRESULT DropPacketData(uint16_t length);
+    // A packet header, answering on the way the peer's stray answer words and its requests for
+    // a lost answer; `missed` takes the sequence of a packet the peer must send again.
+    HRESULT ReadHeaderRecovering(uint8_t* header, int32_t hint, uint32_t& missed);
+    int32_t QuietHint() const;
     std::vector<uint8_t> Identification();
     HRESULT ReadFilePacket(PacketType answer);
     HRESULT SendFileDataPacket(uint16_t length);
@@ -178,6 +202,11 @@ private:
     int32_t sendSequence_ = 1;
     uint32_t lastAcknowledged_ = 0;
     bool identifying_ = false;
+    bool lineRecovery_ = true;
+    bool peerReplies_ = false;  // the packet being written is one that WriteRepliedPacket sends
+    // The header of a packet the peer sent while we waited for an answer, for the next read.
+    bool headerStashed_ = false;
+    uint8_t stashedHeader_[kPacketHeaderSize] = {};
     Stream stream_;
 };
 

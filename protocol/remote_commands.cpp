@@ -47,12 +47,13 @@ std::string DeviceName(const RemoteItem& item)
 
 }  // namespace
 
-HRESULT PacketChannel::SendRequest(PacketType command, const std::string& data)
+HRESULT PacketChannel::SendRequest(PacketType command, const std::string& data, bool replied)
 {
     if (data.size() > 0xFFFF)
         return E_INVALIDARG;
     link_->Discard();
-    return WritePacket(command, data.data(), uint16_t(data.size()));
+    return replied ? WriteRepliedPacket(command, data.data(), uint16_t(data.size()))
+                   : WritePacket(command, data.data(), uint16_t(data.size()));
 }
 
 HRESULT PacketChannel::ReadReply(PacketType& type, std::vector<uint8_t>& data)
@@ -79,7 +80,8 @@ HRESULT PacketChannel::ListDirectory(const std::string& folderPath,
 {
     if (!Handshake())
         return E_FAIL;
-    HRESULT hr = SendRequest(PacketType::ListDirectory, WithTerminator(folderPath) + '\x01');
+    HRESULT hr =
+        SendRequest(PacketType::ListDirectory, WithTerminator(folderPath) + '\x01', true);
     if (FAILED(hr))
         return hr;
     std::vector<uint8_t> listing;
@@ -92,7 +94,8 @@ HRESULT PacketChannel::ListDirectory(const std::string& folderPath,
 
 HRESULT PacketChannel::OpenFile(const RemoteItem& item, uint32_t* size)
 {
-    const HRESULT hr = SendRequest(PacketType::OpenFile, WithTerminator(RemotePath(item)));
+    const HRESULT hr =
+        SendRequest(PacketType::OpenFile, WithTerminator(RemotePath(item)), true);
     if (FAILED(hr))
         return hr;
     return BeginFileRead(size, 0);
@@ -286,7 +289,7 @@ HRESULT PacketChannel::GetLastError(uint32_t& code, std::string& text)
 {
     code = 0;
     text.clear();
-    HRESULT hr = WritePacket(PacketType::GetLastError);
+    HRESULT hr = WriteRepliedPacket(PacketType::GetLastError);
     if (FAILED(hr))
         return hr;
     // A server that keeps sending something else is not waited for forever.

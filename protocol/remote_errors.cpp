@@ -42,10 +42,21 @@ bool FromTable(UINT id, MessageArgs args, RemoteErrorMessage& message)
     return true;
 }
 
-bool TransportMessage(const Link& link, RemoteErrorMessage& message)
+// A transport error as the link recorded it.
+struct TransportError {
+    UINT id = 0;
+    std::string insert;
+
+    static TransportError Of(const Link& link)
+    {
+        const char* insert = link.ErrorInsert();
+        return {link.PendingErrorId(), insert ? insert : ""};
+    }
+};
+
+bool TransportMessage(const TransportError& error, RemoteErrorMessage& message)
 {
-    const char* insert = link.ErrorInsert();
-    return FromTable(link.PendingErrorId(), {insert ? insert : ""}, message);
+    return error.id != 0 && FromTable(error.id, {error.insert}, message);
 }
 
 // What the system says of `code`, as SystemErrorBox shows it.
@@ -86,7 +97,9 @@ HRESULT ReportRemoteError(PacketChannel& channel, HWND owner, HRESULT result,
     if (result == E_ABORT || result == kCancelled)
         result = S_OK;
     Link& link = channel.GetLink();
-    const bool transportError = link.PendingErrorId() != 0;
+    // The error that ended the operation, before the exchange below can clear or replace it.
+    const TransportError failure = TransportError::Of(link);
+    const bool transportError = failure.id != 0;
 
     RemoteErrorMessage message;
     uint32_t code = 0;
@@ -110,7 +123,10 @@ HRESULT ReportRemoteError(PacketChannel& channel, HWND owner, HRESULT result,
     }
 
     if (!message.shown) {
-        if (link.PendingErrorId() != 0 && TransportMessage(link, message)) {
+        // When the operation left none, the exchange's own failure is the news.
+        const TransportError shownError =
+            transportError || SUCCEEDED(exchange) ? failure : TransportError::Of(link);
+        if (TransportMessage(shownError, message)) {
             Present(owner, message, showBox);
         } else {
             const HRESULT shown = SUCCEEDED(exchange) ? result : (result ? result : exchange);

@@ -105,6 +105,12 @@ TEST(PeerListing, FolderShowsFilesAndDrawersWithTheirMetadata)
     EXPECT_EQ(entries[2].date, FileTimeToDateStamp(peer::FileTimeFromTimespec(st.st_mtim)));
 
     EXPECT_EQ(rig.List("DH0:Work/Devs/Keymaps").size(), 0u);
+    // A bare device or volume name is the volume mounted there, as the Amiga answers it.
+    for (const char* bare : {"DH0:", "dh0:", "Work:"}) {
+        const std::vector<DirectoryEntry> same = rig.List(bare);
+        ASSERT_EQ(same.size(), entries.size()) << bare;
+        EXPECT_EQ(same[2].name, "Readme") << bare;
+    }
     EXPECT_EQ(rig.List("dh0:work/DEVS").size(), 1u) << "Amiga names ignore case";
     EXPECT_TRUE(rig.HostExists(peer::kSidecarName));
     EXPECT_TRUE(rig.Failed(
@@ -121,6 +127,8 @@ TEST(PeerListing, DrivesWithoutAUsableMediumRefuseToList)
         return rig.pc->ListDirectory(path, [&](const DirectoryEntry&) { return true; });
     };
     EXPECT_TRUE(rig.Failed(list("DF0"), peer::error::DiskNotMounted));
+    EXPECT_TRUE(rig.Failed(list("DF0:"), peer::error::DiskNotMounted));
+    EXPECT_TRUE(rig.Failed(list("DH7:"), peer::error::VolumeNotMounted));
     EXPECT_TRUE(rig.Failed(list("DH7:Nowhere"), peer::error::VolumeNotMounted));
     EXPECT_TRUE(rig.Failed(list(":DF1:disk.adf"), peer::error::NotPossible));
     EXPECT_TRUE(rig.Failed(list("DH0:Work/file"), peer::error::NotPossible));
