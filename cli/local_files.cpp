@@ -1,5 +1,7 @@
 #include "cli/local_files.h"
 
+#include "core/amiga_names.h"
+
 #include <algorithm>
 #include <filesystem>
 
@@ -66,6 +68,40 @@ bool SetLocalWriteTime(const std::string& path, const FILETIME& time)
     times[1].tv_sec = time_t(since / kUnitsPerSecond);
     times[1].tv_nsec = long(since % kUnitsPerSecond * 100);
     return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+#endif
+}
+
+bool SetLocalReadOnly(const std::string& path)
+{
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY) != 0;
+#else
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 &&
+           chmod(path.c_str(), st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+#endif
+}
+
+std::string LocalNameFor(const std::string& amigaName)
+{
+#ifdef _WIN32
+    // The same rules as the Explorer folder's file names.
+    std::string name = MakeWindowsName(amigaName).value_or(std::string());
+    if (name.find('\\') != std::string::npos)
+        return std::string();
+    return name;
+#else
+    if (amigaName.empty())
+        return std::string();
+    std::string name = amigaName;
+    for (char& c : name)
+        if (c == '/' || c == '\0')
+            c = '_';
+    if (name.find_first_not_of('.') == std::string::npos)
+        name.assign(name.size(), '_');
+    return name;
 #endif
 }
 
