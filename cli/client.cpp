@@ -12,7 +12,6 @@
 #include "resources/string_ids.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -335,17 +334,13 @@ void Client::Fetch(const RemoteItem& item, const ListedItem* record, const std::
     file.close();
     if (SUCCEEDED(hr) && !file)
         hr = E_FAIL;
-    const bool ok = Report(hr);
-    std::error_code ignored;
-    if (!ok) {
-        std::filesystem::remove(partial, ignored);
+    if (!Report(hr)) {
+        RemoveLocal(partial);
         ++tally.failed;
         return;
     }
-    std::error_code renamed;
-    std::filesystem::rename(partial, local, renamed);
-    if (renamed) {
-        std::filesystem::remove(partial, ignored);
+    if (!RenameLocal(partial, local)) {
+        RemoveLocal(partial);
         Fail("cannot write " + local);
         ++tally.failed;
         return;
@@ -399,9 +394,7 @@ int Client::Get()
             err_ << "drovemark: " << local << " is a file; not replaced by a folder\n";
             ++tally.skipped;
         } else {
-            std::error_code made;
-            std::filesystem::create_directory(local, made);
-            if (made)
+            if (!MakeLocalFolder(local))
                 return Fail("cannot make the folder " + local);
             GetTree(item, local, listed ? &contents : nullptr, tally);
             if (record)
@@ -463,9 +456,7 @@ void Client::GetTree(const RemoteItem& top, const std::string& topLocal,
                     ++tally.skipped;
                     continue;
                 }
-                std::error_code made;
-                std::filesystem::create_directory(path, made);
-                if (made) {
+                if (!MakeLocalFolder(path)) {
                     Fail("cannot make the folder " + path);
                     ++tally.failed;
                     continue;

@@ -28,6 +28,11 @@ std::string LocalNameFor(const std::string& amigaName);
 std::vector<std::string> ListLocalFolder(const std::string& path);
 std::string JoinLocal(const std::string& folder, const std::string& name);
 std::string LocalBaseName(const std::string& path);
+// Replaces `to` if it exists.
+bool RenameLocal(const std::string& from, const std::string& to);
+void RemoveLocal(const std::string& path);
+// True also when the folder is there already.
+bool MakeLocalFolder(const std::string& path);
 bool IsTerminal(int fd);
 
 }  // namespace dm::cli

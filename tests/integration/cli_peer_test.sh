@@ -15,7 +15,11 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/drovemark-cli-XXXXXX")
 # The connection lock of these clients is their own; dates are compared in one zone.
 export XDG_RUNTIME_DIR=$work TZ=UTC
 wine=0
-[[ "${cli[0]}" == *wine* ]] && wine=1
+if [[ "${cli[0]}" == *wine* ]]; then
+  wine=1
+  # Wine reads the command line and file names in the Unix locale's encoding: one that exists.
+  export LC_CTYPE=C.UTF-8
+fi
 peer_pid=""
 cleanup() {
   [ -n "$peer_pid" ] && kill "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
