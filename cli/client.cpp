@@ -401,12 +401,13 @@ int Client::Get()
                 SetLocalWriteTime(local, DateStampToFileTime(record->date));
         }
     }
-    if (tally.skipped)
+    // One file has said what became of it; a drawer's worth gets a summary.
+    const unsigned total = tally.fetched + tally.skipped + tally.failed;
+    if (tally.skipped && (drawer || total > 1))
         err_ << "drovemark: " << tally.skipped << (tally.skipped == 1 ? " file" : " files")
              << " not fetched: already on this computer (use --yes to replace)\n";
-    if (tally.failed && tally.fetched + tally.skipped + tally.failed > 1)
-        err_ << "drovemark: " << tally.failed << " of " << tally.fetched + tally.skipped + tally.failed
-             << " failed\n";
+    if (tally.failed && total > 1)
+        err_ << "drovemark: " << tally.failed << " of " << total << " failed\n";
     return tally.skipped || tally.failed ? kExitFailed : kExitOk;
 }
 
