@@ -21,8 +21,8 @@ Commands:
   cp PATH DESTFOLDER          copy within the Amiga
   mkdir PATH                  create a drawer
   rename PATH NEWNAME         rename
-  protect PATH BITS           set protection bits: hsparwed letters (rwed), or +e / -w to change
-                              some (the letters e, w, r, d and h, s, p, a)
+  protect PATH BITS           set protection bits: letters of hsparwed for exactly those (rwed),
+                              or +e / -w to change some
   comment PATH TEXT           set the comment
   count PATH                  count the drawers, files and bytes below a drawer
   format DEVICE NAME          erase a disk (DF0:) and name it
@@ -43,6 +43,7 @@ Options:
   -y, --yes                   answer every question with yes: replace existing files, format
   --quick, --bootable, --ffs  format: quick format, add a boot block, Fast File System
   -h, --help                  show this text
+  --                          what follows is an argument, even if it starts with "-"
 
 The connection options may also come from the environment (DROVEMARK_HOST, DROVEMARK_PORT,
 DROVEMARK_PASSWORD, DROVEMARK_SERIAL, DROVEMARK_BAUD) and from ~/.config/drovemark/config, with
