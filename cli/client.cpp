@@ -1,6 +1,7 @@
 #include "cli/client.h"
 
 #include "cli/protection_letters.h"
+#include "cli/text_encoding.h"
 
 #include "core/amiga_dates.h"
 #include "core/amiga_paths.h"
@@ -11,7 +12,6 @@
 #include "resources/string_ids.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -24,6 +24,7 @@ namespace {
 
 constexpr uint32_t kPiece = 1024;  // file data moves in pieces of at most this much
 constexpr uint32_t kKeepComment = 1u << 30;
+constexpr uint32_t kWriteForbidden = 1u << 2;
 
 std::string WithoutCarriageReturns(std::string text)
 {
@@ -123,19 +124,65 @@ int Client::Fail(const std::string& message)
     return kExitFailed;
 }
 
-std::optional<ListedItem> Client::Find(const std::string& path, bool folder)
+std::optional<std::string> Client::AmigaText(const std::string& text)
 {
+    std::string refused;
+    std::optional<std::string> converted = ToAmigaText(text, TextSide::Arguments, refused);
+    if (!converted)
+        Fail("\"" + text + "\" cannot be sent: Amiga names and comments are ISO-8859-1, which has no " +
+             refused);
+    return converted;
+}
+
+std::optional<LocatedItem> Client::Locate(const std::string& userPath, bool folder)
+{
+    const std::optional<std::string> path = AmigaText(userPath);
+    if (!path)
+        return std::nullopt;
     std::string error;
-    std::optional<ListedItem> found =
-        folder ? tree_.FindFolder(path, error) : tree_.Find(path, error);
-    if (!found) {
+    std::optional<LocatedItem> located = tree_.Locate(*path, error);
+    if (!located) {
         // A failed listing may have left a transport error behind: that is the better message.
         if (channel_.GetLink().PendingErrorId() != 0)
             Report(E_FAIL);
         else
-            Fail(error);
+            Fail(FromAmigaText(error, TextSide::Output));
+        return std::nullopt;
+    }
+    if (folder && located->known && !IsContainerKind(located->Item().kind)) {
+        Fail("not a volume or drawer: " + userPath);
+        return std::nullopt;
+    }
+    if (folder && !located->known)
+        located->listed.item.kind = ItemKind::Drawer;  // the Amiga says otherwise if it is not
+    return located;
+}
+
+std::optional<ListedItem> Client::Find(const std::string& userPath)
+{
+    const std::optional<std::string> path = AmigaText(userPath);
+    if (!path)
+        return std::nullopt;
+    std::string error;
+    std::optional<ListedItem> found = tree_.Find(*path, error);
+    if (!found) {
+        if (channel_.GetLink().PendingErrorId() != 0)
+            Report(E_FAIL);
+        else
+            Fail(FromAmigaText(error, TextSide::Output));
     }
     return found;
+}
+
+bool Client::ForgetServerError()
+{
+    if (channel_.GetLink().PendingErrorId() != 0) {
+        Report(E_FAIL);
+        return false;
+    }
+    uint32_t code = 0;
+    std::string text;
+    return SUCCEEDED(channel_.GetLastError(code, text));
 }
 
 void Client::Progress(const std::string& what, uint64_t done, uint64_t total)
@@ -161,20 +208,32 @@ int Client::List()
         return Usage("ls takes at most one path");
     std::vector<ListedItem> items;
     if (options_.arguments.empty()) {
-        const HRESULT hr = tree_.List("", items);
-        if (!Report(hr))
+        if (!Report(tree_.List("", items)))
             return kExitFailed;
     } else {
-        std::optional<ListedItem> found = Find(options_.arguments[0], false);
-        if (!found)
+        const std::optional<LocatedItem> located = Locate(options_.arguments[0]);
+        if (!located)
             return kExitFailed;
-        if (IsContainerKind(found->item.kind)) {
-            const HRESULT hr =
-                tree_.List(FolderPath(found->item.parentPath, found->item.name), items);
-            if (!Report(hr))
+        const RemoteItem& item = located->Item();
+        if (located->known && !IsContainerKind(item.kind)) {
+            items.push_back(located->listed);
+        } else if (located->known) {
+            if (!Report(tree_.List(FolderPath(item.parentPath, item.name), items)))
+                return kExitFailed;
+        } else if (SUCCEEDED(tree_.List(FolderPath(item.parentPath, item.name), items))) {
+            // A drawer: one listing was all it took.
+            if (!Report(S_OK))
                 return kExitFailed;
         } else {
-            items.push_back(*found);
+            // A file, or nothing: its parent's listing tells.
+            if (!ForgetServerError())
+                return kExitFailed;
+            const std::optional<ListedItem> found = Find(options_.arguments[0]);
+            if (!found)
+                return kExitFailed;
+            if (!Report(S_OK))
+                return kExitFailed;
+            items.assign(1, *found);
         }
     }
 
@@ -183,29 +242,34 @@ int Client::List()
     };
     std::vector<Row> rows;
     rows.push_back({{"Name", "Size", "Type", "Modified", "Attributes", "Comment"}});
+    std::vector<size_t> nameWidths = {4};  // characters on the screen, not bytes
     for (const ListedItem& listed : items) {
         const RemoteItem& item = listed.item;
         Row row;
-        row.cells[0] = std::string(DisplayName(item.name, item.kind));
+        const std::string_view name = DisplayName(item.name, item.kind);
+        row.cells[0] = FromAmigaText(name, TextSide::Output);
         row.cells[1] = IsFileKind(item.kind) ? SizeText(item.size, false, 1024) : "";
         row.cells[2] = TypeText(item.kind);
         row.cells[3] = DateText(listed);
         row.cells[4] = AttributeText(listed.protection);
-        row.cells[5] = item.kind == ItemKind::HdfFile ? "" : listed.comment;
+        row.cells[5] =
+            item.kind == ItemKind::HdfFile ? "" : FromAmigaText(listed.comment, TextSide::Output);
         rows.push_back(row);
+        nameWidths.push_back(name.size());
     }
     size_t widths[6] = {};
-    for (const Row& row : rows)
+    for (size_t r = 0; r < rows.size(); ++r)
         for (int i = 0; i < 6; ++i)
-            widths[i] = std::max(widths[i], row.cells[i].size());
-    for (const Row& row : rows) {
+            widths[i] = std::max(widths[i], i == 0 ? nameWidths[r] : rows[r].cells[i].size());
+    for (size_t r = 0; r < rows.size(); ++r) {
         std::string line;
         for (int i = 0; i < 6; ++i) {
-            std::string cell = row.cells[i];
+            std::string cell = rows[r].cells[i];
+            const size_t shown = i == 0 ? nameWidths[r] : cell.size();
             if (i == 1)  // sizes line up on the right
-                cell.insert(0, widths[i] - cell.size(), ' ');
+                cell.insert(0, widths[i] - shown, ' ');
             else if (i < 5)
-                cell.resize(widths[i], ' ');
+                cell.append(widths[i] - shown, ' ');
             line += cell;
             if (i < 5)
                 line += "  ";
@@ -217,40 +281,49 @@ int Client::List()
     return kExitOk;
 }
 
-int Client::Get()
+void Client::Fetch(const RemoteItem& item, const ListedItem* record, const std::string& local,
+                   bool singleItem, Tally& tally)
 {
-    if (options_.arguments.empty() || options_.arguments.size() > 2)
-        return Usage("get takes REMOTE [LOCAL]");
-    std::optional<ListedItem> found = Find(options_.arguments[0], false);
-    if (!found)
-        return kExitFailed;
-    const RemoteItem& item = found->item;
-    if (IsContainerKind(item.kind))
-        return Fail(options_.arguments[0] + " is a drawer; only files can be fetched");
-
-    std::string name(DisplayName(item.name, item.kind));
-    std::string local = options_.arguments.size() > 1 ? options_.arguments[1] : name;
-    if (const auto info = StatLocal(local); info && info->directory)
-        local = JoinLocal(local, name);
+    if (const auto existing = StatLocal(local)) {
+        OverwriteAnswer answer = OverwriteAnswer::No;
+        if (!existing->directory) {
+            answer = tally.answer == OverwriteAnswer::YesToAll
+                         ? OverwriteAnswer::YesToAll
+                         : questions_.AskReplaceLocal(local, singleItem);
+            if (answer == OverwriteAnswer::YesToAll || answer == OverwriteAnswer::Cancel)
+                tally.answer = answer;
+        }
+        if (answer != OverwriteAnswer::Yes && answer != OverwriteAnswer::YesToAll) {
+            if (existing->directory)
+                err_ << "drovemark: " << local << " is a folder; not replaced\n";
+            else if (questions_.Interactive())
+                err_ << "drovemark: " << local << " skipped\n";
+            ++tally.skipped;
+            return;
+        }
+    }
+    const std::string shown = LocalBaseName(local);
     // Written under a temporary name and renamed only once complete.
     const std::string partial = local + ".part";
     std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-    if (!file)
-        return Fail("cannot write " + partial);
-
+    if (!file) {
+        Fail("cannot write " + partial);
+        ++tally.failed;
+        return;
+    }
     uint32_t size = 0;
     HRESULT hr = channel_.OpenFile(item, &size);
     uint64_t done = 0;
     std::vector<char> buffer(kPiece);
-    while (SUCCEEDED(hr) && done < size) {
+    while (SUCCEEDED(hr) && hr != kCancelled && done < size) {
         uint32_t got = 0;
         hr = channel_.ReadFileData(buffer.data(), kPiece, &got);
-        if (SUCCEEDED(hr) && got == 0)
+        if (SUCCEEDED(hr) && (got == 0 || got > kPiece))
             hr = E_FAIL;
         if (SUCCEEDED(hr)) {
             file.write(buffer.data(), got);
             done += got;
-            Progress(name, done, size);
+            Progress(shown, done, size);
             if (!file)
                 hr = E_FAIL;
         }
@@ -261,28 +334,157 @@ int Client::Get()
     file.close();
     if (SUCCEEDED(hr) && !file)
         hr = E_FAIL;
-    const bool ok = Report(hr);
-    std::error_code ignored;
-    if (!ok) {
-        std::filesystem::remove(partial, ignored);
+    if (!Report(hr)) {
+        RemoveLocal(partial);
+        ++tally.failed;
+        return;
+    }
+    if (!RenameLocal(partial, local)) {
+        RemoveLocal(partial);
+        Fail("cannot write " + local);
+        ++tally.failed;
+        return;
+    }
+    if (record) {
+        SetLocalWriteTime(local, DateStampToFileTime(record->date));
+        if (record->protection & kWriteForbidden)
+            SetLocalReadOnly(local);
+    }
+    ++tally.fetched;
+}
+
+int Client::Get()
+{
+    if (options_.arguments.empty() || options_.arguments.size() > 2)
+        return Usage("get takes REMOTE [LOCAL]");
+    const std::optional<LocatedItem> located = Locate(options_.arguments[0]);
+    if (!located)
         return kExitFailed;
+    RemoteItem item = located->Item();
+    const ListedItem* record = located->known ? &located->listed : nullptr;
+
+    // A drawer with -r: its listing is the first thing needed anyway.
+    bool drawer = located->known && IsContainerKind(item.kind);
+    std::vector<ListedItem> contents;
+    bool listed = false;
+    if (options_.recursive && !located->known) {
+        listed = SUCCEEDED(tree_.List(FolderPath(item.parentPath, item.name), contents));
+        if (!ForgetServerError())
+            return kExitFailed;
+        drawer = listed;
     }
-    std::filesystem::rename(partial, local, ignored);
-    if (ignored) {
-        std::filesystem::remove(partial, ignored);
-        return Fail("cannot write " + local);
+    if (drawer && !options_.recursive)
+        return Fail(options_.arguments[0] + " is a drawer (use -r)");
+
+    const std::string name = LocalNameFor(std::string(DisplayName(item.name, item.kind)));
+    if (name.empty())
+        return Fail(options_.arguments[0] + " has no name a file here can have");
+    const std::string localName = FromAmigaText(name, TextSide::FileNames);
+    std::string local = options_.arguments.size() > 1 ? options_.arguments[1] : localName;
+    if (const auto info = StatLocal(local); info && info->directory &&
+                                            (options_.arguments.size() > 1 || !drawer))
+        local = JoinLocal(local, localName);
+
+    Tally tally;
+    if (!drawer) {
+        Fetch(item, record, local, true, tally);
+    } else {
+        item.kind = located->known ? item.kind : ItemKind::Drawer;
+        if (const auto info = StatLocal(local); info && !info->directory) {
+            err_ << "drovemark: " << local << " is a file; not replaced by a folder\n";
+            ++tally.skipped;
+        } else {
+            if (!MakeLocalFolder(local))
+                return Fail("cannot make the folder " + local);
+            GetTree(item, local, listed ? &contents : nullptr, tally);
+            if (record)
+                SetLocalWriteTime(local, DateStampToFileTime(record->date));
+        }
     }
-    SetLocalWriteTime(local, DateStampToFileTime(found->date));
-    return kExitOk;
+    // One file has said what became of it; a drawer's worth gets a summary.
+    const unsigned total = tally.fetched + tally.skipped + tally.failed;
+    if (tally.skipped && (drawer || total > 1))
+        err_ << "drovemark: " << tally.skipped << (tally.skipped == 1 ? " file" : " files")
+             << " not fetched: already on this computer (use --yes to replace)\n";
+    if (tally.failed && total > 1)
+        err_ << "drovemark: " << tally.failed << " of " << total << " failed\n";
+    return tally.skipped || tally.failed ? kExitFailed : kExitOk;
+}
+
+void Client::GetTree(const RemoteItem& top, const std::string& topLocal,
+                     const std::vector<ListedItem>* topItems, Tally& tally)
+{
+    // Drawers before their contents, each listed once; dates of drawers set after their contents.
+    struct Pending {
+        RemoteItem drawer;
+        std::string local;
+        std::optional<DateStamp> date;
+        bool done;
+    };
+    std::vector<Pending> stack = {{top, topLocal, std::nullopt, false}};
+    while (!stack.empty() && tally.answer != OverwriteAnswer::Cancel && !stopRequested) {
+        Pending& next = stack.back();
+        if (next.done) {
+            if (next.date)
+                SetLocalWriteTime(next.local, DateStampToFileTime(*next.date));
+            stack.pop_back();
+            continue;
+        }
+        next.done = true;
+        const RemoteItem drawer = next.drawer;
+        const std::string local = next.local;
+        std::vector<ListedItem> items;
+        if (topItems) {
+            items = *topItems;
+            topItems = nullptr;
+        } else if (!Report(tree_.List(FolderPath(drawer.parentPath, drawer.name), items))) {
+            ++tally.failed;
+            continue;
+        }
+        for (auto it = items.rbegin(); it != items.rend(); ++it) {
+            const ListedItem& listed = *it;
+            const std::string name = LocalNameFor(listed.item.name);
+            if (name.empty() || listed.item.name.find(':') != std::string::npos) {
+                err_ << "drovemark: skipped an item the Amiga named \""
+                     << FromAmigaText(listed.item.name, TextSide::Output) << "\"\n";
+                ++tally.failed;
+                continue;
+            }
+            const std::string path = JoinLocal(local, FromAmigaText(name, TextSide::FileNames));
+            if (IsContainerKind(listed.item.kind)) {
+                if (const auto info = StatLocal(path); info && !info->directory) {
+                    err_ << "drovemark: " << path << " is a file; not replaced by a folder\n";
+                    ++tally.skipped;
+                    continue;
+                }
+                if (!MakeLocalFolder(path)) {
+                    Fail("cannot make the folder " + path);
+                    ++tally.failed;
+                    continue;
+                }
+                stack.push_back({listed.item, path, listed.date, false});
+            }
+        }
+        // Files of this drawer now, in listing order; its drawers follow from the stack.
+        for (const ListedItem& listed : items) {
+            if (IsContainerKind(listed.item.kind) || tally.answer == OverwriteAnswer::Cancel)
+                continue;
+            const std::string name = LocalNameFor(listed.item.name);
+            if (name.empty() || listed.item.name.find(':') != std::string::npos)
+                continue;
+            Fetch(listed.item, &listed, JoinLocal(local, FromAmigaText(name, TextSide::FileNames)),
+                  false, tally);
+        }
+    }
 }
 
 HRESULT Client::PutOne(const std::string& localPath, const LocalFileInfo& info,
                        const PcFileDescriptor& descriptor, const PcFileDescriptor& first,
-                       const ListedItem& destination, OverwriteAnswer& answer, uint32_t total,
-                       bool& refused)
+                       const RemoteItem& destination, OverwriteAnswer& answer, uint32_t total,
+                       bool& refused, bool& declined)
 {
     DirectoryEntry record;
-    HRESULT hr = MakeCreateRecord(descriptor, &first, destination.item.Location(), record);
+    HRESULT hr = MakeCreateRecord(descriptor, &first, destination.Location(), record);
     refused = FAILED(hr);
     if (refused) {
         Fail(WithoutCarriageReturns(LoadStringById(IDS_ERR_FILE_INFO, ThisModule())
@@ -290,8 +492,8 @@ HRESULT Client::PutOne(const std::string& localPath, const LocalFileInfo& info,
              " (" + localPath + ")");
         return hr;
     }
-    bool declined = false;
-    hr = channel_.CreateObject(record, destination.item, answer, total, questions_, &declined);
+    declined = false;
+    hr = channel_.CreateObject(record, destination, answer, total, questions_, &declined);
     if (SUCCEEDED(hr) && !declined && !info.directory) {
         std::ifstream file(localPath, std::ios::binary);
         std::vector<char> buffer(kPiece);
@@ -317,7 +519,7 @@ int Client::Put()
 {
     if (options_.arguments.size() < 2)
         return Usage("put takes LOCAL... DESTFOLDER");
-    std::optional<ListedItem> destination = Find(options_.arguments.back(), true);
+    const std::optional<LocatedItem> destination = Locate(options_.arguments.back(), true);
     if (!destination)
         return kExitFailed;
 
@@ -330,6 +532,7 @@ int Client::Put()
     };
     std::vector<Entry> entries;
     std::vector<PcFileDescriptor> tops;
+    unsigned unsendable = 0;
     for (size_t i = 0; i + 1 < options_.arguments.size(); ++i) {
         const std::string& path = options_.arguments[i];
         const std::optional<LocalFileInfo> info = StatLocal(path);
@@ -347,8 +550,21 @@ int Client::Put()
             d.sizeLow = DWORD(info.size & 0xFFFFFFFFu);
             return d;
         };
-        tops.push_back(describe(LocalBaseName(path), *info));
-        std::vector<std::pair<std::string, std::string>> pending = {{path, LocalBaseName(path)}};
+        // Names go to the Amiga as ISO-8859-1; what has none is left here, and said so.
+        auto amigaName = [&](const std::string& local, const std::string& name) {
+            std::string refused;
+            std::optional<std::string> converted = ToAmigaText(name, TextSide::FileNames, refused);
+            if (!converted) {
+                Fail(local + " not sent: Amiga names are ISO-8859-1, which has no " + refused);
+                ++unsendable;
+            }
+            return converted;
+        };
+        const std::optional<std::string> topName = amigaName(path, LocalBaseName(path));
+        if (!topName)
+            continue;
+        tops.push_back(describe(*topName, *info));
+        std::vector<std::pair<std::string, std::string>> pending = {{path, *topName}};
         while (!pending.empty()) {
             auto [local, relative] = pending.front();
             pending.erase(pending.begin());
@@ -358,39 +574,56 @@ int Client::Put()
             entries.push_back({local, *entryInfo, describe(relative, *entryInfo), tops.size() - 1});
             if (entryInfo->directory) {
                 size_t at = 0;
-                for (const std::string& child : ListLocalFolder(local))
-                    pending.insert(pending.begin() + long(at++),
-                                   {JoinLocal(local, child), relative + "\\" + child});
+                for (const std::string& child : ListLocalFolder(local)) {
+                    const std::string childPath = JoinLocal(local, child);
+                    if (const auto name = amigaName(childPath, child))
+                        pending.insert(pending.begin() + long(at++),
+                                       {childPath, relative + "\\" + *name});
+                }
             }
         }
     }
 
     OverwriteAnswer answer = OverwriteAnswer::Yes;
-    int failures = 0;
+    unsigned failures = unsendable, skipped = 0;
     for (const Entry& entry : entries) {
-        bool refused = false;
+        bool refused = false, declined = false;
         const HRESULT hr = PutOne(entry.path, entry.info, entry.descriptor, tops[entry.top],
-                                  *destination, answer, uint32_t(entries.size()), refused);
+                                  destination->Item(), answer, uint32_t(entries.size()), refused,
+                                  declined);
         if (refused || !Report(hr))
             ++failures;
+        else if (declined)
+            ++skipped;
         if (answer == OverwriteAnswer::Cancel)
             break;
     }
-    return failures ? kExitFailed : kExitOk;
+    if (skipped)
+        err_ << "drovemark: " << skipped << (skipped == 1 ? " file" : " files")
+             << " not sent: already on the Amiga (use --yes to replace)\n";
+    return failures || skipped ? kExitFailed : kExitOk;
 }
 
 int Client::Remove()
 {
     if (options_.arguments.size() != 1)
         return Usage("rm takes one PATH");
-    std::optional<ListedItem> found = Find(options_.arguments[0], false);
+    const std::optional<LocatedItem> found = Locate(options_.arguments[0]);
     if (!found)
         return kExitFailed;
-    // The server deletes a drawer with everything in it; from the command line only on request.
-    if (IsContainerKind(found->item.kind) && !options_.recursive) {
+    RemoteItem item = found->Item();
+    // The server deletes a drawer with everything in it; from the command line only on request,
+    // so without -r the item's own record says what it is.
+    if (!options_.recursive && !found->known) {
+        const std::optional<ListedItem> listed = Find(options_.arguments[0]);
+        if (!listed)
+            return kExitFailed;
+        item = listed->item;
+    }
+    if (IsContainerKind(item.kind) && !options_.recursive) {
         bool empty = true;
         const HRESULT listed =
-            channel_.ListDirectory(RemotePath(found->item), [&empty](const DirectoryEntry&) {
+            channel_.ListDirectory(RemotePath(item), [&empty](const DirectoryEntry&) {
                 empty = false;
                 return true;
             });
@@ -399,25 +632,25 @@ int Client::Remove()
         if (!empty)
             return Fail("the drawer is not empty; rm -r removes it with everything in it");
     }
-    return Report(channel_.Delete(found->item)) ? kExitOk : kExitFailed;
+    return Report(channel_.Delete(item)) ? kExitOk : kExitFailed;
 }
 
 int Client::MoveOrCopy(bool copy)
 {
     if (options_.arguments.size() != 2)
         return Usage(copy ? "cp takes PATH DESTFOLDER" : "mv takes PATH DESTFOLDER");
-    std::optional<ListedItem> source = Find(options_.arguments[0], false);
+    const std::optional<LocatedItem> source = Locate(options_.arguments[0]);
     if (!source)
         return kExitFailed;
-    std::optional<ListedItem> destination = Find(options_.arguments[1], true);
+    const std::optional<LocatedItem> destination = Locate(options_.arguments[1], true);
     if (!destination)
         return kExitFailed;
     HRESULT hr;
     if (copy) {
         OverwriteAnswer answer = OverwriteAnswer::Yes;
-        hr = channel_.Copy(source->item, destination->item, answer, 1, questions_, nullptr);
+        hr = channel_.Copy(source->Item(), destination->Item(), answer, 1, questions_, nullptr);
     } else {
-        hr = channel_.Move(source->item, destination->item);
+        hr = channel_.Move(source->Item(), destination->Item());
     }
     return Report(hr) ? kExitOk : kExitFailed;
 }
@@ -436,12 +669,15 @@ int Client::MakeDrawer()
     const std::string name = path.substr(split + 1);
     if (name.empty())
         return Usage("mkdir needs the new drawer's name");
-    std::optional<ListedItem> folder = Find(parent, true);
+    const std::optional<LocatedItem> folder = Locate(parent, true);
     if (!folder)
+        return kExitFailed;
+    const std::optional<std::string> amigaName = AmigaText(name);
+    if (!amigaName)
         return kExitFailed;
 
     PcFileDescriptor drawer;
-    drawer.name = name;
+    drawer.name = *amigaName;
     drawer.attributes = FILE_ATTRIBUTE_DIRECTORY;
 #ifdef _WIN32
     GetSystemTimeAsFileTime(&drawer.lastWriteTime);
@@ -449,10 +685,10 @@ int Client::MakeDrawer()
     drawer.lastWriteTime = MakeFileTime(116444736000000000ull + uint64_t(time(nullptr)) * 10000000);
 #endif
     DirectoryEntry record;
-    if (FAILED(MakeCreateRecord(drawer, nullptr, folder->item.Location(), record)))
+    if (FAILED(MakeCreateRecord(drawer, nullptr, folder->Item().Location(), record)))
         return Fail("the name is too long: " + path);
     OverwriteAnswer answer = OverwriteAnswer::Yes;
-    return Report(channel_.CreateObject(record, folder->item, answer, 1, questions_, nullptr))
+    return Report(channel_.CreateObject(record, folder->Item(), answer, 1, questions_, nullptr))
                ? kExitOk
                : kExitFailed;
 }
@@ -461,35 +697,48 @@ int Client::RenameItem()
 {
     if (options_.arguments.size() != 2)
         return Usage("rename takes PATH NEWNAME");
-    std::optional<ListedItem> found = Find(options_.arguments[0], false);
+    const std::optional<LocatedItem> found = Locate(options_.arguments[0]);
     if (!found)
         return kExitFailed;
-    return Report(channel_.Rename(found->item, options_.arguments[1])) ? kExitOk : kExitFailed;
+    const std::optional<std::string> newName = AmigaText(options_.arguments[1]);
+    if (!newName)
+        return kExitFailed;
+    return Report(channel_.Rename(found->Item(), *newName)) ? kExitOk : kExitFailed;
 }
 
 int Client::Protect()
 {
     if (options_.arguments.size() != 2)
         return Usage("protect takes PATH BITS");
-    std::optional<ListedItem> found = Find(options_.arguments[0], false);
+    const std::string& letters = options_.arguments[1];
+    if (!ApplyProtection(0, letters))
+        return Usage("protection bits are letters of hsparwed, optionally after + or -");
+    // Changing some bits needs the others as they are; setting all of them does not.
+    const bool relative = !letters.empty() && (letters[0] == '+' || letters[0] == '-');
+    std::optional<ListedItem> found;
+    if (relative) {
+        found = Find(options_.arguments[0]);
+    } else if (const auto located = Locate(options_.arguments[0])) {
+        found = located->listed;
+    }
     if (!found)
         return kExitFailed;
-    const std::optional<uint32_t> bits = ApplyProtection(found->protection, options_.arguments[1]);
-    if (!bits)
-        return Usage("protection bits are letters of hsparwed, optionally after + or -");
-    return Report(channel_.SetAttributes(found->item, *bits | kKeepComment, "")) ? kExitOk
-                                                                                 : kExitFailed;
+    const uint32_t bits = *ApplyProtection(found->protection, letters);
+    return Report(channel_.SetAttributes(found->item, bits | kKeepComment, "")) ? kExitOk
+                                                                                : kExitFailed;
 }
 
 int Client::Comment()
 {
     if (options_.arguments.size() != 2)
         return Usage("comment takes PATH TEXT");
-    std::optional<ListedItem> found = Find(options_.arguments[0], false);
+    const std::optional<std::string> comment = AmigaText(options_.arguments[1]);
+    if (!comment)
+        return kExitFailed;
+    const std::optional<ListedItem> found = Find(options_.arguments[0]);
     if (!found)
         return kExitFailed;
-    return Report(
-               channel_.SetAttributes(found->item, found->protection & 0xFF, options_.arguments[1]))
+    return Report(channel_.SetAttributes(found->item, found->protection & 0xFF, *comment))
                ? kExitOk
                : kExitFailed;
 }
@@ -498,10 +747,10 @@ int Client::Count()
 {
     if (options_.arguments.size() != 1)
         return Usage("count takes one PATH");
-    std::optional<ListedItem> found = Find(options_.arguments[0], true);
+    const std::optional<LocatedItem> found = Locate(options_.arguments[0], true);
     if (!found)
         return kExitFailed;
-    HRESULT hr = channel_.CountContents(found->item);
+    HRESULT hr = channel_.CountContents(found->Item());
     uint64_t bytes = 0, drawers = 0, files = 0;
     bool finished = false;
     while (SUCCEEDED(hr) && !finished) {
@@ -528,14 +777,19 @@ int Client::FormatDisk()
 {
     if (options_.arguments.size() != 2)
         return Usage("format takes DEVICE NAME");
-    std::optional<ListedItem> device = Find(options_.arguments[0], true);
-    if (!device)
+    const std::optional<LocatedItem> located = Locate(options_.arguments[0], true);
+    if (!located)
         return kExitFailed;
-    if (device->item.kind != ItemKind::Volume && device->item.kind != ItemKind::Floppy)
+    const ListedItem* device = &located->listed;
+    if (!located->known ||
+        (device->item.kind != ItemKind::Volume && device->item.kind != ItemKind::Floppy))
         return Fail(options_.arguments[0] + " is not a disk");
     const uint32_t dosType = 0x444F5300u | (options_.fastFileSystem ? 1u : 0u);
     uint32_t steps = 0;
-    HRESULT hr = channel_.Format(device->item, options_.arguments[1], dosType, options_.quick,
+    const std::optional<std::string> volumeName = AmigaText(options_.arguments[1]);
+    if (!volumeName)
+        return kExitFailed;
+    HRESULT hr = channel_.Format(device->item, *volumeName, dosType, options_.quick,
                                  options_.bootable, steps, questions_);
     for (uint32_t step = 0; SUCCEEDED(hr) && hr != kCancelled && step < steps; ++step) {
         hr = channel_.FormatStep(stopRequested.load());

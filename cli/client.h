@@ -27,8 +27,23 @@ public:
     static std::atomic<bool> stopRequested;
 
 private:
+    // What a download of several files came to.
+    struct Tally {
+        unsigned fetched = 0;
+        unsigned skipped = 0;
+        unsigned failed = 0;
+        OverwriteAnswer answer = OverwriteAnswer::Yes;
+    };
+
     int List();
     int Get();
+    // A drawer's contents into the folder `local`, drawer by drawer; `items` is the drawer's
+    // listing when it has been read already.
+    void GetTree(const RemoteItem& drawer, const std::string& local,
+                 const std::vector<ListedItem>* items, Tally& tally);
+    // Fetches one file to `local` unless a file there may not be replaced; counts the outcome.
+    void Fetch(const RemoteItem& item, const ListedItem* record, const std::string& local,
+               bool singleItem, Tally& tally);
     int Put();
     int Remove();
     int MoveOrCopy(bool copy);
@@ -43,11 +58,17 @@ private:
     bool Report(HRESULT result);
     int Usage(const char* message);
     int Fail(const std::string& message);
-    std::optional<ListedItem> Find(const std::string& path, bool folder);
+    // The ISO-8859-1 form of a user's text, or none after saying which character has none.
+    std::optional<std::string> AmigaText(const std::string& text);
+    std::optional<LocatedItem> Locate(const std::string& userPath, bool folder = false);
+    std::optional<ListedItem> Find(const std::string& userPath);
+    // After a request that may fail as part of a search: the server forgets its error, and a
+    // transport failure is reported (false then).
+    bool ForgetServerError();
     HRESULT PutOne(const std::string& localPath, const LocalFileInfo& info,
                    const PcFileDescriptor& descriptor, const PcFileDescriptor& first,
-                   const ListedItem& destination, OverwriteAnswer& answer, uint32_t total,
-                   bool& refused);
+                   const RemoteItem& destination, OverwriteAnswer& answer, uint32_t total,
+                   bool& refused, bool& declined);
     void Progress(const std::string& what, uint64_t done, uint64_t total);
     void EndProgress();
 

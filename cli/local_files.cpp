@@ -1,6 +1,10 @@
 #include "cli/local_files.h"
 
+#include "core/amiga_names.h"
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #ifdef _WIN32
@@ -69,27 +73,114 @@ bool SetLocalWriteTime(const std::string& path, const FILETIME& time)
 #endif
 }
 
+bool SetLocalReadOnly(const std::string& path)
+{
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY) != 0;
+#else
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 &&
+           chmod(path.c_str(), st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+#endif
+}
+
+std::string LocalNameFor(const std::string& amigaName)
+{
+#ifdef _WIN32
+    // The same rules as the Explorer folder's file names.
+    std::string name = MakeWindowsName(amigaName).value_or(std::string());
+    if (name.find('\\') != std::string::npos)
+        return std::string();
+    return name;
+#else
+    if (amigaName.empty())
+        return std::string();
+    std::string name = amigaName;
+    for (char& c : name)
+        if (c == '/' || c == '\0')
+            c = '_';
+    if (name.find_first_not_of('.') == std::string::npos)
+        name.assign(name.size(), '_');
+    return name;
+#endif
+}
+
+// Windows names here are in the ANSI code page, as the file calls below take them; the standard
+// library's paths would take them for UTF-8.
 std::vector<std::string> ListLocalFolder(const std::string& path)
 {
     std::vector<std::string> names;
+#ifdef _WIN32
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(JoinLocal(path, "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+#else
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(path, error))
         names.push_back(entry.path().filename().string());
+#endif
     std::sort(names.begin(), names.end());
     return names;
 }
 
 std::string JoinLocal(const std::string& folder, const std::string& name)
 {
+#ifdef _WIN32
+    if (folder.empty())
+        return name;
+    const char last = folder.back();
+    return folder + (last == '\\' || last == '/' || last == ':' ? "" : "\\") + name;
+#else
     return (std::filesystem::path(folder) / name).string();
+#endif
 }
 
 std::string LocalBaseName(const std::string& path)
 {
+#ifdef _WIN32
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && (trimmed.back() == '\\' || trimmed.back() == '/'))
+        trimmed.pop_back();
+    const size_t cut = trimmed.find_last_of("\\/:");
+    return cut == std::string::npos ? trimmed : trimmed.substr(cut + 1);
+#else
     std::filesystem::path p(path);
     if (!p.has_filename())
         p = p.parent_path();
     return p.filename().string();
+#endif
+}
+
+bool RenameLocal(const std::string& from, const std::string& to)
+{
+#ifdef _WIN32
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+void RemoveLocal(const std::string& path)
+{
+    std::remove(path.c_str());
+}
+
+bool MakeLocalFolder(const std::string& path)
+{
+#ifdef _WIN32
+    return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+#else
+    return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+#endif
 }
 
 bool IsTerminal(int fd)

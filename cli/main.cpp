@@ -4,8 +4,10 @@
 #include "core/messages.h"
 #include "core/module.h"
 #include "link/tcp_link.h"
+#include "protocol/connection_lock.h"
 #include "protocol/connection_profile.h"
 #include "protocol/remote_session.h"
+#include "resources/string_ids.h"
 
 #include <csignal>
 #include <cstdio>
@@ -18,9 +20,27 @@ void OnInterrupt(int)
     dm::cli::Client::stopRequested = true;
 }
 
+std::string Describe(const dm::ConnectionProfile& profile)
+{
+    if (!profile.serialDevice.empty())
+        return "the serial line " + profile.serialDevice;
+    return "TCP/IP " + profile.host + " port " + std::to_string(profile.port);
+}
+
+dm::ConnectionProfile g_profile;
+uint32_t g_waitSeconds = 0;
+
 // The session's messages go to standard error, one line each.
 void PrintMessage(UINT id, const std::string& insert)
 {
+    if (id == IDS_ERR_CONN_CONFLICT) {
+        // Not the folder's words about "resources": which connection, and how long we waited.
+        std::cerr << "drovemark: another program (drovemark or the Explorer folder) is using the "
+                     "connection to the Amiga; gave up on "
+                  << Describe(g_profile) << " after waiting " << g_waitSeconds
+                  << (g_waitSeconds == 1 ? " second" : " seconds") << " (--wait sets how long)\n";
+        return;
+    }
     std::string text =
         dm::FormatStringById(id, dm::ThisModule(), {insert}).value_or("cannot reach the Amiga");
     for (size_t at; (at = text.find('\r')) != std::string::npos;)
@@ -79,7 +99,24 @@ int main(int argc, char** argv)
         return settings.LoadProfile(profile);
     };
     config.show = PrintMessage;
+    config.lockWaitMs = options->waitSeconds * 1000;
+    g_profile = profile;
+    g_waitSeconds = options->waitSeconds;
+    const std::string lockName = config.lockName;
     session.Configure(std::move(config));
+
+    // Say so at once when the connection is busy, rather than sit silent for the wait.
+    if (options->waitSeconds > 0) {
+        ConnectionLock probe(lockName);
+        if (probe.Create()) {
+            if (probe.Acquire(0))
+                probe.Release();
+            else
+                std::cerr << "drovemark: waiting up to " << options->waitSeconds
+                          << " seconds for another program to finish with " << Describe(profile)
+                          << "\n";
+        }
+    }
 
     // The whole command is one operation: another drovemark waits until it is done.
     session.AddRef();

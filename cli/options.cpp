@@ -12,14 +12,17 @@ or by device (DH0:Devs/file); items at the top level (ROM and disk images) by th
 
 Commands:
   ls [PATH]                   list the volumes, or a drawer
-  get REMOTE [LOCAL]          copy an Amiga file (or an image item) to this computer
-  put LOCAL... DESTFOLDER     copy files to an Amiga drawer (folders with -r)
+  get REMOTE [LOCAL]          copy an Amiga file (or an image item) to this computer (drawers
+                              with -r); an existing file is replaced only with --yes
+  put LOCAL... DESTFOLDER     copy files to an Amiga drawer (folders with -r); an existing
+                              Amiga file is replaced only with --yes
   rm PATH                     delete a file or an empty drawer
   mv PATH DESTFOLDER          move within the Amiga
   cp PATH DESTFOLDER          copy within the Amiga
   mkdir PATH                  create a drawer
   rename PATH NEWNAME         rename
-  protect PATH BITS           set protection bits: hsparwed letters, or +x / -w to change some
+  protect PATH BITS           set protection bits: letters of hsparwed for exactly those (rwed),
+                              or +e / -w to change some
   comment PATH TEXT           set the comment
   count PATH                  count the drawers, files and bytes below a drawer
   format DEVICE NAME          erase a disk (DF0:) and name it
@@ -34,18 +37,26 @@ Options:
   --packet-size N             largest packet sent to the Amiga (default 512)
   --retries N                 retransmission requests before giving up (default 50)
   --log FILE                  write a diagnostic log of the connection
-  -r, --recursive             put: copy folders with their contents; rm: a drawer and all in it
-  -y, --yes                   answer every question with yes
+  --wait SECONDS              how long to wait while another program uses the connection
+                              (default 20)
+  -r, --recursive             get, put: copy drawers and folders with their contents;
+                              rm: a drawer with everything in it
+  -y, --yes                   answer every question with yes: replace existing files, format
   --quick, --bootable, --ffs  format: quick format, add a boot block, Fast File System
   -h, --help                  show this text
+  --                          what follows is an argument, even if it starts with "-"
 
 The connection options may also come from the environment (DROVEMARK_HOST, DROVEMARK_PORT,
 DROVEMARK_PASSWORD, DROVEMARK_SERIAL, DROVEMARK_BAUD) and from ~/.config/drovemark/config, with
 lines such as "host = 192.168.1.20" (keys host, port, password, serial, baud, packet-size,
 retries, log). The command line wins over the environment, which wins over the file. Only one
-drovemark talks to the Amiga at a time; another waits up to 20 seconds for it.
+program talks to the Amiga at a time (drovemark or the Explorer folder); another waits for it.
 
-Exit status: 0 done, 1 the operation failed, 2 the command line is wrong.
+Names and comments on the Amiga are ISO-8859-1: they are shown and taken in this terminal's
+encoding, and a name with a character that ISO-8859-1 lacks is refused, never sent changed.
+
+Exit status: 0 everything was done, 1 something failed or was skipped (a file that was not
+replaced), 2 the command line is wrong.
 )";
 
 namespace {
@@ -68,7 +79,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 {
     Options options;
     static_cast<ConnectionProfile&>(options) = base;
-    bool serialGiven = false, tcpGiven = false;
+    bool serialGiven = false, tcpGiven = false, endOfOptions = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&](std::string& out) {
@@ -90,8 +101,16 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             return true;
         };
         uint32_t n = 0;
-        if (!options.command.empty() && (arg.empty() || arg[0] != '-' || arg == "-")) {
-            options.arguments.push_back(arg);
+        if (arg == "--" && !endOfOptions) {
+            endOfOptions = true;
+        } else if (endOfOptions || (!options.command.empty() &&
+                                    (arg.empty() || arg[0] != '-' || arg == "-"))) {
+            if (options.command.empty())
+                options.command = arg;
+            else
+                options.arguments.push_back(arg);
+        } else if (options.command == "protect" && options.arguments.size() == 1) {
+            options.arguments.push_back(arg);  // the bits, even -r or -h
         } else if (arg == "--host") {
             if (!value(options.host))
                 return std::nullopt;
@@ -132,6 +151,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 error = "--log: the path is too long";
                 return std::nullopt;
             }
+        } else if (arg == "--wait") {
+            if (!number(3600, options.waitSeconds))
+                return std::nullopt;
         } else if (arg == "-r" || arg == "--recursive") {
             options.recursive = true;
         } else if (arg == "-y" || arg == "--yes") {

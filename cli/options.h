@@ -17,6 +17,7 @@ struct Options : ConnectionProfile {
     bool bootable = false;   // format
     bool fastFileSystem = false;
     bool help = false;
+    uint32_t waitSeconds = 20;  // for another program that holds the connection
     std::string command;
     std::vector<std::string> arguments;
 };

@@ -1,23 +1,16 @@
 #include "cli/remote_tree.h"
 
 #include "core/amiga_paths.h"
-#include "protocol/remote_errors.h"
-
-#include <cctype>
 
 namespace dm::cli {
 
 namespace {
 
-bool SameText(std::string_view a, std::string_view b)
+unsigned char FoldCase(unsigned char c)
 {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+        return static_cast<unsigned char>(c + 0x20);
+    return c;
 }
 
 // The device part of a top-level name without its ":" (DH0 of DH0:Work).
@@ -33,6 +26,16 @@ std::string_view DevicePart(const RemoteItem& item)
 }
 
 }  // namespace
+
+bool SameAmigaName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
 
 bool SplitUserPath(const std::string& userPath, std::string& volume,
                    std::vector<std::string>& components)
@@ -59,7 +62,7 @@ bool SplitUserPath(const std::string& userPath, std::string& volume,
 HRESULT RemoteTree::List(const std::string& folderPath, std::vector<ListedItem>& items)
 {
     items.clear();
-    const HRESULT hr = channel_.ListDirectory(folderPath, [&](const DirectoryEntry& entry) {
+    return channel_.ListDirectory(folderPath, [&](const DirectoryEntry& entry) {
         ListedItem listed;
         listed.item.parentPath = folderPath;
         listed.item.name = entry.name;
@@ -72,75 +75,75 @@ HRESULT RemoteTree::List(const std::string& folderPath, std::vector<ListedItem>&
         items.push_back(std::move(listed));
         return true;
     });
-    return hr;
 }
 
-std::optional<ListedItem> RemoteTree::Find(const std::string& userPath, std::string& error)
+std::optional<LocatedItem> RemoteTree::Locate(const std::string& userPath, std::string& error)
 {
-    std::vector<ListedItem> level;
-    if (FAILED(List("", level))) {
-        error = "cannot list the Amiga's volumes";
-        return std::nullopt;
+    if (!root_) {
+        std::vector<ListedItem> level;
+        if (FAILED(List("", level))) {
+            error = "cannot list the Amiga's volumes";
+            return std::nullopt;
+        }
+        root_ = std::move(level);
     }
     std::string volume;
     std::vector<std::string> components;
     if (!SplitUserPath(userPath, volume, components)) {
         // A top-level item by its shown name (an image, or a volume written without ":").
-        for (const ListedItem& listed : level)
-            if (SameText(DisplayName(listed.item.name, listed.item.kind), userPath))
-                return listed;
+        for (const ListedItem& listed : *root_)
+            if (SameAmigaName(DisplayName(listed.item.name, listed.item.kind), userPath))
+                return LocatedItem {listed, true};
         error = "no such item: " + userPath;
         return std::nullopt;
     }
 
-    std::optional<ListedItem> current;
-    for (const ListedItem& listed : level) {
-        if (!IsContainerKind(listed.item.kind))
-            continue;
-        if (SameText(DisplayName(listed.item.name, listed.item.kind), volume) ||
-            SameText(DevicePart(listed.item), volume)) {
-            current = listed;
+    const ListedItem* top = nullptr;
+    for (const ListedItem& listed : *root_) {
+        if (IsContainerKind(listed.item.kind) &&
+            (SameAmigaName(DisplayName(listed.item.name, listed.item.kind), volume) ||
+             SameAmigaName(DevicePart(listed.item), volume))) {
+            top = &listed;
             break;
         }
     }
-    if (!current) {
+    if (!top) {
         error = "no such volume or device: " + volume + ":";
         return std::nullopt;
     }
-    for (const std::string& component : components) {
-        if (!IsContainerKind(current->item.kind)) {
-            error = "not a drawer: " + current->item.name;
-            return std::nullopt;
-        }
-        const std::string folder = FolderPath(current->item.parentPath, current->item.name);
-        if (FAILED(List(folder, level))) {
-            error = "cannot list " + AmigaPath(current->item.parentPath, current->item.name)
-                                         .value_or(folder);
-            return std::nullopt;
-        }
-        current.reset();
-        for (const ListedItem& listed : level) {
-            if (SameText(listed.item.name, component)) {
-                current = listed;
-                break;
-            }
-        }
-        if (!current) {
-            error = "no such item: " + userPath;
-            return std::nullopt;
-        }
-    }
-    return current;
-}
+    if (components.empty())
+        return LocatedItem {*top, true};
 
-std::optional<ListedItem> RemoteTree::FindFolder(const std::string& userPath, std::string& error)
-{
-    std::optional<ListedItem> found = Find(userPath, error);
-    if (found && !IsContainerKind(found->item.kind)) {
-        error = "not a volume or drawer: " + userPath;
+    LocatedItem located;
+    RemoteItem& item = located.listed.item;
+    item.parentPath = FolderPath(top->item.parentPath, top->item.name);
+    for (size_t i = 0; i + 1 < components.size(); ++i)
+        item.parentPath = FolderPath(item.parentPath, components[i]);
+    item.name = components.back();
+    if (AmigaPath(item.parentPath, item.name) == std::nullopt) {
+        error = "the path is too long: " + userPath;
         return std::nullopt;
     }
-    return found;
+    return located;
+}
+
+std::optional<ListedItem> RemoteTree::Find(const std::string& userPath, std::string& error)
+{
+    std::optional<LocatedItem> located = Locate(userPath, error);
+    if (!located)
+        return std::nullopt;
+    if (located->known)
+        return located->listed;
+    std::vector<ListedItem> siblings;
+    if (FAILED(List(located->Item().parentPath, siblings))) {
+        error = "no such item: " + userPath;
+        return std::nullopt;
+    }
+    for (ListedItem& listed : siblings)
+        if (SameAmigaName(listed.item.name, located->Item().name))
+            return std::move(listed);
+    error = "no such item: " + userPath;
+    return std::nullopt;
 }
 
 }  // namespace dm::cli

@@ -1,6 +1,7 @@
 #include "cli/terminal_questions.h"
 
 #include "cli/local_files.h"
+#include "cli/text_encoding.h"
 #include "core/messages.h"
 #include "core/module.h"
 #include "core/size_text.h"
@@ -46,6 +47,17 @@ char TerminalQuestions::Ask(const std::string& question)
 OverwriteAnswer TerminalQuestions::AskOverwrite(UINT messageId, const std::string& name,
                                                 bool singleItem)
 {
+    return Overwrite(messageId, FromAmigaText(name, TextSide::Output), singleItem);
+}
+
+OverwriteAnswer TerminalQuestions::AskReplaceLocal(const std::string& localPath, bool singleItem)
+{
+    return Overwrite(IDS_OVERWRITE_FILE, localPath, singleItem);
+}
+
+OverwriteAnswer TerminalQuestions::Overwrite(UINT messageId, const std::string& name,
+                                             bool singleItem)
+{
     if (assumeYes_)
         return OverwriteAnswer::YesToAll;
     if (!interactive_) {
@@ -78,7 +90,7 @@ bool TerminalQuestions::ConfirmFormat(const std::string& name, const RemoteItem&
         std::cerr << "drovemark: formatting needs --yes when not asked on a terminal\n";
         return false;
     }
-    if (Ask(Text(IDS_CAPTION_FORMAT) + ": " + name + "\n" + Text(IDS_FORMAT_CONFIRM) +
+    if (Ask(Text(IDS_CAPTION_FORMAT) + ": " + FromAmigaText(name, TextSide::Output) + "\n" + Text(IDS_FORMAT_CONFIRM) +
             " [y]es, [n]o: ") != 'y')
         return false;
     if (device.size < 2000000)

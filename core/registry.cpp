@@ -30,15 +30,15 @@ RegKey& RegKey::operator=(RegKey&& other) noexcept
 LONG RegKey::Open(HKEY parent, const std::string& path, REGSAM access)
 {
     Close();
-    return RegOpenKeyExA(parent, path.c_str(), 0, access, &key_);
+    return RegOpenKeyExA(parent, path.c_str(), 0, access | KEY_WOW64_64KEY, &key_);
 }
 
 LONG RegKey::Create(HKEY parent, const std::string& path, REGSAM access)
 {
     Close();
     DWORD disposition = 0;
-    return RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
-                           nullptr, &key_, &disposition);
+    return RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           access | KEY_WOW64_64KEY, nullptr, &key_, &disposition);
 }
 
 void RegKey::Close()
@@ -133,7 +133,7 @@ LONG DeleteKeyTree(HKEY parent, const std::string& path)
             return result;
     }
     key.Close();
-    return RegDeleteKeyA(parent, path.c_str());
+    return RegDeleteKeyExA(parent, path.c_str(), KEY_WOW64_64KEY, 0);
 }
 
 LONG CopyKeyTree(HKEY from, HKEY to, bool topValues)

@@ -23,7 +23,9 @@ public:
     RegKey(const RegKey&) = delete;
     RegKey& operator=(const RegKey&) = delete;
 
-    // Registry error codes; the key is closed first either way.
+    // Registry error codes; the key is closed first either way. Keys are always those of the
+    // native (64-bit) view, so that a 32-bit module and the 64-bit programs share one set of
+    // settings on 64-bit Windows.
     LONG Open(HKEY parent, const std::string& path, REGSAM access);
     LONG Create(HKEY parent, const std::string& path, REGSAM access);
     void Close();

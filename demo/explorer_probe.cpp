@@ -249,6 +249,13 @@ int DropFolder(const char* folder, const char* volume)
     return result;
 }
 
+BOOL CALLBACK PrintVisibleWindow(HWND window, LPARAM)
+{
+    if (IsWindowVisible(window))
+        std::printf("%s\t%s\n", ClassOf(window).c_str(), TitleOf(window).c_str());
+    return TRUE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -270,13 +277,7 @@ int main(int argc, char** argv)
     Search search;
     EnumWindows(FindExplorer, LPARAM(&search));
     if (command == "windows") {
-        EnumWindows(
-            [](HWND window, LPARAM) {
-                if (IsWindowVisible(window))
-                    std::printf("%s\t%s\n", ClassOf(window).c_str(), TitleOf(window).c_str());
-                return TRUE;
-            },
-            0);
+        EnumWindows(PrintVisibleWindow, 0);
         return 0;
     }
     if (!search.explorer) {

@@ -1,6 +1,7 @@
 #include "cli/options.h"
 #include "cli/protection_letters.h"
 #include "cli/remote_tree.h"
+#include "cli/text_encoding.h"
 
 #include <gtest/gtest.h>
 
@@ -30,6 +31,18 @@ TEST(CliOptions, TakesOptionsBeforeAndAfterTheCommand)
     ASSERT_TRUE(protect);
     EXPECT_EQ(protect->arguments, (std::vector<std::string> {"Work:x", "-w"}));
     EXPECT_EQ(protect->port, 99);
+    // Even the bits that are also options of ours; and "--" ends the options.
+    for (const char* bits : {"-r", "-h", "-y"}) {
+        const auto taken = Parse({"protect", "Work:x", bits});
+        ASSERT_TRUE(taken);
+        EXPECT_FALSE(taken->recursive || taken->help || taken->assumeYes) << bits;
+        EXPECT_EQ(taken->arguments.back(), bits);
+    }
+    const auto literal = Parse({"--wait", "3", "rename", "--", "Work:x", "-r"});
+    ASSERT_TRUE(literal);
+    EXPECT_EQ(literal->waitSeconds, 3u);
+    EXPECT_FALSE(literal->recursive);
+    EXPECT_EQ(literal->arguments, (std::vector<std::string> {"Work:x", "-r"}));
 }
 
 TEST(CliOptions, RefusesWhatItCannotUse)
@@ -58,6 +71,32 @@ TEST(ProtectionLetters, SetExactlyOrChangeSome)
     EXPECT_EQ(ApplyProtection(0x1234, "+a"), 0x34u);  // only the low eight bits come back
     EXPECT_FALSE(ApplyProtection(0, "rwx"));
     EXPECT_EQ(ApplyProtection(0x00, ""), 0x0Fu);
+}
+
+// Amiga names are ISO-8859-1; the terminal's text is UTF-8 here, the ANSI code page on Windows.
+TEST(AmigaText, ConvertsBothWaysAndRefusesWhatItLacks)
+{
+#ifdef _WIN32
+    const std::string greeting = "Gr\xFC\xDF" "e", euro = "\x80";
+#else
+    const std::string greeting = "Gr\xC3\xBC\xC3\x9F" "e", euro = "\xE2\x82\xAC";
+#endif
+    std::string refused;
+    const auto amiga = ToAmigaText(greeting, TextSide::Arguments, refused);
+    ASSERT_TRUE(amiga);
+    EXPECT_EQ(*amiga, "Gr\xFC\xDF" "e");
+    EXPECT_EQ(FromAmigaText(*amiga, TextSide::FileNames), greeting);
+    EXPECT_FALSE(ToAmigaText("Price " + euro, TextSide::Arguments, refused));
+    EXPECT_EQ(refused, euro);
+#ifndef _WIN32
+    // Bytes that are not UTF-8: a stray continuation, an overlong "/", a surrogate, a cut end.
+    for (const char* bad : {"\x80", "\xC0\xAF", "\xED\xA0\x80", "Gr\xC3"})
+        EXPECT_FALSE(ToAmigaText(bad, TextSide::Arguments, refused)) << bad;
+    EXPECT_FALSE(ToAmigaText("\xF0\x9F\x98\x80", TextSide::Arguments, refused));
+#endif
+    // The Amiga ignores case, accented letters included; the multiplication sign is no letter.
+    EXPECT_TRUE(SameAmigaName("Gr\xFC\xDF" "e", "GR\xDC\xDF" "E"));
+    EXPECT_FALSE(SameAmigaName("\xD7", "\xF7"));
 }
 
 TEST(UserPaths, SplitIntoVolumeAndComponents)

@@ -1,6 +1,7 @@
 // The client's "use" command writes the settings the Explorer folder loads.
 #include "cli/explorer_connection.h"
 #include "core/crc32.h"
+#include "core/registry.h"
 #include "link/tcp_link.h"
 #include "protocol/connection_settings.h"
 
@@ -27,9 +28,9 @@ protected:
     }
     void TearDown() override
     {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, store_.productKey.c_str());
-        RegDeleteTreeA(HKEY_CURRENT_USER, store_.hideIconsKey.c_str());
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, store_.hideIconsKey.c_str());
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, store_.productKey);
+        DeleteKeyTree(HKEY_CURRENT_USER, store_.hideIconsKey);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, store_.hideIconsKey);
     }
 
     SettingsStore store_;

@@ -1,24 +1,33 @@
 #!/usr/bin/env bash
-# Installs Drovemark with its INF into a fresh Wine prefix, checks every key, value and file the
-# installation promises and that the class activates from that registration alone, removes it
-# through the UninstallString (the DLL's Uninstall export, answered Yes), and compares the registry
-# with its state before the installation.
-#   inf_install_test.sh SOURCE_DIR DLL INSTALL_CHECK_EXE WORK_DIR
+# Installs Drovemark with its INF into a fresh 64-bit Wine prefix, checks every key, value and
+# file the installation promises in both registry views, that a 64-bit and a 32-bit process each
+# reach the folder through the shell from that registration alone, removes it through the
+# UninstallString (the DLL's Uninstall export, answered Yes), and compares the registry with its
+# state before the installation.
+#   inf_install_test.sh SOURCE_DIR DLL DLL32 INSTALL_CHECK_EXE INSTALL_CHECK32_EXE WORK_DIR
 set -uo pipefail
 src=$1
 dll=$2
-check=$3
-work=$4
+dll32=$3
+check=$4
+check32=$5
+work=$6
 for tool in wine wineserver winepath iconv; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
 done
 [ -f "$dll" ] && [ -f "$check" ] || { echo "SKIP: build drovemark_dll and install_check first"; exit 77; }
+[ -f "$dll32" ] && [ -f "$check32" ] ||
+  { echo "SKIP: build the windows32 preset first (its drovemark.dll and install_check.exe)"; exit 77; }
+# Wine's own programs as a 64-bit Windows runs them: regedit sees the native registry view.
+wine() { "$src/tools/wine-native" "$@"; }
 case "$work" in /*/inf-test) ;; *) echo "refusing work folder $work"; exit 2 ;; esac
 
 clsid='{6B2D9A41-5C7E-4F83-9D10-3A5E7C24B8F6}'
 folder='C:\Program Files\Drovemark'
+folder32='C:\Program Files (x86)\Drovemark'
 prefix=$work/prefix
 installed=$prefix/drive_c/Program\ Files/Drovemark
+installed32=$prefix/drive_c/Program\ Files\ \(x86\)/Drovemark
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 # The prefix is ours alone: waiting for its server to end is safe, and then it can go.
@@ -74,12 +83,13 @@ apply_reg "$(printf '[%s]\n\n' "HKEY_CURRENT_USER\\$hide\\ClassicStartMenu" \
 export_registry before
 
 step "installing"
-"$src/install/wine-install" "$prefix" "$dll" "$src/install/drovemark.inf" install ||
+"$src/install/wine-install" "$prefix" "$dll" "$dll32" "$src/install/drovemark.inf" install ||
   fail "wine-install install failed"
 export_registry installed
 
 cmp -s "$dll" "$installed/drovemark.dll" || fail "drovemark.dll is not in $folder"
 cmp -s "$src/install/drovemark.inf" "$installed/drovemark.inf" || fail "drovemark.inf is not in $folder"
+cmp -s "$dll32" "$installed32/drovemark.dll" || fail "the 32-bit drovemark.dll is not in $folder32"
 
 classes='HKEY_LOCAL_MACHINE\Software\Classes\CLSID\'$clsid
 explorer='Software\Microsoft\Windows\CurrentVersion\Explorer'
@@ -96,6 +106,18 @@ expect_key "$classes\\shellex\\PropertySheetHandlers\\$clsid" <<<'@="Drovemark"'
 expect_key "$classes\\shellex\\ContextMenuHandlers\\$clsid" <<<'@="Drovemark"'
 expect_key "$computer" <<<'@="Drovemark"'
 expect_key "$desktop" <<<'@="Drovemark"'
+# What a 32-bit process sees: the same class, served by the 32-bit DLL, and the same junctions.
+classes32='HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\CLSID\'$clsid
+explorer32='Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Explorer'
+computer32="HKEY_LOCAL_MACHINE\\$explorer32\\MyComputer\\Namespace\\$clsid"
+desktop32="HKEY_LOCAL_MACHINE\\$explorer32\\Desktop\\Namespace\\$clsid"
+dll32_value='C:\\Program Files (x86)\\Drovemark\\drovemark.dll'
+expect_key "$classes32" <<<'@="Drovemark"'
+expect_key "$classes32\\InProcServer32" <<<"@=\"$dll32_value\""$'\n''"ThreadingModel"="Apartment"'
+expect_key "$classes32\\DefaultIcon" <<<"@=\"$dll32_value,-5\""
+expect_key "$classes32\\ShellFolder" <<<'"Attributes"=dword:a0000000'
+expect_key "$computer32" <<<'@="Drovemark"'
+expect_key "$desktop32" <<<'@="Drovemark"'
 expect_key 'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark\2005.0' \
   <<<'"Path"="C:\\Program Files\\Drovemark"'
 expect_key "$uninstall" <<<"\"DisplayIcon\"=\"$dll_value,-5\"
@@ -113,14 +135,25 @@ expected_keys=$(printf '[%s]\n' "$classes" "$classes\\DefaultIcon" "$classes\\In
   "$classes\\shellex\\ContextMenuHandlers\\$clsid" "$classes\\shellex\\PropertySheetHandlers" \
   "$classes\\shellex\\PropertySheetHandlers\\$clsid" "$classes\\ShellFolder" "$computer" "$desktop" \
   "$uninstall" 'HKEY_LOCAL_MACHINE\Software\Quenzor' 'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark' \
-  'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark\2005.0' | sort)
+  'HKEY_LOCAL_MACHINE\Software\Quenzor\Drovemark\2005.0' "$computer32" "$desktop32" | sort)
+# The 32-bit class keys, seen by the export under both names of the 32-bit classes root.
+for root32 in "$classes32" "${classes32/Classes\\Wow6432Node/Wow6432Node\\Classes}"; do
+  expected_keys+=$'\n'$(printf '[%s]\n' "$root32" "$root32\\DefaultIcon" "$root32\\InProcServer32" \
+    "$root32\\shellex" "$root32\\shellex\\ContextMenuHandlers" \
+    "$root32\\shellex\\ContextMenuHandlers\\$clsid" "$root32\\shellex\\PropertySheetHandlers" \
+    "$root32\\shellex\\PropertySheetHandlers\\$clsid" "$root32\\ShellFolder")
+done
+expected_keys=$(sort <<<"$expected_keys")
 [ "$new_keys" = "$expected_keys" ] ||
   fail "the installation made other keys:"$'\n'"$(diff <(echo "$expected_keys") <(echo "$new_keys"))"
 
-step "activating the class"
+step "activating the class in a 64-bit and in a 32-bit process"
 activation=$(timeout 30 wine "$check" activate "$folder\\drovemark.dll" | tr -d '\r')
 echo "$activation"
 [ "${activation%% *}" = OK ] || fail "the class does not activate from its registration"
+activation=$(timeout 30 wine "$check32" activate "$folder32\\drovemark.dll" | tr -d '\r')
+echo "$activation"
+[ "${activation%% *}" = OK ] || fail "a 32-bit process does not reach the folder"
 
 # What the module itself writes while installed: its settings and the desktop icon flags.
 apply_reg "$(printf '[%s]\n"%s"=dword:00000001\n\n' \
@@ -138,6 +171,8 @@ timeout 30 wineserver -w || fail "the prefix did not fall quiet after the uninst
 export_registry removed
 
 [ -e "$installed/drovemark.dll" ] && fail "drovemark.dll is still installed"
+[ -e "$installed32/drovemark.dll" ] && fail "the 32-bit drovemark.dll is still installed"
+[ -z "$(ls -A "$installed32" 2>/dev/null)" ] || fail "$folder32 still holds: $(ls -A "$installed32")"
 [ -e "$installed/drovemark.inf" ] && fail "drovemark.inf is still installed"
 # DelFiles removes files only: the emptied folder stays, and must be empty.
 [ -z "$(ls -A "$installed" 2>/dev/null)" ] || fail "$folder still holds: $(ls -A "$installed")"

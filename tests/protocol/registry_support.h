@@ -43,7 +43,7 @@ inline void SetAccess(const std::string& path, const char* sddl, HKEY root = HKE
     HKEY key = nullptr;
     if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
                                                              nullptr) &&
-        RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+        RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
         RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
         RegCloseKey(key);
     }
@@ -63,7 +63,7 @@ inline void ForceDeleteTree(HKEY root, const std::string& path)
     key.Close();
     for (const std::string& child : children)
         ForceDeleteTree(root, path + "\\" + child);
-    RegDeleteKeyA(root, path.c_str());
+    RegDeleteKeyExA(root, path.c_str(), KEY_WOW64_64KEY, 0);
 }
 
 // Type and bytes exactly as stored, or none.

@@ -4,20 +4,36 @@
 
 namespace dm::test {
 
+namespace {
+
+// Named callbacks: a lambda does not convert to the stdcall functions 32-bit Windows calls.
+BOOL CALLBACK RememberDialog(HWND window, LPARAM context)
+{
+    char className[32];
+    if (IsWindowVisible(window) && GetClassNameA(window, className, sizeof className) &&
+        std::string(className) == "#32770") {
+        *reinterpret_cast<HWND*>(context) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM context)
+{
+    char className[32];
+    if (GetClassNameA(child, className, sizeof className) && lstrcmpiA(className, "Static") == 0)
+        reinterpret_cast<std::vector<std::string>*>(context)->push_back(WindowText(child));
+    return TRUE;
+}
+
+}  // namespace
+
 HWND FindDialog(DWORD thread)
 {
     HWND found = nullptr;
     EnumThreadWindows(
         thread,
-        [](HWND window, LPARAM context) -> BOOL {
-            char className[32];
-            if (IsWindowVisible(window) && GetClassNameA(window, className, sizeof className) &&
-                std::string(className) == "#32770") {
-                *reinterpret_cast<HWND*>(context) = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
+        RememberDialog,
         reinterpret_cast<LPARAM>(&found));
     return found;
 }
@@ -70,13 +86,7 @@ std::vector<std::string> StaticTexts(HWND dialog)
     std::vector<std::string> texts;
     EnumChildWindows(
         dialog,
-        [](HWND child, LPARAM context) -> BOOL {
-            char className[32];
-            if (GetClassNameA(child, className, sizeof className) &&
-                lstrcmpiA(className, "Static") == 0)
-                reinterpret_cast<std::vector<std::string>*>(context)->push_back(WindowText(child));
-            return TRUE;
-        },
+        CollectStaticText,
         reinterpret_cast<LPARAM>(&texts));
     return texts;
 }
