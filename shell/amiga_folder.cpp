@@ -216,12 +216,67 @@ STDMETHODIMP AmigaFolder::Initialize(PCIDLIST_ABSOLUTE root)
     return S_OK;
 }
 
-STDMETHODIMP AmigaFolder::ParseDisplayName(HWND, IBindCtx*, LPWSTR, ULONG*, PIDLIST_RELATIVE* out,
-                                           ULONG*)
+STDMETHODIMP AmigaFolder::ParseDisplayName(HWND, IBindCtx*, LPWSTR name, ULONG* eaten,
+                                           PIDLIST_RELATIVE* out, ULONG* attributes)
 {
-    if (out)
-        *out = nullptr;
-    return E_NOTIMPL;
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    char converted[kMaxShellPath] = {};
+    if (!name ||
+        !WideCharToMultiByte(CP_ACP, 0, name, -1, converted, sizeof converted, nullptr, nullptr))
+        return E_INVALIDARG;
+    std::vector<std::string> components;
+    for (std::string_view rest = converted; !rest.empty();) {
+        const size_t separator = rest.find('\\');
+        if (separator != 0)
+            components.emplace_back(rest.substr(0, separator));
+        rest = separator == std::string_view::npos ? std::string_view() : rest.substr(separator + 1);
+    }
+    // A name that starts with the namespace's own, as the shell's names of our items do.
+    HRESULT nameResult = S_OK;
+    if (path_.empty() && !components.empty() && components.front() == NamespaceName(nameResult) &&
+        !items_.CloneByShownName(components.front()))
+        components.erase(components.begin());
+    if (components.empty())
+        return E_INVALIDARG;
+
+    AmigaFolder* folder = this;
+    AddRef();
+    UniqueIdList relative;
+    HRESULT hr = S_OK;
+    for (size_t i = 0; i < components.size() && SUCCEEDED(hr); ++i) {
+        hr = EnsureLoaded(*folder);
+        UniqueIdList item = SUCCEEDED(hr) ? folder->items_.CloneByShownName(components[i]) : nullptr;
+        if (SUCCEEDED(hr) && !item)
+            hr = HRESULT_FROM_WIN32(i + 1 < components.size() ? ERROR_PATH_NOT_FOUND
+                                                               : ERROR_FILE_NOT_FOUND);
+        if (FAILED(hr))
+            break;
+        relative.reset(ConcatIdLists({relative.get(), item.get()}));
+        if (!relative) {
+            hr = E_OUTOFMEMORY;
+        } else if (i + 1 < components.size()) {
+            IShellFolder* child = nullptr;
+            hr = IsContainerKind(ItemIdView(item.get()).Kind())
+                     ? folder->BindToObject(item.get(), nullptr, IID_IShellFolder,
+                                            reinterpret_cast<void**>(&child))
+                     : HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+            folder->Release();
+            folder = SUCCEEDED(hr) ? static_cast<AmigaFolder*>(child) : nullptr;
+        } else if (attributes) {
+            const ITEMIDLIST* last = item.get();
+            hr = folder->GetAttributesOf(1, &last, attributes);
+        }
+    }
+    if (folder)
+        folder->Release();
+    if (FAILED(hr))
+        return hr;
+    if (eaten)
+        *eaten = ULONG(wcslen(name));
+    *out = relative.release();
+    return S_OK;
 }
 
 STDMETHODIMP AmigaFolder::EnumObjects(HWND, SHCONTF flags, IEnumIDList** out)
@@ -372,7 +427,12 @@ STDMETHODIMP AmigaFolder::GetDisplayNameOf(PCUITEMID_CHILD pidl, SHGDNF flags, S
         out->uOffset = UINT(shown - start);
         return S_OK;
     }
-    const std::optional<std::string> path = item.AmigaPath();
+    // An image item's path would show the device part its name hides: it goes by its shown
+    // name, which ParseDisplayName takes back.
+    const bool image = item.Kind() == ItemKind::RomFile || item.Kind() == ItemKind::AdfFile ||
+                       item.Kind() == ItemKind::HdfFile;
+    const std::optional<std::string> path =
+        image ? std::optional<std::string>(DisplayName(item.Name(), item.Kind())) : item.AmigaPath();
     if (!path || name.size() + path->size() + 1 >= kMaxShellPath)
         return E_FAIL;
     std::string windowsPath;

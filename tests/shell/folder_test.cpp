@@ -18,6 +18,7 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -169,6 +170,39 @@ TEST_F(FolderTest, BindingTwoLevelsDeepListsTheDrawerAndNamesItFromTheRoot)
                                  reinterpret_cast<void**>(wrong.GetAddressOf())),
               E_NOINTERFACE);
     EXPECT_FALSE(wrong);
+}
+
+TEST_F(FolderTest, NamesForParsingComeBackAsTheSameItemsImagesIncluded)
+{
+    ComPtr<IShellFolder> root = Root();
+    const auto items = List(root.Get());
+    // An image item hides its device part in every name, so its parsing name is the one shown.
+    EXPECT_EQ(Shown(root.Get(), Find(items, "df0.adf"), SHGDN_FORPARSING), "Drovemark\\df0.adf");
+    for (const char* name : {"df0.adf", "kick.rom", "Work", "Drovemark\\Data"}) {
+        std::wstring wide(name, name + std::strlen(name));
+        ITEMIDLIST* parsed = nullptr;
+        ULONG eaten = 0;
+        ASSERT_EQ(root->ParseDisplayName(nullptr, nullptr, wide.data(), &eaten, &parsed, nullptr),
+                  S_OK)
+            << name;
+        UniqueIdList owned(parsed);
+        const std::string shown = Shown(root.Get(), owned.get(), SHGDN_FORPARSING);
+        EXPECT_EQ(shown.substr(shown.rfind('\\') + 1), std::string(name).substr(std::string(name).rfind('\\') + 1));
+        EXPECT_EQ(eaten, wide.size());
+    }
+    // A path down two drawers gives the list from the root, and its attributes.
+    std::wstring deep = L"Work\\Devs\\Keymaps";
+    ITEMIDLIST* parsed = nullptr;
+    SFGAOF attributes = SFGAO_FOLDER | SFGAO_CANDELETE;
+    ASSERT_EQ(root->ParseDisplayName(nullptr, nullptr, deep.data(), nullptr, &parsed, &attributes),
+              S_OK);
+    UniqueIdList owned(parsed);
+    EXPECT_EQ(ItemIdView(LastIdListItem(owned.get())).Name(), "Keymaps");
+    EXPECT_EQ(attributes, SFGAO_FOLDER | SFGAO_CANDELETE);
+    std::wstring missing = L"Work\\Nothing\\here";
+    EXPECT_EQ(root->ParseDisplayName(nullptr, nullptr, missing.data(), nullptr, &parsed, nullptr),
+              HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(parsed, nullptr);
 }
 
 TEST_F(FolderTest, SortingPutsDrawersBeforeFilesAndFallsBackToNames)
