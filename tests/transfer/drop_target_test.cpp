@@ -557,6 +557,18 @@ TEST_F(DropTargetTest, AmigaItemsMoveWithinAVolumeCopyAcrossAndNeverIntoThemselv
     EXPECT_TRUE(fs::is_directory(test::PeerHostPath("work/DevsOld/Devs/Keymaps")));
 }
 
+// The visible popup menu of a thread (class "#32768"), into *found.
+BOOL CALLBACK FindPopupMenu(HWND window, LPARAM found)
+{
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (IsWindowVisible(window) && std::string(name) == "#32768") {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 TEST_F(DropTargetTest, RightButtonDropAsksAndClosingTheMenuKeepsTheDefault)
 {
     HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
@@ -568,18 +580,7 @@ TEST_F(DropTargetTest, RightButtonDropAsksAndClosingTheMenuKeepsTheDefault)
         return std::thread([=] {
             for (int i = 0; i < 500; ++i) {
                 HWND menu = nullptr;
-                EnumThreadWindows(
-                    uiThread,
-                    [](HWND window, LPARAM found) -> BOOL {
-                        char name[16] = {};
-                        GetClassNameA(window, name, sizeof name);
-                        if (IsWindowVisible(window) && std::string(name) == "#32768") {
-                            *reinterpret_cast<HWND*>(found) = window;
-                            return FALSE;
-                        }
-                        return TRUE;
-                    },
-                    reinterpret_cast<LPARAM>(&menu));
+                EnumThreadWindows(uiThread, FindPopupMenu, reinterpret_cast<LPARAM>(&menu));
                 if (menu) {
                     PostMessageA(menu, message, key, 0);
                     return;
