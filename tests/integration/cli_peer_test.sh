@@ -162,6 +162,10 @@ status=$?
 grep -q 'the drawer is not empty' "$work/err" || fail "rm message: $(cat "$work/err")"
 dm rm Work:Mail/f1.bin || fail "rm of a file"
 [ -e "$work/work/Mail/f1.bin" ] && fail "rm left the file"
+# The copy of readme.txt kept its protection from deletion: -r stops there, and goes on once lifted.
+dm rm -r Work:Mail 2>"$work/err" && fail "rm -r deleted a delete-protected file"
+[ -e "$work/work/Mail/readme.txt" ] || fail "rm -r took the protected file"
+dm protect Work:Mail/readme.txt +d || fail "protect +d"
 dm rm -r Work:Mail || fail "rm -r of a full drawer"
 [ -e "$work/work/Mail" ] && fail "rm -r left the drawer"
 
