@@ -22,6 +22,13 @@ endif()
 
 if(CMAKE_CROSSCOMPILING AND WIN32)
   set(DROVEMARK_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
+  # A 64-bit program goes straight to the 64-bit loader: with 32-bit Wine installed too, plain
+  # "wine" hands it on through Wine's start program, which now and then fails to start it.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(DROVEMARK_WINE_LOADER ${PROJECT_SOURCE_DIR}/tools/wine-native)
+  else()
+    set(DROVEMARK_WINE_LOADER wine)
+  endif()
   configure_file(${PROJECT_SOURCE_DIR}/tools/wine-run.in ${PROJECT_BINARY_DIR}/wine-run @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                   WORLD_READ WORLD_EXECUTE)
