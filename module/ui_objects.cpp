@@ -1,7 +1,9 @@
 #include "module/ui_objects.h"
 
+#include "shell/amiga_context_menu.h"
 #include "shell/ui_object_factories.h"
 #include "transfer/amiga_data_object.h"
+#include "transfer/amiga_drop_source.h"
 #include "transfer/amiga_drop_target.h"
 #include "transfer/clipboard.h"
 #include "transfer/cut_set.h"
@@ -11,11 +13,26 @@
 
 namespace dm {
 
+namespace {
+
+HRESULT NewDropSource(IDataObject& data, IDropSource** out)
+{
+    *out = AmigaDropSource::New(data);
+    if (!*out)
+        return E_OUTOFMEMORY;
+    (*out)->AddRef();
+    return S_OK;
+}
+
+}  // namespace
+
 void RegisterUiObjects()
 {
     UiObjectFactories& make = UiFactories();
     make.createView = &AmigaView::Create;
+    make.createContextMenu = &AmigaContextMenu::Create;
     make.createDataObject = &AmigaDataObject::Create;
+    make.createDropSource = &NewDropSource;
     make.openWithPcProgram = &OpenWithPcProgram;
     make.createDropTarget = &AmigaDropTarget::Create;
     make.showProperties = &ShowItemProperties;

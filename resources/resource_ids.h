@@ -52,6 +52,39 @@
 #define IDB_SORT_DOWN 149
 #define IDR_VIEW_ACCELERATORS 304
 
+/* Menus: the view's Edit and View popups, the item menu's texts, the background menu and the
+   File entries when nothing is selected */
+#define IDR_VIEW_MENUS 100
+#define IDR_ITEM_MENU 101
+#define IDR_BACKGROUND_MENU 103
+#define IDR_FILE_MENU 104
+
+/* Commands of the menus, the toolbar and the accelerators; each one's help text is the string
+   with the same number. */
+#define IDM_REFRESH 150
+#define IDM_NEW_FOLDER 151
+#define IDM_OPEN 152
+#define IDM_EXPLORE 153
+#define IDM_DELETE 154
+#define IDM_RENAME 155
+#define IDM_PROPERTIES 156
+#define IDM_FORMAT 157
+#define IDM_CUT 158
+#define IDM_COPY 159
+#define IDM_PASTE 160
+#define IDM_SELECT_ALL 401
+#define IDM_INVERT_SELECTION 402
+#define IDM_LARGE_ICONS 403
+#define IDM_SMALL_ICONS 404
+#define IDM_LIST 405
+#define IDM_DETAILS 406
+#define IDM_ARRANGE_BY_NAME 407
+#define IDM_ARRANGE_BY_SIZE 408
+#define IDM_ARRANGE_BY_TYPE 409
+#define IDM_ARRANGE_BY_DATE 410
+#define IDM_ARRANGE_BY_ATTRIBUTES 411
+#define IDM_ARRANGE_BY_COMMENT 412
+
 /* The properties window's summary page, until the item pages take its place */
 #define IDD_ITEM_SUMMARY 217
 #define IDC_SUMMARY_NAME 440

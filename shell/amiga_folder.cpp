@@ -25,7 +25,6 @@ namespace dm {
 
 namespace {
 
-constexpr UINT kDeleteAnimation = 302;
 constexpr size_t kMaxShellPath = 260;
 
 // The identifier a folder or item list ends with, or an invalid view when the list is null,
@@ -572,6 +571,7 @@ HRESULT AmigaFolder::DoCommand(ViewCommand command, UINT count, const ITEMIDLIST
         const auto paste = UiFactories().pasteInto;
         return paste ? paste(*this, count > 0 ? items[0] : nullptr, false) : E_NOTIMPL;
     }
+    default: break;
     }
     return E_INVALIDARG;
 }
@@ -670,7 +670,7 @@ HRESULT AmigaFolder::DeleteCommand(UINT count, const ITEMIDLIST* const* items, H
     // Held, so that a view released meanwhile cannot take the folder with it.
     AddRef();
     ProgressDialog progress;
-    progress.Start(IDS_PROGRESS_DELETING, kDeleteAnimation, count);
+    progress.Start(IDS_PROGRESS_DELETING, IDA_DELETE, count);
     for (const UniqueIdList& victim : victims) {
         progress.SetText(ItemIdView(victim.get()).AmigaPath().value_or(std::string()));
         // A failure has shown its message; the next item follows.

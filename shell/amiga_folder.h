@@ -6,6 +6,7 @@
 #include "shell/com_object.h"
 #include "shell/folder_items.h"
 #include "shell/item_id_list.h"
+#include "shell/view_command.h"
 
 #include <windows.h>
 
@@ -18,19 +19,6 @@
 #include <vector>
 
 namespace dm {
-
-enum class ViewCommand : UINT {
-    NewFolder = 151,
-    Open = 152,
-    Explore = 153,
-    Delete = 154,
-    Rename = 155,
-    Properties = 156,
-    Format = 157,
-    Cut = 158,
-    Copy = 159,
-    Paste = 160,
-};
 
 // Sort columns of the view, also the lParam of CompareIDs.
 enum class FolderColumn : int {

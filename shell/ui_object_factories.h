@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <oleidl.h>
 #include <shtypes.h>
 
 namespace dm {
@@ -21,6 +22,8 @@ struct UiObjectFactories {
      void** out) = nullptr;
     HRESULT(*createDropTarget)
     (AmigaFolder& folder, HWND owner, const ITEMIDLIST* item, REFIID riid, void** out) = nullptr;
+    // The feedback side of a drag of `data` out of the view.
+    HRESULT (*createDropSource)(IDataObject& data, IDropSource** out) = nullptr;
     // The settings sheet's shell extension, for the class factory.
     HRESULT (*createSettingsExtension)(REFIID riid, void** out) = nullptr;
     // Shows the settings sheet modally.

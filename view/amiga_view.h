@@ -77,8 +77,23 @@ public:
     // 1 large icons, 2 small icons, 3 list, 4 details.
     void SetViewMode(UINT mode);
     HWND ListWindow() const { return list_; }
-    // Handles a command as the view window's WM_COMMAND does; true when it was handled.
+    // Handles a command as the view window's WM_COMMAND does; true when it was handled. The
+    // menus, the toolbar and the accelerators all end here.
     bool Command(UINT id);
+    // The menu bar handed to the browser while the view is active; null otherwise.
+    HMENU MergedMenu() const { return mergedMenu_; }
+    // Fills `popup` with the selection's item menu as the right click shows it (first
+    // identifier 1) and keeps that menu active until EndItemMenu; false without a selection.
+    bool BuildItemMenu(HMENU popup, bool defaultOnly);
+    // Carries out the entry `id` of the item menu built last (its rename opens the edit box).
+    void RunItemMenuEntry(UINT id);
+    void EndItemMenu();
+    // Loads the background menu with its entries enabled and marked for this view.
+    HMENU BuildBackgroundMenu();
+    // Puts the help text of menu entry `id` into the browser's status bar.
+    void MenuHelp(UINT id);
+    // The File entries of the merged bar carry the selection's menu positions from here on.
+    static constexpr UINT kFileMenuFirst = 0x7000;
 
 private:
     AmigaView(AmigaFolder& folder);
@@ -97,13 +112,27 @@ private:
     void SetUpToolbar();
     void SetStatusLayout(bool menu);
     void UpdateStatus();
-    // Cut, Copy, Delete and Properties follow the selection.
-    void EnableToolbarButtons();
+    // Cut, Copy, Paste, Delete and Properties follow the verbs of the selection's menu.
+    void EnableToolbarButtons(IContextMenu* selection, HMENU entries);
     void SyncCutMarks();
     bool BeginLabelEdit();
     void EndLabelEdit(const NMLVDISPINFOA& info);
     void RenamePending();
     void SetActivation(UINT state);
+    void MergeMenus();
+    void RemoveMenus();
+    // The selection's item menu (null when there is none), and with a scratch menu, its entries.
+    IContextMenu* SelectionMenu(HWND owner);
+    void FillFileEntries(HMENU file);
+    void EnableEditEntries(HMENU edit);
+    void MarkViewMode(HMENU menu);
+    bool CanPasteInto(const ITEMIDLIST* item);
+    void ShowItemMenu(bool defaultOnly);
+    void ShowBackgroundMenu();
+    void BeginDrag();
+    // Scrolls the list while a drag rests near its edges; true while a scroll is pending.
+    bool DragScroll(const LVHITTESTINFO& hit);
+    bool ShowsTree();
     // The row under the drag changed: a new delegate for it (see DragOver).
     void HoverDrag(DWORD keys, int row, bool nothing, POINTL point);
     void EndDrag();
@@ -146,6 +175,21 @@ private:
     bool hoverNothing_ = false;
     int highlightRow_ = -1;
     IDropTarget* delegate_ = nullptr;
+    // Drag scrolling: the pending steps, when the cursor reached an edge and when the list last
+    // scrolled (0: not yet), and the user's settings.
+    int scrollX_ = 0;
+    int scrollY_ = 0;
+    DWORD edgeSince_ = 0;
+    DWORD lastScroll_ = 0;
+    int scrollInset_ = 11;
+    DWORD scrollDelay_ = 50;
+    DWORD scrollInterval_ = 50;
+    // The item menu shown or being carried out, and its first identifier.
+    IContextMenu* activeMenu_ = nullptr;
+    UINT activeMenuFirst_ = 0;
+    HMENU mergedMenu_ = nullptr;
+    // The selection's menu behind the File entries of the merged bar.
+    IContextMenu* fileMenu_ = nullptr;
 };
 
 }  // namespace dm

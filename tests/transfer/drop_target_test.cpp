@@ -11,6 +11,7 @@
 #include "shell/folder_cache.h"
 #include "shell/item_id.h"
 #include "support/dialog_driver.h"
+#include "support/test_browser.h"
 #include "support/test_files.h"
 #include "support/test_peer.h"
 #include "transfer/clipboard_formats.h"
@@ -691,64 +692,156 @@ TEST_F(DropTargetTest, PastingAnAmigaCopyRunsTheAmigasOwnCopy)
               E_FAIL);
 }
 
-// Just enough of a browser to host a view: a frame window and nothing else.
-class FrameBrowser final : public IShellBrowser {
+// A PC folder as the target of a drag out of the view: a window of its own under the cursor that
+// takes virtual files as Explorer does, noting what the data object said on the way.
+class PcFolderWindow final : public IDropTarget {
 public:
-    FrameBrowser()
+    explicit PcFolderWindow(fs::path folder) : folder_(std::move(folder))
     {
-        frame = CreateWindowExA(0, "STATIC", "Browser", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800,
-                                600, nullptr, nullptr, nullptr, nullptr);
+        window = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "PC folder", WS_POPUP | WS_VISIBLE, 600,
+                                 400, 160, 120, nullptr, nullptr, nullptr, nullptr);
+        RegisterDragDrop(window, this);
+        RECT rect = {};
+        GetWindowRect(window, &rect);
+        SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
     }
-    ~FrameBrowser() { DestroyWindow(frame); }
+    ~PcFolderWindow()
+    {
+        RevokeDragDrop(window);
+        DestroyWindow(window);
+    }
+
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override
     {
-        *out = (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleWindow) ||
-                IsEqualIID(riid, IID_IShellBrowser))
-                   ? this
-                   : nullptr;
+        *out = (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDropTarget)) ? this
+                                                                                       : nullptr;
         return *out ? S_OK : E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetWindow(HWND* window) override
+    STDMETHODIMP DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) override
     {
-        *window = frame;
+        loopAtEnter = Dword(*data, "InShellDragLoop");
+        namesAtEnter = Names(*data);
+        *effect &= DROPEFFECT_COPY;
         return S_OK;
     }
-    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
-    STDMETHODIMP SetMenuSB(HMENU, HOLEMENU, HWND) override { return S_OK; }
-    STDMETHODIMP RemoveMenusSB(HMENU) override { return S_OK; }
-    STDMETHODIMP SetStatusTextSB(LPCWSTR) override { return S_OK; }
-    STDMETHODIMP EnableModelessSB(BOOL) override { return S_OK; }
-    STDMETHODIMP TranslateAcceleratorSB(MSG*, WORD) override { return S_FALSE; }
-    STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE, UINT) override { return S_OK; }
-    STDMETHODIMP GetViewStateStream(DWORD, IStream** out) override
+    STDMETHODIMP DragOver(DWORD, POINTL, DWORD* effect) override
     {
-        *out = nullptr;
-        return E_FAIL;
+        *effect &= DROPEFFECT_COPY;
+        return S_OK;
     }
-    STDMETHODIMP GetControlWindow(UINT, HWND* window) override
+    STDMETHODIMP DragLeave() override { return S_OK; }
+    STDMETHODIMP Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override
     {
-        *window = nullptr;
-        return E_FAIL;
+        loopAtDrop = Dword(*data, "InShellDragLoop");
+        namesAtDrop = Names(*data);
+        for (size_t i = 0; i < descriptors_.size(); ++i) {
+            const FILEDESCRIPTORA& file = descriptors_[i];
+            const fs::path target = folder_ / fs::path(file.cFileName);
+            if (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                fs::create_directories(target);
+                continue;
+            }
+            FORMATETC contents = {CLIPFORMAT(RegisterClipboardFormatA("FileContents")), nullptr,
+                                  DVASPECT_CONTENT, LONG(i), TYMED_ISTREAM | TYMED_HGLOBAL};
+            STGMEDIUM medium = {};
+            if (FAILED(data->GetData(&contents, &medium)))
+                continue;
+            std::string bytes;
+            if (medium.tymed == TYMED_ISTREAM) {
+                char buffer[1024];
+                ULONG read = 0;
+                while (SUCCEEDED(medium.pstm->Read(buffer, sizeof buffer, &read)) && read > 0)
+                    bytes.append(buffer, read);
+            }
+            ReleaseStgMedium(&medium);
+            test::WriteWholeFile(target.string(), bytes);
+        }
+        *effect = DROPEFFECT_COPY;
+        return S_OK;
     }
-    STDMETHODIMP SendControlMsg(UINT, UINT, WPARAM, LPARAM, LRESULT* result) override
-    {
-        if (result)
-            *result = 0;
-        return E_FAIL;
-    }
-    STDMETHODIMP QueryActiveShellView(IShellView**) override { return E_NOTIMPL; }
-    STDMETHODIMP OnViewWindowActive(IShellView*) override { return S_OK; }
-    STDMETHODIMP SetToolbarItems(LPTBBUTTONSB, UINT, UINT) override { return S_OK; }
 
-    HWND frame = nullptr;
+    HWND window = nullptr;
+    DWORD loopAtEnter = 99, loopAtDrop = 99;
+    std::string namesAtEnter, namesAtDrop;
+
+private:
+    static DWORD Dword(IDataObject& data, const char* name)
+    {
+        FORMATETC format = {CLIPFORMAT(RegisterClipboardFormatA(name)), nullptr, DVASPECT_CONTENT,
+                            -1, TYMED_HGLOBAL};
+        STGMEDIUM medium = {};
+        if (FAILED(data.GetData(&format, &medium)))
+            return 0;
+        DWORD value = *static_cast<DWORD*>(GlobalLock(medium.hGlobal));
+        GlobalUnlock(medium.hGlobal);
+        ReleaseStgMedium(&medium);
+        return value;
+    }
+    // The names the file group descriptor offers, "|"-separated.
+    std::string Names(IDataObject& data)
+    {
+        descriptors_.clear();
+        FORMATETC format = {CLIPFORMAT(RegisterClipboardFormatA("FileGroupDescriptor")), nullptr,
+                            DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM medium = {};
+        if (FAILED(data.GetData(&format, &medium)))
+            return "none";
+        const auto* group = static_cast<FILEGROUPDESCRIPTORA*>(GlobalLock(medium.hGlobal));
+        std::string names;
+        for (UINT i = 0; i < group->cItems; ++i) {
+            descriptors_.push_back(group->fgd[i]);
+            names += (i ? "|" : "") + std::string(group->fgd[i].cFileName);
+        }
+        GlobalUnlock(medium.hGlobal);
+        ReleaseStgMedium(&medium);
+        return names;
+    }
+
+    fs::path folder_;
+    std::vector<FILEDESCRIPTORA> descriptors_;
 };
 
-TEST_F(DropTargetTest, TheViewHandsADragToTheRowUnderTheCursorOrElseToItsFolder)
+TEST_F(DropTargetTest, ADrawerDraggedOutOfTheViewArrivesWholeOnlyOnceDropped)
 {
-    FrameBrowser browser;
+    test::TestBrowser browser;
+    ComPtr<IShellFolder> work = Open("Work");
+    ComPtr<IShellView> view;
+    ASSERT_EQ(work->CreateViewObject(nullptr, IID_PPV_ARGS(&view)), S_OK);
+    FOLDERSETTINGS settings = {FVM_DETAILS, 0};
+    RECT rect = {0, 0, 640, 400};
+    HWND window = nullptr;
+    ASSERT_EQ(view->CreateViewWindow(nullptr, &settings, &browser, &rect, &window), S_OK);
+    HWND list = static_cast<AmigaView*>(view.Get())->ListWindow();
+    LVFINDINFOA find = {};
+    find.flags = LVFI_STRING;
+    find.psz = "Docs";
+    const int row = int(SendMessageA(list, LVM_FINDITEMA, WPARAM(-1), LPARAM(&find)));
+    ASSERT_GE(row, 0);
+    LVITEMA state = {};
+    state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+
+    // No button is held, so the drag ends at once with a drop where the cursor is.
+    PcFolderWindow pc(pc_.Path());
+    NMLISTVIEW begin = {};
+    begin.hdr = {list, AmigaView::kListId, UINT(LVN_BEGINDRAG)};
+    begin.iItem = row;
+    SendMessageA(window, WM_NOTIFY, AmigaView::kListId, reinterpret_cast<LPARAM>(&begin));
+
+    EXPECT_EQ(pc.loopAtEnter, 1u) << "InShellDragLoop was not set during the drag";
+    EXPECT_EQ(pc.namesAtEnter, "Docs") << "the drawer was expanded while only hovering";
+    EXPECT_EQ(pc.loopAtDrop, 0u) << "InShellDragLoop outlived the drag";
+    EXPECT_EQ(pc.namesAtDrop, "Docs|Docs\\letter.txt");
+    EXPECT_EQ(test::ReadWholeFile((pc_.Path() / "Docs" / "letter.txt").string()), std::string(3000, '\0'));
+    EXPECT_EQ(Host("work/Docs/letter.txt").size(), 3000u) << "a copy took the source away";
+    view->DestroyViewWindow();
+}
+
+TEST_F(DropTargetTest, TheViewHandsADragToTheRowUnderTheCursorOrElseToItsFolderAndScrolls)
+{
+    test::TestBrowser browser;
     ComPtr<IShellFolder> work = Open("Work");
     ComPtr<IShellView> view;
     ASSERT_EQ(work->CreateViewObject(nullptr, IID_PPV_ARGS(&view)), S_OK);
@@ -809,6 +902,24 @@ TEST_F(DropTargetTest, TheViewHandsADragToTheRowUnderTheCursorOrElseToItsFolder)
     // A file row takes nothing: the folder shown does.
     EXPECT_EQ(drag("onfile.txt", "readme.txt"), -1);
     EXPECT_EQ(Host("work/onfile.txt"), "on a file");
+
+    // Resting near the bottom edge of a list too short for its rows scrolls it after a while,
+    // and says so in the effect.
+    MoveWindow(window, 0, 0, 640, 70, TRUE);
+    RECT client = {};
+    GetClientRect(list, &client);
+    POINT edge = {60, client.bottom - 4};
+    ClientToScreen(list, &edge);
+    ComPtr<IDataObject> data = PcItems(pc_.Path(), {"onrow.txt"});
+    DWORD effect = DROPEFFECT_COPY;
+    ASSERT_EQ(target->DragEnter(data.Get(), 0, POINTL {edge.x, edge.y}, &effect), S_OK);
+    EXPECT_EQ(effect & DROPEFFECT_SCROLL, 0u) << "scrolled before the delay";
+    Sleep(120);
+    effect = DROPEFFECT_COPY;
+    ASSERT_EQ(target->DragOver(0, POINTL {edge.x, edge.y}, &effect), S_OK);
+    EXPECT_EQ(effect, DWORD(DROPEFFECT_COPY | DROPEFFECT_SCROLL));
+    EXPECT_GT(SendMessageA(list, LVM_GETTOPINDEX, 0, 0), 0) << "the list did not scroll";
+    EXPECT_EQ(target->DragLeave(), S_OK);
 
     target.Reset();
     view->DestroyViewWindow();

@@ -2,10 +2,13 @@
 // tools/with-peer (Work, Data, an empty DF0, a ROM and an ADF item at the root).
 #include "core/live_objects.h"
 #include "core/size_text.h"
+#include "module/ui_objects.h"
+#include "resources/resource_ids.h"
 #include "shell/amiga_folder.h"
 #include "shell/item_id.h"
 #include "support/allocation_spy.h"
 #include "support/dialog_driver.h"
+#include "support/test_browser.h"
 #include "support/test_peer.h"
 #include "view/amiga_view.h"
 #include "view/status_texts.h"
@@ -27,123 +30,13 @@ using Microsoft::WRL::ComPtr;
 namespace dm {
 namespace {
 
-// What Explorer gives a view: a frame window, a status bar, a toolbar, a view-state stream.
-class TestBrowser final : public IShellBrowser {
-public:
-    TestBrowser()
-    {
-        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
-        InitCommonControlsEx(&controls);
-        frame = CreateWindowExA(0, "STATIC", "Browser", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800,
-                                600, nullptr, nullptr, nullptr, nullptr);
-        status = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, frame,
-                                 nullptr, nullptr, nullptr);
-        toolbar = CreateWindowExA(0, TOOLBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
-                                  frame, nullptr, nullptr, nullptr);
-        SendMessageA(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    }
-    ~TestBrowser() { DestroyWindow(frame); }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-    {
-        *out = (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleWindow) ||
-                IsEqualIID(riid, IID_IShellBrowser))
-                   ? this
-                   : nullptr;
-        return *out ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetWindow(HWND* window) override
-    {
-        *window = frame;
-        return S_OK;
-    }
-    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
-    STDMETHODIMP SetMenuSB(HMENU, HOLEMENU, HWND) override { return S_OK; }
-    STDMETHODIMP RemoveMenusSB(HMENU) override { return S_OK; }
-    STDMETHODIMP SetStatusTextSB(LPCWSTR) override { return S_OK; }
-    STDMETHODIMP EnableModelessSB(BOOL) override { return S_OK; }
-    STDMETHODIMP TranslateAcceleratorSB(MSG*, WORD) override { return S_FALSE; }
-    STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE, UINT) override
-    {
-        ++browsed;
-        return S_OK;
-    }
-    STDMETHODIMP GetViewStateStream(DWORD mode, IStream** out) override
-    {
-        *out = nullptr;
-        if ((mode & 3) == STGM_READ) {
-            if (saved.empty())
-                return E_FAIL;
-            *out = SHCreateMemStream(saved.data(), UINT(saved.size()));
-            return *out ? S_OK : E_OUTOFMEMORY;
-        }
-        writing = SHCreateMemStream(nullptr, 0);
-        writing->AddRef();
-        *out = writing;
-        return S_OK;
-    }
-    STDMETHODIMP GetControlWindow(UINT id, HWND* window) override
-    {
-        *window = id == FCW_STATUS ? status : (id == FCW_TOOLBAR ? toolbar : nullptr);
-        return *window ? S_OK : E_FAIL;
-    }
-    STDMETHODIMP SendControlMsg(UINT id, UINT message, WPARAM wParam, LPARAM lParam,
-                                LRESULT* result) override
-    {
-        HWND window = nullptr;
-        GetControlWindow(id, &window);
-        const LRESULT answer = window ? SendMessageA(window, message, wParam, lParam) : 0;
-        if (result)
-            *result = answer;
-        return window ? S_OK : E_FAIL;
-    }
-    STDMETHODIMP QueryActiveShellView(IShellView**) override { return E_NOTIMPL; }
-    STDMETHODIMP OnViewWindowActive(IShellView*) override { return S_OK; }
-    STDMETHODIMP SetToolbarItems(LPTBBUTTONSB buttons, UINT count, UINT) override
-    {
-        toolbarButtons = count;
-        return SendMessageA(toolbar, TB_ADDBUTTONSA, count, reinterpret_cast<LPARAM>(buttons))
-                   ? S_OK
-                   : E_FAIL;
-    }
-
-    // Keeps what the view wrote, as a browser keeps a folder's view state.
-    void KeepWritten()
-    {
-        STATSTG stat = {};
-        writing->Stat(&stat, STATFLAG_NONAME);
-        saved.resize(size_t(stat.cbSize.QuadPart));
-        LARGE_INTEGER start = {};
-        writing->Seek(start, STREAM_SEEK_SET, nullptr);
-        ULONG read = 0;
-        writing->Read(saved.data(), ULONG(saved.size()), &read);
-        writing->Release();
-        writing = nullptr;
-    }
-
-    std::string StatusText(int part) const
-    {
-        char text[256] = {};
-        SendMessageA(status, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(text));
-        return text;
-    }
-
-    HWND frame = nullptr, status = nullptr, toolbar = nullptr;
-    IStream* writing = nullptr;
-    std::vector<uint8_t> saved;
-    UINT toolbarButtons = 0;
-    int browsed = 0;
-};
-
 class ViewTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         if (!test::UseTestPeer())
             GTEST_SKIP() << "runs under tools/with-peer";
+        RegisterUiObjects();
         objectsBefore_ = ModuleCounts::Objects();
         ASSERT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root_)), S_OK);
     }
@@ -228,7 +121,7 @@ protected:
         SendMessageA(header, WM_LBUTTONUP, 0, at);
     }
 
-    TestBrowser browser_;
+    test::TestBrowser browser_;
     ComPtr<IShellFolder> root_;
     long objectsBefore_ = 0;
 };
@@ -250,11 +143,11 @@ TEST_F(ViewTest, TheListHoldsThePeersItemsInEveryModeWithTheirOwnTexts)
 
     const DWORD styles[] = {LVS_ICON, LVS_SMALLICON, LVS_LIST, LVS_REPORT};
     for (UINT mode = FVM_ICON; mode <= FVM_DETAILS; ++mode) {
-        EXPECT_EQ(SendMessageA(GetParent(Of(view.Get()).ListWindow()), WM_COMMAND, 402 + mode, 0),
+        EXPECT_EQ(SendMessageA(GetParent(Of(view.Get()).ListWindow()), WM_COMMAND, IDM_LARGE_ICONS + mode - 1, 0),
                   1);
         HWND list = Of(view.Get()).ListWindow();
         EXPECT_EQ(DWORD(GetWindowLongPtrA(list, GWL_STYLE)) & LVS_TYPEMASK, styles[mode - 1]);
-        EXPECT_TRUE(SendMessageA(browser_.toolbar, TB_ISBUTTONCHECKED, 402 + mode, 0));
+        EXPECT_TRUE(SendMessageA(browser_.toolbar, TB_ISBUTTONCHECKED, IDM_LARGE_ICONS + mode - 1, 0));
         EXPECT_EQ(Rows(view.Get()), rows) << "mode " << mode;
         FOLDERSETTINGS settings = {};
         view->GetCurrentInfo(&settings);
@@ -266,7 +159,7 @@ TEST_F(ViewTest, TheListHoldsThePeersItemsInEveryModeWithTheirOwnTexts)
 TEST_F(ViewTest, TheStatusBarAndTheToolbarFollowTheSelection)
 {
     ComPtr<IShellView> view = Open(root_.Get());
-    view->UIActivate(SVUIA_ACTIVATE_NOFOCUS);
+    view->UIActivate(SVUIA_ACTIVATE_FOCUS);
     HWND list = Of(view.Get()).ListWindow();
     auto select = [&](int row) {
         LVITEMA state = {};
@@ -306,6 +199,7 @@ TEST_F(ViewTest, TheStatusBarAndTheToolbarFollowTheSelection)
     view->DestroyViewWindow();
 
     ComPtr<IShellView> files = Open(Folder("Data").Get());
+    files->UIActivate(SVUIA_ACTIVATE_FOCUS);
     list = Of(files.Get()).ListWindow();
     select(0);
     EXPECT_EQ(offered(), "XCDP") << "a file can go every way";
@@ -484,6 +378,201 @@ TEST_F(ViewTest, RenamingInPlaceKeepsTheKeysInTheBoxAndRefusesNamesThatWouldMove
     EXPECT_FALSE(std::filesystem::exists(host));
     EXPECT_TRUE(std::filesystem::exists(test::PeerHostPath("data/renamed.txt")));
     EXPECT_EQ(Column(view.Get(), 0), (std::vector<std::string> {"renamed.txt"}));
+    view->DestroyViewWindow();
+}
+
+}  // namespace
+}  // namespace dm
+
+namespace dm {
+namespace {
+
+// Selects exactly the rows showing `names`, the first one focused.
+void SelectNames(HWND list, std::initializer_list<const char*> names)
+{
+    LVITEMA none = {};
+    none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, WPARAM(-1), reinterpret_cast<LPARAM>(&none));
+    bool first = true;
+    for (const char* name : names) {
+        LVFINDINFOA find = {};
+        find.flags = LVFI_STRING;
+        find.psz = name;
+        const int row = int(SendMessageA(list, LVM_FINDITEMA, WPARAM(-1),
+                                         reinterpret_cast<LPARAM>(&find)));
+        ASSERT_GE(row, 0) << name;
+        LVITEMA state = {};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        state.state = LVIS_SELECTED | (first ? LVIS_FOCUSED : 0);
+        SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+        first = false;
+    }
+}
+
+TEST_F(ViewTest, ItemMenusOfferWhatTheSelectionAllowsAndTheirVerbsRunTheViewsCommands)
+{
+    // What the right click on the selection shows.
+    auto menuOf = [&](IShellView* view, std::initializer_list<const char*> names,
+                      bool defaultOnly = false) {
+        SelectNames(Of(view).ListWindow(), names);
+        HMENU popup = CreatePopupMenu();
+        const std::string shown = Of(view).BuildItemMenu(popup, defaultOnly)
+                                      ? test::TestBrowser::Describe(popup)
+                                      : "no menu";
+        Of(view).EndItemMenu();
+        DestroyMenu(popup);
+        return shown;
+    };
+    ComPtr<IShellView> root = Open(root_.Get());
+    EXPECT_EQ(menuOf(root.Get(), {"Work"}),
+              "Open^|Explore|-|Copy|-|Rename|-|Properties");
+    EXPECT_EQ(menuOf(root.Get(), {"kick.rom"}), "Copy|-|Properties");
+    const std::string drive = menuOf(root.Get(), {"DF0"});
+    EXPECT_TRUE(drive == "Properties" || drive == "Format...|-|Properties") << drive;
+    EXPECT_EQ(menuOf(root.Get(), {"Work", "kick.rom"}), "Copy|-|Properties");
+    root->DestroyViewWindow();
+
+    ComPtr<IShellFolder> work = Folder("Work");
+    ComPtr<IShellView> view = Open(work.Get());
+    HWND list = Of(view.Get()).ListWindow();
+    EXPECT_EQ(menuOf(view.Get(), {"Devs"}),
+              "Open^|Explore|-|Cut|Copy|-|Delete|Rename|-|Properties");
+    EXPECT_EQ(menuOf(view.Get(), {"Devs"}, true), "Open^|-|Cut|Copy");
+    EXPECT_EQ(menuOf(view.Get(), {"readme.txt"}),
+              "Open^|-|Cut|Copy|-|Delete|Rename|-|Properties")
+        << "a text file opens in its PC program";
+    EXPECT_EQ(menuOf(view.Get(), {"big.bin"}), "Cut|Copy|-|Delete|Rename|-|Properties");
+    EXPECT_EQ(menuOf(view.Get(), {"readme.txt", "big.bin"}), "Cut|Copy|-|Delete|-|Properties");
+
+    // Verbs by name, as another program asks for them.
+    SelectNames(list, {"readme.txt"});
+    std::vector<const ITEMIDLIST*> readme;
+    ASSERT_EQ(Of(view.Get()).SelectedItems(SVGIO_SELECTION, readme), S_OK);
+    ComPtr<IContextMenu> menu;
+    ASSERT_EQ(work->GetUIObjectOf(nullptr, 1, readme.data(), IID_IContextMenu, nullptr,
+                                  reinterpret_cast<void**>(menu.GetAddressOf())),
+              S_OK);
+    CMINVOKECOMMANDINFO invoke = {sizeof invoke};
+    invoke.lpVerb = "FORMAT";
+    EXPECT_EQ(menu->InvokeCommand(&invoke), E_INVALIDARG) << "a file cannot be formatted";
+    invoke.lpVerb = "Copy";
+    ASSERT_EQ(menu->InvokeCommand(&invoke), S_OK);
+    EXPECT_TRUE(IsClipboardFormatAvailable(RegisterClipboardFormatA("FileGroupDescriptor")));
+    HMENU scratch = CreatePopupMenu();
+    ASSERT_EQ(menu->QueryContextMenu(scratch, 0, 10, 100, CMF_NORMAL), MAKE_HRESULT(0, 0, 9));
+    char text[128] = {};
+    EXPECT_EQ(menu->GetCommandString(0xFFFFFFFE, GCS_HELPTEXTA, nullptr, text, sizeof text), S_OK);
+    EXPECT_STREQ(text, "Open");
+    EXPECT_EQ(menu->GetCommandString(1, GCS_VERBA, nullptr, text, sizeof text), E_INVALIDARG)
+        << "a separator has no verb";
+    wchar_t wide[32] = {};
+    EXPECT_EQ(menu->GetCommandString(8, GCS_VERBW, nullptr, reinterpret_cast<LPSTR>(wide), 32),
+              S_OK);
+    EXPECT_STREQ(wide, L"properties");
+    EXPECT_EQ(menu->GetCommandString(9, GCS_VALIDATEA, nullptr, nullptr, 0), E_INVALIDARG);
+    DestroyMenu(scratch);
+    menu.Reset();
+
+    // The clipboard now holds an Amiga file: the drawer's menu offers Paste, and its verb by
+    // position pastes as the toolbar's Paste does.
+    SelectNames(list, {"Docs"});
+    scratch = CreatePopupMenu();
+    ASSERT_TRUE(Of(view.Get()).BuildItemMenu(scratch, false));
+    EXPECT_EQ(test::TestBrowser::Describe(scratch),
+              "Open^|Explore|-|Cut|Copy|Paste|-|Delete|Rename|-|Properties");
+    Of(view.Get()).RunItemMenuEntry(1 + 5);
+    Of(view.Get()).EndItemMenu();
+    DestroyMenu(scratch);
+    EXPECT_EQ(std::filesystem::file_size(test::PeerHostPath("work/Docs/readme.txt")), 12u);
+
+    // Rename from the menu opens the edit box on the row; Escape leaves the name alone.
+    SelectNames(list, {"big.bin"});
+    scratch = CreatePopupMenu();
+    ASSERT_TRUE(Of(view.Get()).BuildItemMenu(scratch, false));
+    Of(view.Get()).RunItemMenuEntry(1 + 4);
+    HWND box = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETEDITCONTROL, 0, 0));
+    ASSERT_TRUE(box) << "Rename did not open the edit box";
+    SendMessageA(box, WM_KEYDOWN, VK_ESCAPE, 0);
+    // Delete by position asks first; "Yes" deletes on the Amiga.
+    {
+        test::DialogDriver driver([](HWND question) { test::PressButton(question, IDC_YES_NO_YES); });
+        Of(view.Get()).RunItemMenuEntry(1 + 3);
+    }
+    Of(view.Get()).EndItemMenu();
+    DestroyMenu(scratch);
+    EXPECT_FALSE(std::filesystem::exists(test::PeerHostPath("work/big.bin")));
+    view->DestroyViewWindow();
+    OpenClipboard(nullptr);
+    EmptyClipboard();
+    CloseClipboard();
+}
+
+TEST_F(ViewTest, TheViewsMenusJoinTheBrowsersWhileActiveAndExplainThemselves)
+{
+    ComPtr<IShellView> root = Open(root_.Get());
+    HMENU background = Of(root.Get()).BuildBackgroundMenu();
+    ASSERT_TRUE(background);
+    EXPECT_EQ(test::TestBrowser::Describe(GetSubMenu(background, 0)),
+              "View|-|Arrange Icons|Refresh|-|Paste*|-|New Folder*|-|Properties");
+    EXPECT_EQ(test::TestBrowser::Describe(GetSubMenu(GetSubMenu(background, 0), 0)),
+              "Large Icons|Small Icons|List|Details!");
+    DestroyMenu(background);
+    root->UIActivate(SVUIA_ACTIVATE_FOCUS);
+    EXPECT_EQ(browser_.Entries(FCIDM_MENU_FILE), "Properties|-|Close");
+    root->UIActivate(SVUIA_DEACTIVATE);
+    EXPECT_EQ(browser_.menu, nullptr);
+    root->DestroyViewWindow();
+
+    ComPtr<IShellView> view = Open(Folder("Work").Get(), FVM_LIST);
+    HWND list = Of(view.Get()).ListWindow();
+    view->UIActivate(SVUIA_ACTIVATE_NOFOCUS);
+    // Without the focus the clipboard commands are left out.
+    EXPECT_EQ(browser_.Entries(FCIDM_MENU_FILE), "Close");
+    EXPECT_EQ(browser_.Entries(FCIDM_MENU_EDIT), "Undo|-|Select All|Invert Selection");
+    EXPECT_EQ(browser_.Entries(FCIDM_MENU_VIEW),
+              "Toolbar|-|Large Icons|Small Icons|List!|Details|-|Arrange Icons|-|Options...");
+    view->UIActivate(SVUIA_ACTIVATE_FOCUS);
+    EXPECT_EQ(browser_.Entries(FCIDM_MENU_FILE), "New Folder|-|Properties|-|Close");
+    EXPECT_EQ(browser_.Entries(FCIDM_MENU_EDIT),
+              "Undo|-|Cut|Copy|Paste*|-|Select All|Invert Selection");
+
+    // The merged View menu and the accelerators reach the same commands as the toolbar.
+    HWND window = GetParent(list);
+    SendMessageA(window, WM_COMMAND, IDM_DETAILS, 0);
+    EXPECT_EQ(browser_.Entries(FCIDM_MENU_VIEW),
+              "Toolbar|-|Large Icons|Small Icons|List|Details!|-|Arrange Icons|-|Options...");
+    SendMessageA(window, WM_COMMAND, IDM_ARRANGE_BY_SIZE, 0);
+    EXPECT_EQ(Of(view.Get()).SortColumn(), 1u);
+    SendMessageA(window, WM_COMMAND, IDM_SELECT_ALL, 0);
+    EXPECT_EQ(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0), 5);
+    EXPECT_EQ(browser_.Entries(FCIDM_MENU_EDIT),
+              "Undo|-|Cut|Copy|Paste*|-|Select All|Invert Selection");
+    SendMessageA(window, WM_COMMAND, IDM_INVERT_SELECTION, 0);
+    EXPECT_EQ(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0), 0);
+
+    // With one file selected the File menu holds its commands, which run from there.
+    SelectNames(list, {"empty.txt"});
+    EXPECT_EQ(browser_.Entries(FCIDM_MENU_FILE),
+              "Open|-|Cut|Copy|-|Delete|Rename|-|Properties|-|Close");
+    HMENU file = GetSubMenu(browser_.menu, 0);
+    const UINT rename = GetMenuItemID(file, 6);
+    SendMessageA(window, WM_MENUSELECT, MAKEWPARAM(rename, MF_HILITE), LPARAM(file));
+    EXPECT_EQ(browser_.statusText, "Renames the selected item.");
+    SendMessageA(window, WM_MENUSELECT, MAKEWPARAM(IDM_INVERT_SELECTION, MF_HILITE), 0);
+    EXPECT_EQ(browser_.statusText, "Reverses which items are selected and which are not.");
+    SendMessageA(window, WM_COMMAND, rename, 0);
+    HWND box = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETEDITCONTROL, 0, 0));
+    ASSERT_TRUE(box) << "Rename from the File menu did not open the edit box";
+    SendMessageA(box, WM_KEYDOWN, VK_ESCAPE, 0);
+
+    // Commands of the browser's own go back to it.
+    EXPECT_EQ(SendMessageA(window, WM_COMMAND, test::TestBrowser::kCloseCommand, 0), 0);
+    MSG posted = {};
+    EXPECT_TRUE(PeekMessageA(&posted, browser_.frame, WM_COMMAND, WM_COMMAND, PM_REMOVE));
+    EXPECT_EQ(LOWORD(posted.wParam), test::TestBrowser::kCloseCommand);
+
+    view->UIActivate(SVUIA_DEACTIVATE);
+    EXPECT_EQ(browser_.Entries(FCIDM_MENU_EDIT), "");
     view->DestroyViewWindow();
 }
 
