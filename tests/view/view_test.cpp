@@ -387,6 +387,26 @@ TEST_F(ViewTest, RenamingInPlaceKeepsTheKeysInTheBoxAndRefusesNamesThatWouldMove
 namespace dm {
 namespace {
 
+// While it lives, text files have a program on the PC, as on any Windows.
+class TextFilesOpenOnThePc {
+public:
+    TextFilesOpenOnThePc()
+    {
+        char value[80];
+        LONG size = sizeof value;
+        added_ = RegQueryValueA(HKEY_CLASSES_ROOT, ".txt", value, &size) != ERROR_SUCCESS &&
+                 RegSetValueA(HKEY_CLASSES_ROOT, ".txt", REG_SZ, "txtfile", 7) == ERROR_SUCCESS;
+    }
+    ~TextFilesOpenOnThePc()
+    {
+        if (added_)
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, ".txt");
+    }
+
+private:
+    bool added_ = false;
+};
+
 // Selects exactly the rows showing `names`, the first one focused.
 void SelectNames(HWND list, std::initializer_list<const char*> names)
 {
@@ -411,6 +431,7 @@ void SelectNames(HWND list, std::initializer_list<const char*> names)
 
 TEST_F(ViewTest, ItemMenusOfferWhatTheSelectionAllowsAndTheirVerbsRunTheViewsCommands)
 {
+    TextFilesOpenOnThePc textFiles;
     // What the right click on the selection shows.
     auto menuOf = [&](IShellView* view, std::initializer_list<const char*> names,
                       bool defaultOnly = false) {
@@ -502,18 +523,17 @@ TEST_F(ViewTest, ItemMenusOfferWhatTheSelectionAllowsAndTheirVerbsRunTheViewsCom
     DestroyMenu(scratch);
     EXPECT_FALSE(std::filesystem::exists(test::PeerHostPath("work/big.bin")));
     view->DestroyViewWindow();
-    OpenClipboard(nullptr);
-    EmptyClipboard();
-    CloseClipboard();
+    OleSetClipboard(nullptr);
 }
 
 TEST_F(ViewTest, TheViewsMenusJoinTheBrowsersWhileActiveAndExplainThemselves)
 {
+    TextFilesOpenOnThePc textFiles;
     ComPtr<IShellView> root = Open(root_.Get());
     HMENU background = Of(root.Get()).BuildBackgroundMenu();
     ASSERT_TRUE(background);
     EXPECT_EQ(test::TestBrowser::Describe(GetSubMenu(background, 0)),
-              "View|-|Arrange Icons|Refresh|-|Paste*|-|New Folder*|-|Properties");
+              "View|-|Arrange Icons|Refresh|-|Paste|-|New Folder*|-|Properties");
     EXPECT_EQ(test::TestBrowser::Describe(GetSubMenu(GetSubMenu(background, 0), 0)),
               "Large Icons|Small Icons|List|Details!");
     DestroyMenu(background);
