@@ -693,13 +693,19 @@ TEST_F(DropTargetTest, PastingAnAmigaCopyRunsTheAmigasOwnCopy)
 }
 
 // A PC folder as the target of a drag out of the view: a window of its own under the cursor that
-// takes virtual files as Explorer does, noting what the data object said on the way.
+// takes virtual files as Explorer does, noting what the data object offered on the way.
 class PcFolderWindow final : public IDropTarget {
 public:
     explicit PcFolderWindow(fs::path folder) : folder_(std::move(folder))
     {
-        window = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "PC folder", WS_POPUP | WS_VISIBLE, 600,
-                                 400, 160, 120, nullptr, nullptr, nullptr, nullptr);
+        // Not a static control: those are transparent to the hit test that finds drop targets.
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.lpszClassName = "DrovemarkTestPcFolder";
+        RegisterClassA(&windowClass);
+        window = CreateWindowExA(WS_EX_TOPMOST, windowClass.lpszClassName, "PC folder",
+                                 WS_POPUP | WS_VISIBLE, 600, 400, 160, 120, nullptr, nullptr,
+                                 nullptr, nullptr);
         RegisterDragDrop(window, this);
         RECT rect = {};
         GetWindowRect(window, &rect);
@@ -721,8 +727,9 @@ public:
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) override
     {
-        loopAtEnter = Dword(*data, "InShellDragLoop");
         namesAtEnter = Names(*data);
+        // The user lets go over the folder.
+        HoldLeftButton(false);
         *effect &= DROPEFFECT_COPY;
         return S_OK;
     }
@@ -734,7 +741,6 @@ public:
     STDMETHODIMP DragLeave() override { return S_OK; }
     STDMETHODIMP Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override
     {
-        loopAtDrop = Dword(*data, "InShellDragLoop");
         namesAtDrop = Names(*data);
         for (size_t i = 0; i < descriptors_.size(); ++i) {
             const FILEDESCRIPTORA& file = descriptors_[i];
@@ -762,23 +768,19 @@ public:
         return S_OK;
     }
 
+    // The left button as the drag loop of this thread sees it.
+    static void HoldLeftButton(bool held)
+    {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_LBUTTON] = held ? 0x80 : 0;
+        SetKeyboardState(keys);
+    }
+
     HWND window = nullptr;
-    DWORD loopAtEnter = 99, loopAtDrop = 99;
     std::string namesAtEnter, namesAtDrop;
 
 private:
-    static DWORD Dword(IDataObject& data, const char* name)
-    {
-        FORMATETC format = {CLIPFORMAT(RegisterClipboardFormatA(name)), nullptr, DVASPECT_CONTENT,
-                            -1, TYMED_HGLOBAL};
-        STGMEDIUM medium = {};
-        if (FAILED(data.GetData(&format, &medium)))
-            return 0;
-        DWORD value = *static_cast<DWORD*>(GlobalLock(medium.hGlobal));
-        GlobalUnlock(medium.hGlobal);
-        ReleaseStgMedium(&medium);
-        return value;
-    }
     // The names the file group descriptor offers, "|"-separated.
     std::string Names(IDataObject& data)
     {
@@ -823,17 +825,17 @@ TEST_F(DropTargetTest, ADrawerDraggedOutOfTheViewArrivesWholeOnlyOnceDropped)
     state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
 
-    // No button is held, so the drag ends at once with a drop where the cursor is.
+    // The drag starts with the left button held over the PC folder, which lets it go.
     PcFolderWindow pc(pc_.Path());
+    PcFolderWindow::HoldLeftButton(true);
     NMLISTVIEW begin = {};
     begin.hdr = {list, AmigaView::kListId, UINT(LVN_BEGINDRAG)};
     begin.iItem = row;
     SendMessageA(window, WM_NOTIFY, AmigaView::kListId, reinterpret_cast<LPARAM>(&begin));
 
-    EXPECT_EQ(pc.loopAtEnter, 1u) << "InShellDragLoop was not set during the drag";
+    // "InShellDragLoop" keeps the drawer folded while the drag hovers, and its end unfolds it.
     EXPECT_EQ(pc.namesAtEnter, "Docs") << "the drawer was expanded while only hovering";
-    EXPECT_EQ(pc.loopAtDrop, 0u) << "InShellDragLoop outlived the drag";
-    EXPECT_EQ(pc.namesAtDrop, "Docs|Docs\\letter.txt");
+    EXPECT_EQ(pc.namesAtDrop, "Docs|Docs\\letter.txt") << "the drag loop never ended";
     EXPECT_EQ(test::ReadWholeFile((pc_.Path() / "Docs" / "letter.txt").string()), std::string(3000, '\0'));
     EXPECT_EQ(Host("work/Docs/letter.txt").size(), 3000u) << "a copy took the source away";
     view->DestroyViewWindow();
