@@ -6,8 +6,6 @@
 #include "resources/string_ids.h"
 #include "shell/folder_cache.h"
 #include "shell/item_id.h"
-#include "shell/ui_object_factories.h"
-#include "view/menu_merge.h"
 #include "view/status_texts.h"
 #include "view/view_columns.h"
 
@@ -15,35 +13,12 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 
 namespace dm {
 
 namespace {
 
 constexpr int kStatusFirstPartWidth = 240;
-// Identifiers a context menu may give its entries.
-constexpr UINT kLastMenuId = 32767;
-constexpr UINT kFileMenuLast = AmigaView::kFileMenuFirst + 0xFF;
-
-// The data object learns how the drag ended; a move makes it delete what it delivered.
-void SetPerformedEffect(IDataObject& data, DWORD effect)
-{
-    const UINT format = RegisterClipboardFormatA("Performed DropEffect");
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD));
-    if (!format || !memory)
-        return;
-    if (auto* value = static_cast<DWORD*>(GlobalLock(memory))) {
-        *value = effect;
-        GlobalUnlock(memory);
-    }
-    FORMATETC kind = {CLIPFORMAT(format), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium = {};
-    medium.tymed = TYMED_HGLOBAL;
-    medium.hGlobal = memory;
-    if (FAILED(data.SetData(&kind, &medium, TRUE)))
-        GlobalFree(memory);
-}
 
 DWORD ListStyleOf(UINT mode)
 {
@@ -66,16 +41,6 @@ bool CommonControlsAtLeast6()
     return getVersion && SUCCEEDED(getVersion(&info)) && info.dwMajorVersion >= 6;
 }
 
-const ITEMIDLIST* RowItem(HWND list, int row)
-{
-    LVITEMA item = {};
-    item.mask = LVIF_PARAM;
-    item.iItem = row;
-    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)))
-        return nullptr;
-    return reinterpret_cast<const ITEMIDLIST*>(item.lParam);
-}
-
 int CALLBACK CompareRows(LPARAM first, LPARAM second, LPARAM context)
 {
     auto* view = reinterpret_cast<AmigaView*>(context);
@@ -87,6 +52,16 @@ int CALLBACK CompareRows(LPARAM first, LPARAM second, LPARAM context)
 }
 
 }  // namespace
+
+const ITEMIDLIST* AmigaView::RowItem(HWND list, int row)
+{
+    LVITEMA item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)))
+        return nullptr;
+    return reinterpret_cast<const ITEMIDLIST*>(item.lParam);
+}
 
 HRESULT AmigaView::Create(AmigaFolder& folder, HWND, REFIID riid, void** out)
 {
@@ -333,176 +308,6 @@ STDMETHODIMP AmigaView::GetItemObject(UINT, REFIID, void** out)
     return E_NOTIMPL;
 }
 
-STDMETHODIMP AmigaView::DragEnter(IDataObject* data, DWORD keys, POINTL point, DWORD* effect)
-{
-    dragData_ = data;
-    hoverRow_ = -1;
-    hoverNothing_ = false;
-    return DragOver(keys, point, effect);
-}
-
-STDMETHODIMP AmigaView::DragOver(DWORD keys, POINTL point, DWORD* effect)
-{
-    if (effect)
-        *effect = DROPEFFECT_NONE;
-    if (!dragData_)
-        return S_OK;
-    LVHITTESTINFO hit = {};
-    hit.iItem = -1;
-    if (list_) {
-        hit.pt = {point.x, point.y};
-        ScreenToClient(list_, &hit.pt);
-        SendMessageA(list_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-    }
-    const bool scrolling = DragScroll(hit);
-    const bool nothing = (hit.flags & LVHT_NOWHERE) != 0;
-    HoverDrag(keys, nothing ? -1 : hit.iItem, nothing, point);
-    if (!delegate_)
-        return S_OK;
-    const HRESULT hr = delegate_->DragOver(keys, point, effect);
-    if (SUCCEEDED(hr) && scrolling && effect)
-        *effect |= DROPEFFECT_SCROLL;
-    return hr;
-}
-
-bool AmigaView::DragScroll(const LVHITTESTINFO& hit)
-{
-    const auto stop = [this] {
-        scrollX_ = scrollY_ = 0;
-        edgeSince_ = lastScroll_ = 0;
-        return false;
-    };
-    const UINT inside = LVHT_NOWHERE | LVHT_ONITEMICON | LVHT_ONITEMLABEL | LVHT_ONITEMSTATEICON;
-    if (!list_ || !(hit.flags & inside))
-        return stop();
-    RECT client = {};
-    GetClientRect(list_, &client);
-    const int step = viewMode_ == FVM_LIST ? 1 : scrollInset_;
-    int dx = 0, dy = 0;
-    if (hit.pt.x <= client.left + scrollInset_)
-        dx = -step;
-    if (hit.pt.x >= client.right - scrollInset_)
-        dx = step;
-    if (hit.pt.y <= client.top + scrollInset_)
-        dy = -scrollInset_;
-    if (hit.pt.y >= client.bottom - scrollInset_)
-        dy = scrollInset_;
-    if (dx == 0 && dy == 0)
-        return stop();
-    // 0 means "not yet", so a tick count of 0 is taken as 1.
-    const DWORD now = std::max<DWORD>(GetTickCount(), 1);
-    if (scrollX_ || scrollY_) {
-        scrollX_ = dx;
-        scrollY_ = dy;
-    } else {
-        if (!edgeSince_)
-            edgeSince_ = now;
-        if (now - edgeSince_ >= scrollDelay_) {
-            scrollX_ = dx;
-            scrollY_ = dy;
-        }
-    }
-    if (!scrollX_ && !scrollY_)
-        return false;
-    if (!lastScroll_) {
-        SendMessageA(list_, LVM_SCROLL, WPARAM(scrollX_), LPARAM(scrollY_));
-        lastScroll_ = now;
-    } else if (now - lastScroll_ >= scrollInterval_) {
-        lastScroll_ = 0;
-    }
-    return true;
-}
-
-void AmigaView::HoverDrag(DWORD keys, int row, bool nothing, POINTL point)
-{
-    if (row == hoverRow_ && nothing == hoverNothing_)
-        return;
-    hoverRow_ = row;
-    hoverNothing_ = nothing;
-    if (delegate_) {
-        delegate_->DragLeave();
-        delegate_->Release();
-        delegate_ = nullptr;
-    }
-    if (highlightRow_ >= 0 && list_) {
-        LVITEMA state = {};
-        state.stateMask = LVIS_DROPHILITED;
-        SendMessageA(list_, LVM_SETITEMSTATE, highlightRow_, reinterpret_cast<LPARAM>(&state));
-    }
-    highlightRow_ = -1;
-    if (!dragData_)
-        return;
-
-    // Takes `target` as the delegate when it accepts the drag.
-    const auto offer = [&](IDropTarget* target) {
-        DWORD effect = DROPEFFECT_NONE;
-        if (SUCCEEDED(target->DragEnter(dragData_, keys, point, &effect)) && effect != 0) {
-            delegate_ = target;
-            return true;
-        }
-        target->DragLeave();
-        target->Release();
-        return false;
-    };
-    const ITEMIDLIST* item = row >= 0 && list_ ? RowItem(list_, row) : nullptr;
-    if (item && (ItemAttributes(item) & SFGAO_DROPTARGET)) {
-        IDropTarget* target = nullptr;
-        if (SUCCEEDED(folder_.GetUIObjectOf(browserWindow_, 1, &item, IID_IDropTarget, nullptr,
-                                            reinterpret_cast<void**>(&target))) &&
-            target && offer(target)) {
-            LVITEMA state = {};
-            state.stateMask = LVIS_DROPHILITED;
-            state.state = LVIS_DROPHILITED;
-            SendMessageA(list_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-            highlightRow_ = row;
-            return;
-        }
-    }
-    if ((row < 0 && !nothing) || !folder_.OwnItem())
-        return;
-    // Empty space, or a row that refused: the folder shown takes the drop itself.
-    if (AmigaFolder* parent = folder_.ParentFolder()) {
-        const ITEMIDLIST* own = folder_.OwnItem();
-        IDropTarget* target = nullptr;
-        if ((ItemAttributes(own) & SFGAO_DROPTARGET) &&
-            SUCCEEDED(parent->GetUIObjectOf(browserWindow_, 1, &own, IID_IDropTarget, nullptr,
-                                            reinterpret_cast<void**>(&target))) &&
-            target)
-            offer(target);
-        parent->Release();
-    }
-}
-
-void AmigaView::EndDrag()
-{
-    DragScroll(LVHITTESTINFO {});
-    HoverDrag(0, -1, false, POINTL {0, 0});
-    dragData_ = nullptr;
-    hoverRow_ = -1;
-    hoverNothing_ = false;
-}
-
-STDMETHODIMP AmigaView::DragLeave()
-{
-    dragData_ = nullptr;
-    EndDrag();
-    return S_OK;
-}
-
-STDMETHODIMP AmigaView::Drop(IDataObject* data, DWORD keys, POINTL point, DWORD* effect)
-{
-    if (effect)
-        *effect = DROPEFFECT_NONE;
-    if (IDropTarget* target = delegate_) {
-        delegate_ = nullptr;
-        target->Drop(data, keys, point, effect);
-        target->DragLeave();
-        target->Release();
-    }
-    EndDrag();
-    return S_OK;
-}
-
 void AmigaView::Update(ViewUpdate update)
 {
     if (update == ViewUpdate::CutMarks) {
@@ -574,321 +379,6 @@ void AmigaView::RenamePending()
     const UniqueIdList item = std::move(renameItem_);
     if (item)
         RenameItemEverywhere(item.get(), renameTo_);
-}
-
-void AmigaView::EnableToolbarButtons(IContextMenu* selection, HMENU entries)
-{
-    if (!browser_)
-        return;
-    // Without a selection only Paste, into the folder shown.
-    const auto offers = [&](const char* wanted) {
-        if (!selection || !entries)
-            return std::strcmp(wanted, "paste") == 0;
-        const int count = GetMenuItemCount(entries);
-        for (int position = 0; position < count; ++position) {
-            char verb[100] = {};
-            if (SUCCEEDED(selection->GetCommandString(UINT_PTR(position), GCS_VERBA, nullptr,
-                                                      verb, sizeof verb)) &&
-                lstrcmpiA(verb, wanted) == 0)
-                return true;
-        }
-        return false;
-    };
-    const std::pair<UINT, const char*> buttons[] = {
-        {IDM_CUT, "cut"},       {IDM_COPY, "copy"},
-        {IDM_PASTE, "paste"},   {IDM_DELETE, "delete"},
-        {IDM_PROPERTIES, "properties"},
-    };
-    for (const auto& [command, verb] : buttons)
-        SendToolbar(TB_ENABLEBUTTON, command, MAKELONG(offers(verb) ? TRUE : FALSE, 0));
-}
-
-bool AmigaView::ShowsTree()
-{
-    HWND tree = nullptr;
-    return browser_ && SUCCEEDED(browser_->GetControlWindow(FCW_TREE, &tree)) && tree;
-}
-
-IContextMenu* AmigaView::SelectionMenu(HWND owner)
-{
-    std::vector<const ITEMIDLIST*> items;
-    if (FAILED(SelectedItems(SVGIO_SELECTION, items)) || items.empty())
-        return nullptr;
-    IContextMenu* menu = nullptr;
-    if (FAILED(folder_.GetUIObjectOf(owner, UINT(items.size()), items.data(), IID_IContextMenu,
-                                     nullptr, reinterpret_cast<void**>(&menu))))
-        return nullptr;
-    return menu;
-}
-
-bool AmigaView::CanPasteInto(const ITEMIDLIST* item)
-{
-    const auto paste = UiFactories().pasteInto;
-    return paste && paste(folder_, item, true) == S_OK;
-}
-
-void AmigaView::RemoveMenus()
-{
-    if (mergedMenu_) {
-        if (browser_) {
-            browser_->SetMenuSB(nullptr, nullptr, nullptr);
-            browser_->RemoveMenusSB(mergedMenu_);
-        }
-        DestroyMenu(mergedMenu_);
-        mergedMenu_ = nullptr;
-    }
-    if (fileMenu_) {
-        fileMenu_->Release();
-        fileMenu_ = nullptr;
-    }
-}
-
-void AmigaView::FillFileEntries(HMENU file)
-{
-    HMENU scratch = CreatePopupMenu();
-    if (!scratch)
-        return;
-    fileMenu_ = SelectionMenu(window_);
-    if (fileMenu_) {
-        const UINT flags = CMF_NODEFAULT | (ShowsTree() ? CMF_EXPLORE : 0);
-        if (FAILED(fileMenu_->QueryContextMenu(scratch, 0, kFileMenuFirst, kFileMenuLast, flags))) {
-            fileMenu_->Release();
-            fileMenu_ = nullptr;
-        }
-    } else if (HMENU entries = LoadMenuA(ThisModule(), MAKEINTRESOURCEA(IDR_FILE_MENU))) {
-        if (rootView_) {
-            // Nothing can be made at the computer level: Properties alone.
-            DeleteMenu(entries, IDM_NEW_FOLDER, MF_BYCOMMAND);
-            DeleteMenu(entries, 0, MF_BYPOSITION);
-        }
-        MergeMenuInto(scratch, 0, entries, 0, kLastMenuId, false);
-        DestroyMenu(entries);
-    }
-    EnableToolbarButtons(fileMenu_, scratch);
-    if (file)
-        MergeMenuInto(file, 0, scratch, 0, kLastMenuId, true);
-    DestroyMenu(scratch);
-}
-
-void AmigaView::MergeMenus()
-{
-    if (!browser_)
-        return;
-    RemoveMenus();
-    HMENU bar = CreateMenu();
-    if (!bar)
-        return;
-    OLEMENUGROUPWIDTHS widths = {};
-    browser_->InsertMenusSB(bar, &widths);
-    if (activation_ == SVUIA_ACTIVATE_FOCUS)
-        FillFileEntries(SubmenuWithId(bar, FCIDM_MENU_FILE));
-    HMENU edit = SubmenuWithId(bar, FCIDM_MENU_EDIT);
-    if (HMENU ours = LoadMenuA(ThisModule(), MAKEINTRESOURCEA(IDR_VIEW_MENUS))) {
-        HMENU ourEdit = GetSubMenu(ours, 0);
-        if (activation_ != SVUIA_ACTIVATE_FOCUS) {
-            // Without the focus the clipboard commands have nothing to act on.
-            for (UINT command : {IDM_CUT, IDM_COPY, IDM_PASTE})
-                DeleteMenu(ourEdit, command, MF_BYCOMMAND);
-            if (GetMenuState(ourEdit, 0, MF_BYPOSITION) & MF_SEPARATOR)
-                DeleteMenu(ourEdit, 0, MF_BYPOSITION);
-        }
-        if (edit)
-            MergeMenuInto(edit, UINT(GetMenuItemCount(edit)), ourEdit, 0, kLastMenuId, true);
-        if (HMENU view = SubmenuWithId(bar, FCIDM_MENU_VIEW)) {
-            const int options = FindMenuEntry(view, FCIDM_MENU_VIEW_SEP_OPTIONS);
-            MergeMenuInto(view, options < 0 ? UINT(GetMenuItemCount(view)) : UINT(options),
-                          GetSubMenu(ours, 1), 0, kLastMenuId, true);
-        }
-        DestroyMenu(ours);
-    }
-    mergedMenu_ = bar;
-    browser_->SetMenuSB(bar, nullptr, window_);
-    MarkViewMode(bar);
-    if (edit)
-        EnableEditEntries(edit);
-}
-
-void AmigaView::EnableEditEntries(HMENU edit)
-{
-    std::vector<const ITEMIDLIST*> items;
-    SelectedItems(SVGIO_SELECTION, items);
-    if (!items.empty()) {
-        SFGAOF attributes = SFGAO_CANCOPY | SFGAO_CANMOVE;
-        if (SUCCEEDED(folder_.GetAttributesOf(UINT(items.size()), items.data(), &attributes))) {
-            EnableMenuItem(edit, IDM_CUT,
-                           MF_BYCOMMAND | ((attributes & SFGAO_CANMOVE) ? MF_ENABLED : MF_GRAYED));
-            EnableMenuItem(edit, IDM_COPY,
-                           MF_BYCOMMAND | ((attributes & SFGAO_CANCOPY) ? MF_ENABLED : MF_GRAYED));
-        }
-    }
-    const bool paste = items.size() <= 1 && CanPasteInto(items.empty() ? nullptr : items[0]);
-    EnableMenuItem(edit, IDM_PASTE, MF_BYCOMMAND | (paste ? MF_ENABLED : MF_GRAYED));
-}
-
-void AmigaView::MarkViewMode(HMENU menu)
-{
-    if (menu && viewMode_ >= FVM_ICON && viewMode_ <= FVM_DETAILS)
-        CheckMenuRadioItem(menu, IDM_LARGE_ICONS, IDM_DETAILS, IDM_LARGE_ICONS + viewMode_ - 1,
-                           MF_BYCOMMAND);
-}
-
-bool AmigaView::BuildItemMenu(HMENU popup, bool defaultOnly)
-{
-    EndItemMenu();
-    if (!list_ || !popup)
-        return false;
-    activeMenu_ = SelectionMenu(browserWindow_);
-    if (!activeMenu_)
-        return false;
-    activeMenuFirst_ = 1;
-    const UINT flags = (defaultOnly ? CMF_DEFAULTONLY : 0) | (ShowsTree() ? CMF_EXPLORE : 0);
-    if (FAILED(activeMenu_->QueryContextMenu(popup, 0, activeMenuFirst_, kLastMenuId, flags))) {
-        EndItemMenu();
-        return false;
-    }
-    return true;
-}
-
-void AmigaView::RunItemMenuEntry(UINT id)
-{
-    IContextMenu* menu = activeMenu_;
-    if (!menu || id < activeMenuFirst_)
-        return;
-    // The command may refill the list and with it the menus; the entry's menu stays meanwhile.
-    menu->AddRef();
-    const UINT position = id - activeMenuFirst_;
-    CMINVOKECOMMANDINFO info = {};
-    info.cbSize = sizeof info;
-    info.hwnd = list_;
-    info.lpVerb = MAKEINTRESOURCEA(position);
-    info.nShow = SW_SHOWNORMAL;
-    menu->InvokeCommand(&info);
-    char verb[100] = {};
-    const bool rename =
-        SUCCEEDED(menu->GetCommandString(position, GCS_VERBA, nullptr, verb, sizeof verb)) &&
-        lstrcmpiA(verb, "rename") == 0;
-    menu->Release();
-    if (rename)
-        Command(IDM_RENAME);
-}
-
-void AmigaView::EndItemMenu()
-{
-    if (activeMenu_)
-        activeMenu_->Release();
-    activeMenu_ = nullptr;
-    activeMenuFirst_ = 0;
-}
-
-void AmigaView::ShowItemMenu(bool defaultOnly)
-{
-    HMENU popup = CreatePopupMenu();
-    if (popup && BuildItemMenu(popup, defaultOnly)) {
-        UINT chosen = 0;
-        if (defaultOnly) {
-            chosen = GetMenuDefaultItem(popup, FALSE, 0);
-        } else {
-            POINT at = {};
-            GetCursorPos(&at);
-            chosen = UINT(TrackPopupMenuEx(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
-                                           at.x, at.y, window_, nullptr));
-        }
-        if (chosen != UINT(-1) && chosen > 0)
-            RunItemMenuEntry(chosen);
-    }
-    if (popup)
-        DestroyMenu(popup);
-    EndItemMenu();
-}
-
-HMENU AmigaView::BuildBackgroundMenu()
-{
-    HMENU menu = LoadMenuA(ThisModule(), MAKEINTRESOURCEA(IDR_BACKGROUND_MENU));
-    HMENU popup = menu ? GetSubMenu(menu, 0) : nullptr;
-    if (!popup) {
-        if (menu)
-            DestroyMenu(menu);
-        return nullptr;
-    }
-    EnableMenuItem(popup, IDM_NEW_FOLDER, MF_BYCOMMAND | (rootView_ ? MF_GRAYED : MF_ENABLED));
-    // Only a clipboard known to hold nothing for us greys Paste; a failing test leaves it.
-    const auto paste = UiFactories().pasteInto;
-    if (paste && paste(folder_, nullptr, true) == S_FALSE)
-        EnableMenuItem(popup, IDM_PASTE, MF_BYCOMMAND | MF_GRAYED);
-    MarkViewMode(popup);
-    return menu;
-}
-
-void AmigaView::ShowBackgroundMenu()
-{
-    HMENU menu = BuildBackgroundMenu();
-    if (!menu)
-        return;
-    POINT at = {};
-    GetCursorPos(&at);
-    const UINT chosen = UINT(TrackPopupMenuEx(GetSubMenu(menu, 0), TPM_RIGHTBUTTON | TPM_RETURNCMD,
-                                              at.x, at.y, window_, nullptr));
-    DestroyMenu(menu);
-    if (chosen > 0)
-        Command(chosen);
-}
-
-void AmigaView::MenuHelp(UINT id)
-{
-    if (!browser_)
-        return;
-    char text[128] = {};
-    if (activeMenu_) {
-        if (id >= activeMenuFirst_)
-            activeMenu_->GetCommandString(id - activeMenuFirst_, GCS_HELPTEXTA, nullptr, text,
-                                          sizeof text);
-    } else if (fileMenu_ && id >= kFileMenuFirst && id <= kFileMenuLast) {
-        fileMenu_->GetCommandString(id - kFileMenuFirst, GCS_HELPTEXTA, nullptr, text, sizeof text);
-    } else if (!LoadStringA(ThisModule(), id, text, sizeof text)) {
-        text[0] = '\0';
-    }
-    text[sizeof text - 1] = '\0';
-    wchar_t wide[sizeof text] = {};
-    if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, wide, int(sizeof text)) > 0)
-        browser_->SetStatusTextSB(wide);
-}
-
-void AmigaView::BeginDrag()
-{
-    const auto makeSource = UiFactories().createDropSource;
-    if (FAILED(oleResult_) || !list_ || !makeSource)
-        return;
-    std::vector<const ITEMIDLIST*> items;
-    if (FAILED(SelectedItems(SVGIO_SELECTION, items)) || items.empty())
-        return;
-    // A move refills the list during the drag: the rows' identifiers may go.
-    std::vector<UniqueIdList> owned;
-    for (const ITEMIDLIST* item : items) {
-        owned.push_back(CloneUnique(item));
-        if (!owned.back())
-            return;
-        items[owned.size() - 1] = owned.back().get();
-    }
-    SFGAOF attributes = SFGAO_CANCOPY | SFGAO_CANMOVE;
-    if (FAILED(folder_.GetAttributesOf(UINT(items.size()), items.data(), &attributes)))
-        return;
-    const DWORD allowed = ((attributes & SFGAO_CANCOPY) ? DROPEFFECT_COPY : 0) |
-                          ((attributes & SFGAO_CANMOVE) ? DROPEFFECT_MOVE : 0);
-    if (!allowed)
-        return;
-    IDataObject* data = nullptr;
-    if (FAILED(folder_.GetUIObjectOf(browserWindow_, UINT(items.size()), items.data(),
-                                     IID_IDataObject, nullptr, reinterpret_cast<void**>(&data))) ||
-        !data)
-        return;
-    IDropSource* source = nullptr;
-    if (SUCCEEDED(makeSource(*data, &source)) && source) {
-        DWORD effect = DROPEFFECT_NONE;
-        const HRESULT hr = DoDragDrop(data, source, allowed, &effect);
-        SetPerformedEffect(*data, hr == DRAGDROP_S_DROP ? effect : DROPEFFECT_NONE);
-        source->Release();
-    }
-    data->Release();
 }
 
 HRESULT AmigaView::SelectedItems(UINT which, std::vector<const ITEMIDLIST*>& items) const

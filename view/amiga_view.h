@@ -94,6 +94,9 @@ public:
     void MenuHelp(UINT id);
     // The File entries of the merged bar carry the selection's menu positions from here on.
     static constexpr UINT kFileMenuFirst = 0x7000;
+    static constexpr UINT kFileMenuLast = kFileMenuFirst + 0xFF;
+    // The identifier a row of `list` holds, owned by the row.
+    static const ITEMIDLIST* RowItem(HWND list, int row);
 
 private:
     AmigaView(AmigaFolder& folder);
