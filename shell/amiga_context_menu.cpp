@@ -259,7 +259,8 @@ STDMETHODIMP AmigaContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* info)
     if (!info)
         return E_POINTER;
     int command = -1;
-    if (HIWORD(reinterpret_cast<UINT_PTR>(info->lpVerb)) != 0) {
+    // A verb is a name unless it fits in 16 bits (all the upper bits, not only bits 16-31).
+    if ((reinterpret_cast<UINT_PTR>(info->lpVerb) >> 16) != 0) {
         for (const Verb& verb : kVerbs) {
             if (lstrcmpiA(verb.verb, info->lpVerb) == 0 && IsEnabled(verb.command)) {
                 command = int(verb.command);
