@@ -37,9 +37,6 @@ void CALLBACK ShowProperties(HWND, HINSTANCE, LPSTR, int)
 {
     if (const auto show = dm::UiFactories().showSettingsSheet)
         show(nullptr);
-    else
-        MessageBoxA(nullptr, "The settings pages are not part of this build yet.", "Drovemark",
-                    MB_OK | MB_ICONINFORMATION);
 }
 
 }  // extern "C"
