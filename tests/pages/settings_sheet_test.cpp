@@ -25,6 +25,9 @@ int RunChildRole(const std::vector<std::string>& args)
     // sees ADDRESS LOADED-EVENT GO-EVENT: loads the settings, says so, waits, and then must find
     // them stale and reload the TCP/IP connection with ADDRESS.
     if (args.size() == 4 && args[0] == "sees") {
+        // The TCP/IP entry exists only while sockets are started, as in the module.
+        if (!StartSockets())
+            return 1;
         ConnectionSettings settings(TestStore());
         settings.Load();
         HANDLE loaded = OpenEventA(EVENT_MODIFY_STATE, FALSE, args[2].c_str());
