@@ -1,6 +1,7 @@
 // The "General" page of Amiga items against the emulated Amiga (tools/with-peer --transfer-tree):
 // opened on its own thread by the folder's Properties, showing what each kind of item has,
 // sending an edit once to the Amiga and to every open folder, and counting drawers until closed.
+#include "core/amiga_paths.h"
 #include "core/live_objects.h"
 #include "module/ui_objects.h"
 #include "pages/item_property_page.h"
@@ -37,8 +38,9 @@ protected:
     }
     void TearDown() override
     {
-        if (!HasFatalFailure() && std::getenv("DROVEMARK_TEST_PEER_PORT"))
+        if (!HasFatalFailure() && std::getenv("DROVEMARK_TEST_PEER_PORT")) {
             EXPECT_EQ(ModuleCounts::Objects(), objectsBefore_) << "an object was leaked";
+        }
     }
 
     // Reads this thread's messages until `done` says so or twenty seconds passed.
