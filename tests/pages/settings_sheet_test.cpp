@@ -84,31 +84,6 @@ std::vector<std::string> ComboItems(HWND page, int comboId)
     return items;
 }
 
-struct DialogSearch {
-    HWND except;
-    HWND found;
-};
-
-BOOL CALLBACK RememberOtherDialog(HWND window, LPARAM context)
-{
-    auto* search = reinterpret_cast<DialogSearch*>(context);
-    char name[16] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (window != search->except && IsWindowVisible(window) && std::string(name) == "#32770") {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A top-level dialog of `thread` other than `except`: a message box over the sheet.
-HWND OtherDialog(DWORD thread, HWND except)
-{
-    DialogSearch search {except, nullptr};
-    EnumThreadWindows(thread, RememberOtherDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 class SettingsSheetTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -191,8 +166,8 @@ TEST_F(SettingsSheetTest, AbsentPortsAreNotOfferedAndCancelOrAMismatchedPassword
         SetDlgItemTextA(page, IDC_CONN_ADDRESS, "172.16.0.9");
         SetDlgItemTextA(page, IDC_CONN_PASSWORD, "typed once");
         PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
-        HWND box = nullptr;
-        EXPECT_TRUE(WaitUntil([&] { return (box = OtherDialog(ui, sheet)) != nullptr; }));
+        HWND box = WaitForOtherDialog(ui, sheet);
+        EXPECT_TRUE(box) << "no message about the passwords";
         if (box) {
             const std::vector<std::string> texts = StaticTexts(box);
             EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const std::string& text) {
