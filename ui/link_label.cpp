@@ -71,8 +71,9 @@ HRESULT LinkLabel::SetText(HWND dialog, int controlId, const std::string& text)
         SetWindowPos(rich, control, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         richText_ = rich;
         ownsWindow_ = true;
-    } else {
+    } else if (!(ownsWindow_ && control == richText_)) {
         richText_ = control;
+        ownsWindow_ = false;
         SendMessageA(control, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_3DFACE));
     }
     SendMessageA(richText_, EM_SETEVENTMASK, 0, ENM_MOUSEEVENTS);
