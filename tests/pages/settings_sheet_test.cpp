@@ -209,6 +209,12 @@ TEST_F(SettingsSheetTest, OptionsRejectBadNumbersAndEveryHelpedControlShowsItsHe
                 EXPECT_FALSE(WindowText(popup).empty());
             }
         }
+        // A key pressed and let go while it shows puts it away.
+        HWND shown = FindWindowA("QuenzorTooltipWindowClass", nullptr);
+        SendMessageA(shown, WM_KEYDOWN, VK_ESCAPE, 0);
+        SendMessageA(shown, WM_KEYUP, VK_ESCAPE, 0);
+        EXPECT_FALSE(IsWindow(shown));
+
         PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
         EXPECT_TRUE(WaitUntil([&] { return !IsWindow(sheet); }));
     });
