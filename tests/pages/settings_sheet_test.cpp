@@ -2,6 +2,7 @@
 // key: what OK writes (and what a second process then sees), what Cancel and a refused password
 // leave alone, which ports are offered, and the help on its controls.
 #include "core/crc32.h"
+#include "core/live_objects.h"
 #include "core/shared_settings_section.h"
 #include "link/tcp_link.h"
 #include "pages/settings_sheet_extension.h"
@@ -103,6 +104,7 @@ protected:
     // Runs the sheet on this thread while `user` works it from another.
     static void RunSheet(const std::function<void(HWND sheet)>& user)
     {
+        const long objectsBefore = ModuleCounts::Objects();
         ShellPropertySheetExtension* sheet = ShellPropertySheetExtension::New(TestStore());
         ASSERT_TRUE(sheet);
         DialogDriver driver(user);
@@ -110,6 +112,7 @@ protected:
         EXPECT_TRUE(driver.Found());
         EXPECT_FALSE(driver.ForcedClose()) << "the sheet was left open";
         sheet->Release();
+        EXPECT_EQ(ModuleCounts::Objects(), objectsBefore) << "the pages' references were not given back";
     }
 };
 
