@@ -35,6 +35,7 @@ void CALLBACK Uninstall(HWND window, HINSTANCE, LPSTR commandLine, int)
 
 void CALLBACK ShowProperties(HWND, HINSTANCE, LPSTR, int)
 {
+    dm::StartModuleSockets();
     if (const auto show = dm::UiFactories().showSettingsSheet)
         show(nullptr);
 }

@@ -19,28 +19,32 @@ setsid env -u LC_ALL -u LC_NUMERIC -u LC_TIME LANG=en_US.UTF-8 "$root/tools/wine
   >>"$out/wine.log" 2>&1 &
 sheet_pid=$!
 sheet=$(sheet_window "Drovemark Properties") || { shot failed; fail "the settings sheet did not open"; }
+xdotool windowactivate --sync "$sheet" >/dev/null 2>&1
 settle
 shot settings-connection
-xdotool windowactivate "$sheet" 2>/dev/null
-xdotool key --window "$sheet" ctrl+Tab
+xdotool key ctrl+Tab
 settle
 shot settings-options
 # F1 on the packet size box: its help pops up next to it.
-xdotool key --window "$sheet" alt+p F1
+xdotool key alt+p
+sleep 0.3
+xdotool key F1
 settle
 shot help-popup
 xdotool key Escape
 sleep 0.5
-xdotool key --window "$sheet" ctrl+Tab
+xdotool windowactivate --sync "$sheet" >/dev/null 2>&1
+xdotool key ctrl+Tab
 settle
 shot settings-about
-xdotool key --window "$sheet" Escape
+xdotool key Escape
 wait "$sheet_pid" 2>/dev/null
 
 step "the General page of the drawer Docs"
 probe command 156 >>"$out/wine.log" || fail "could not ask the view for Properties"
 page=$(sheet_window "Docs Properties") || { shot failed; fail "the General page of Docs did not open"; }
+xdotool windowactivate --sync "$page" >/dev/null 2>&1
 settle
 shot item-general
-xdotool key --window "$page" Escape
+xdotool key Escape
 sleep 0.5
