@@ -71,16 +71,10 @@ void SetText(HWND page, int id, const std::string& text)
     SetDlgItemTextA(page, id, text.c_str());
 }
 
-// The folder's name as the address bar shows it, when it comes as text.
-std::string FolderName(AmigaFolder& folder)
+// Where the item lies, as the user writes Amiga paths (Work:Docs); empty when too long.
+std::string LocationOf(const ItemIdView& item)
 {
-    const ITEMIDLIST* own = folder.OwnItem();
-    if (!own)
-        return {};
-    const ItemIdView view(own);
-    if (!view.IsValid())
-        return {};
-    return view.AmigaPath().value_or("");
+    return AmigaPath(item.ParentPath(), "").value_or("");
 }
 
 void ShowIcon(HWND page, PropertiesRequest& request, const ITEMIDLIST* item)
@@ -165,7 +159,7 @@ void InitialiseOne(HWND page, PropertiesRequest& request)
     ShowIcon(page, request, item);
     SetText(page, IDC_ITEM_NAME, std::string(DisplayName(view.Name(), kind)));
     SetText(page, IDC_ITEM_TYPE, std::string(view.TypeText()));
-    SetText(page, IDC_ITEM_LOCATION, FolderName(*request.folder));
+    SetText(page, IDC_ITEM_LOCATION, LocationOf(view));
     SetText(page, IDC_ITEM_MODIFIED, std::string(view.DateText()));
     if (kind == ItemKind::RomFile) {
         SetText(page, IDC_ITEM_COMMENT, RomComment(view.Comment()));
@@ -224,7 +218,7 @@ void InitialiseSeveral(HWND page, PropertiesRequest& request)
     SetText(page, IDC_ITEM_TYPE,
             commonType ? FormatStringById(IDS_PROP_ALL_OF_TYPE, ThisModule(), {type}).value_or("")
                        : LoadStringById(IDS_PROP_MULTIPLE_TYPES, ThisModule()).value_or(""));
-    const std::string folder = FolderName(*request.folder);
+    const std::string folder = LocationOf(first);
     SetText(page, IDC_ITEM_LOCATION,
             FormatStringById(IDS_PROP_ALL_IN, ThisModule(), {folder}).value_or(""));
     for (const AttributeBox& box : kBoxes) {

@@ -22,19 +22,20 @@ sheet=$(sheet_window "Drovemark Properties") || { shot failed; fail "the setting
 xdotool windowactivate --sync "$sheet" >/dev/null 2>&1
 settle
 shot settings-connection
-xdotool key ctrl+Tab
+# Wine puts the sheet at the desktop's top left corner: its tabs and boxes are where a user
+# clicks them there.
+click_at() { xdotool mousemove --window "$desk" "$1" "$2" click 1; sleep 0.3; }
+click_at 113 39
 settle
 shot settings-options
-# F1 on the packet size box: its help pops up next to it.
-xdotool key alt+p
-sleep 0.3
+# F1 in the packet size box: its help pops up next to it.
+click_at 260 92
 xdotool key F1
 settle
 shot help-popup
 xdotool key Escape
 sleep 0.5
-xdotool windowactivate --sync "$sheet" >/dev/null 2>&1
-xdotool key ctrl+Tab
+click_at 168 39
 settle
 shot settings-about
 xdotool key Escape
