@@ -6,6 +6,8 @@
 #include "resources/string_ids.h"
 #include "resources/version.h"
 
+#include <richedit.h>
+
 namespace dm {
 
 INT_PTR CALLBACK AboutPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
@@ -24,6 +26,16 @@ INT_PTR CALLBACK AboutPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
     ShellPropertySheetExtension* sheet = SheetOf(page);
     if (!sheet)
         return FALSE;
+    if (message == WM_NOTIFY) {
+        const auto* filter = reinterpret_cast<const MSGFILTER*>(lParam);
+        if (filter->nmhdr.idFrom != IDC_ABOUT_LINK || filter->nmhdr.code != EN_MSGFILTER)
+            return FALSE;
+        if (filter->msg == WM_MOUSEMOVE)
+            sheet->Link().TrackMouse();
+        else if (filter->msg == WM_LBUTTONUP && sheet->Link().TrackMouse())
+            sheet->Link().OpenHotLink();
+        return TRUE;
+    }
     if (message == WM_MOUSEMOVE) {
         sheet->Link().TrackMouse();
         return TRUE;

@@ -57,8 +57,7 @@ HRESULT LinkLabel::SetText(HWND dialog, int controlId, const std::string& text)
         GetWindowRect(control, &rect);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
         HWND rich = CreateWindowExA(WS_EX_TRANSPARENT, kRichEdit20Class, "",
-                                    WS_CHILD | WS_VISIBLE | WS_DISABLED | ES_READONLY |
-                                        ES_MULTILINE,
+                                    WS_CHILD | WS_VISIBLE | ES_READONLY | ES_MULTILINE,
                                     rect.left, rect.top, rect.right - rect.left,
                                     rect.bottom - rect.top, dialog, nullptr,
                                     GetModuleHandleA(nullptr), nullptr);

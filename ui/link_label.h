@@ -1,6 +1,7 @@
 // A piece of dialog text written in the link markup, shown in a read-only rich-text control whose
-// links are coloured, underlined under the mouse and opened when clicked. The dialog hands it its
-// mouse moves (TrackMouse) and clicks (OpenHotLink): the control itself is disabled.
+// links are coloured, underlined under the mouse and opened when clicked. The dialog hands it the
+// mouse moves (TrackMouse) and clicks (OpenHotLink) that the control reports (EN_MSGFILTER).
+// The control stays enabled: a disabled one draws its links grey.
 #pragma once
 
 #include "core/link_markup.h"
