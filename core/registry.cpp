@@ -172,4 +172,104 @@ LONG CopyKeyTree(HKEY from, HKEY to, bool topValues)
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+std::optional<std::vector<RegistrySnapshot::Value>> ReadValues(HKEY key)
+{
+    DWORD count = 0, longestName = 0, largest = 0;
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                         &longestName, &largest, nullptr, nullptr) != ERROR_SUCCESS)
+        return std::nullopt;
+    std::vector<RegistrySnapshot::Value> values;
+    std::vector<char> name(longestName + 1);
+    for (DWORD i = 0; i < count; ++i) {
+        RegistrySnapshot::Value value;
+        value.data.resize(std::max<DWORD>(largest, 1));
+        DWORD nameLength = DWORD(name.size()), size = DWORD(value.data.size());
+        if (RegEnumValueA(key, i, name.data(), &nameLength, nullptr, &value.type,
+                          value.data.data(), &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        value.name.assign(name.data(), nameLength);
+        value.data.resize(size);
+        values.push_back(std::move(value));
+    }
+    return values;
+}
+
+bool HoldsValue(const std::vector<RegistrySnapshot::Value>& values, const std::string& name)
+{
+    for (const RegistrySnapshot::Value& value : values) {
+        if (value.name == name)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<RegistrySnapshot> TakeRegistrySnapshot(HKEY parent, const std::string& path)
+{
+    RegistrySnapshot snapshot;
+    RegKey key;
+    const LONG opened = key.Open(parent, path, KEY_READ);
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return snapshot;
+    if (opened != ERROR_SUCCESS)
+        return std::nullopt;
+    snapshot.existed = true;
+    std::optional<std::vector<RegistrySnapshot::Value>> values = ReadValues(key.Get());
+    if (!values)
+        return std::nullopt;
+    snapshot.values = std::move(*values);
+    for (DWORD i = 0;; ++i) {
+        const std::optional<std::string> child = SubkeyName(key.Get(), i);
+        if (!child)
+            break;
+        std::optional<RegistrySnapshot> below = TakeRegistrySnapshot(key.Get(), *child);
+        if (!below)
+            return std::nullopt;
+        snapshot.subkeyNames.push_back(*child);
+        snapshot.subkeys.push_back(std::move(*below));
+    }
+    return snapshot;
+}
+
+LONG RestoreRegistrySnapshot(HKEY parent, const std::string& path,
+                             const RegistrySnapshot& snapshot)
+{
+    if (!snapshot.existed)
+        return DeleteKeyTree(parent, path);
+    RegKey key;
+    LONG first = key.Create(parent, path, KEY_ALL_ACCESS);
+    if (first != ERROR_SUCCESS)
+        return first;
+    auto note = [&first](LONG result) {
+        if (first == ERROR_SUCCESS)
+            first = result;
+    };
+    if (std::optional<std::vector<RegistrySnapshot::Value>> now = ReadValues(key.Get())) {
+        for (const RegistrySnapshot::Value& value : *now) {
+            if (!HoldsValue(snapshot.values, value.name))
+                note(RegDeleteValueA(key.Get(), value.name.c_str()));
+        }
+    }
+    for (const RegistrySnapshot::Value& value : snapshot.values)
+        note(RegSetValueExA(key.Get(), value.name.c_str(), 0, value.type, value.data.data(),
+                            DWORD(value.data.size())));
+    std::vector<std::string> added;
+    for (DWORD i = 0;; ++i) {
+        const std::optional<std::string> child = SubkeyName(key.Get(), i);
+        if (!child)
+            break;
+        if (std::find(snapshot.subkeyNames.begin(), snapshot.subkeyNames.end(), *child) ==
+            snapshot.subkeyNames.end())
+            added.push_back(*child);
+    }
+    for (const std::string& child : added)
+        note(DeleteKeyTree(key.Get(), child));
+    for (size_t i = 0; i < snapshot.subkeys.size(); ++i)
+        note(RestoreRegistrySnapshot(key.Get(), snapshot.subkeyNames[i], snapshot.subkeys[i]));
+    return first;
+}
+
 }  // namespace dm

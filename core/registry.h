@@ -61,6 +61,27 @@ LONG DeleteKeyTree(HKEY parent, const std::string& path);
 // the top and, with `topValues`, at the top as well. Stops at the first failure.
 LONG CopyKeyTree(HKEY from, HKEY to, bool topValues);
 
+// What a key and everything under it held, to put back when a change of several values breaks
+// off half way.
+struct RegistrySnapshot {
+    struct Value {
+        std::string name;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+    };
+    bool existed = false;
+    std::vector<Value> values;
+    std::vector<std::string> subkeyNames;
+    std::vector<RegistrySnapshot> subkeys;  // in the order of their names
+};
+
+// None when part of it cannot be read.
+std::optional<RegistrySnapshot> TakeRegistrySnapshot(HKEY parent, const std::string& path);
+// Writes the snapshot's values back and removes values and subkeys it did not have; goes on past
+// keys it cannot change and returns the first failure.
+LONG RestoreRegistrySnapshot(HKEY parent, const std::string& path,
+                             const RegistrySnapshot& snapshot);
+
 }  // namespace dm
 
 #endif  // _WIN32

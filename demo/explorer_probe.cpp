@@ -17,6 +17,7 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -145,7 +146,7 @@ int Columns(HWND list)
 int Usage()
 {
     std::fputs("usage: explorer-probe [--desktop NAME] title | list | locate NAME | windows |"
-               " drop FOLDER VOLUME\n",
+               " drop FOLDER VOLUME | command ID\n",
                stderr);
     return 2;
 }
@@ -291,6 +292,11 @@ int main(int argc, char** argv)
     if (!search.list) {
         std::fputs("explorer-probe: no list in the Explorer window\n", stderr);
         return 1;
+    }
+    // A command of the folder's view (Properties is 156), as its menus and keys give it.
+    if (command == "command" && argc == 3) {
+        HWND view = GetParent(search.list);
+        return view && PostMessageA(view, WM_COMMAND, WPARAM(std::atoi(argv[2])), 0) ? 0 : 1;
     }
     RemoteBlock block(search.list, kTextOffset + kTextSize);
     if (!block.Valid()) {

@@ -35,11 +35,9 @@ void CALLBACK Uninstall(HWND window, HINSTANCE, LPSTR commandLine, int)
 
 void CALLBACK ShowProperties(HWND, HINSTANCE, LPSTR, int)
 {
+    dm::StartModuleSockets();
     if (const auto show = dm::UiFactories().showSettingsSheet)
         show(nullptr);
-    else
-        MessageBoxA(nullptr, "The settings pages are not part of this build yet.", "Drovemark",
-                    MB_OK | MB_ICONINFORMATION);
 }
 
 }  // extern "C"

@@ -1,5 +1,7 @@
 #include "module/ui_objects.h"
 
+#include "pages/properties_thread.h"
+#include "pages/settings_sheet_extension.h"
 #include "shell/amiga_context_menu.h"
 #include "shell/ui_object_factories.h"
 #include "transfer/amiga_data_object.h"
@@ -8,7 +10,6 @@
 #include "transfer/clipboard.h"
 #include "transfer/cut_set.h"
 #include "transfer/open_with_pc_program.h"
-#include "transfer/properties_thread.h"
 #include "view/amiga_view.h"
 
 namespace dm {
@@ -36,6 +37,8 @@ void RegisterUiObjects()
     make.openWithPcProgram = &OpenWithPcProgram;
     make.createDropTarget = &AmigaDropTarget::Create;
     make.showProperties = &ShowItemProperties;
+    make.createSettingsExtension = &CreateSettingsExtension;
+    make.showSettingsSheet = &ShowSettingsSheet;
     make.copyToClipboard = [](AmigaFolder& folder, UINT count, const ITEMIDLIST* const* items,
                               DWORD effect) { return CopyToClipboard(folder, count, items, effect); };
     make.pasteInto = &PasteInto;

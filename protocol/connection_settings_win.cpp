@@ -240,11 +240,18 @@ bool ConnectionSettings::Save()
                            ThisModule(), {uint32_t(error)});
         return false;
     }
+    // A save that breaks off half way puts back what was there, so that no process loads a mix
+    // of old and new connection settings as if it were whole.
+    const std::optional<RegistrySnapshot> before =
+        TakeRegistrySnapshot(settings.Get(), kConnectionKey);
     RegKey connection;
     if (connection.Create(settings.Get(), kConnectionKey, KEY_ALL_ACCESS) != ERROR_SUCCESS)
         return false;
 
     bool result = WriteValues(connection.Get());
+    connection.Close();
+    if (!result && before)
+        RestoreRegistrySnapshot(settings.Get(), kConnectionKey, *before);
     // The log settings only go with a complete save.
     if (result) {
         RegKey logging;

@@ -174,3 +174,9 @@
 #define IDS_SRVERR_NEEDS_OS20             1026
 #define IDS_SRVERR_UNKNOWN_COMMAND        1027
 #define IDS_SRVERR_HANDSHAKE              1028
+/* Settings sheet and item pages */
+#define IDS_SETTINGS_ADMIN_ONLY           1200
+#define IDS_SETTINGS_NOT_SAVED            1201
+#define IDS_ABOUT_LINK                    1202
+#define IDS_ABOUT_PRODUCT                 1203
+#define IDS_ABOUT_VERSION                 1204

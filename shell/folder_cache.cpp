@@ -232,11 +232,17 @@ HRESULT UpdateItemEverywhere(const ITEMIDLIST* item, uint32_t protection,
     if (FAILED(result))
         return result;
 
+    // The Amiga takes only the low byte as protection bits; the rest of the cached value holds
+    // this module's own marks (cut, formattable, has subdrawers), which a change must keep. With
+    // the keep-comment flag the Amiga kept the comment, and so does the cache.
+    const uint32_t cachedProtection = (protection & 0xFFu) | (view.Protection() & ~0xFFu);
+    const std::string cachedComment =
+        (protection & kKeepCommentFlag) ? std::string(view.Comment()) : comment;
     std::vector<AmigaFolder*> folders = FoldersListing(view);
     for (AmigaFolder* folder : folders) {
         UniqueIdList updated =
             MakeFolderItemId(*folder, view.Name(), view.Kind(), view.Size(), view.UsedSpace(),
-                             protection, view.Modified(), comment);
+                             cachedProtection, view.Modified(), cachedComment);
         if (updated) {
             const UniqueIdList absolute = folder->AbsoluteList(updated.get());
             if (folder->Items().Replace(old.get(), std::move(updated)))

@@ -40,6 +40,8 @@ void RefreshViewsByPath(std::string_view path);
 HRESULT RemoveItemEverywhere(const ITEMIDLIST* item, bool deleteOnAmiga);
 // Renames on the Amiga, then in every open folder; a volume keeps its device part.
 HRESULT RenameItemEverywhere(const ITEMIDLIST* item, const std::string& newName);
+// In a protection value sent: leave the item's comment as it is on the Amiga.
+constexpr uint32_t kKeepCommentFlag = 0x40000000;
 // Sets protection bits and comment on the Amiga, then in every open folder.
 HRESULT UpdateItemEverywhere(const ITEMIDLIST* item, uint32_t protection,
                              const std::string& comment);

@@ -27,11 +27,16 @@ int WinsockState()
     return winsockState.load();
 }
 
-HRESULT GetModuleClassObject(REFCLSID clsid, REFIID riid, void** out)
+void StartModuleSockets()
 {
     // The links see the same start through SocketsStarted().
     if (winsockState.load() != 0)
         winsockState = StartSockets() ? 0 : kWinsockNotStarted;
+}
+
+HRESULT GetModuleClassObject(REFCLSID clsid, REFIID riid, void** out)
+{
+    StartModuleSockets();
     if (!out)
         return E_POINTER;
     *out = nullptr;

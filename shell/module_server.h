@@ -8,6 +8,10 @@ namespace dm {
 
 HRESULT GetModuleClassObject(REFCLSID clsid, REFIID riid, void** out);
 
+// Winsock for the module's own entry points that come without a class object (ShowProperties):
+// without it the settings know no TCP/IP connection.
+void StartModuleSockets();
+
 // S_OK (and Winsock cleaned up) when no object lives and no lock is held, else S_FALSE.
 HRESULT CanUnloadModule();
 

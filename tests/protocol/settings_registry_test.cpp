@@ -315,7 +315,7 @@ TEST_F(RegistrySettings, SavingWithoutWriteAccessChangesNothing)
     EXPECT_EQ(SharedSection().settingsStamp, shared);
 }
 
-TEST_F(RegistrySettings, AFailedEntryWriteLeavesTheLogSettingsUnwritten)
+TEST_F(RegistrySettings, AFailedEntryWritePutsBackTheStoredSettingsAndLeavesTheLogUnwritten)
 {
     ConnectionSettings settings(store_);
     settings.Load();
@@ -329,17 +329,17 @@ TEST_F(RegistrySettings, AFailedEntryWriteLeavesTheLogSettingsUnwritten)
     SetAccess(Key("Connection\\COM1"), kAllMayRead);
     EXPECT_THAT(messages_.During([&] { EXPECT_FALSE(settings.Save()); }, 300), ElementsAre());
     SetAccess(Key("Connection\\COM1"), kAllMayWrite);
-    // The other entries were written all the same...
-    EXPECT_EQ(ReadRaw(Key("Connection"), "Max Retries"), (RawValue {REG_DWORD, Dword(11)}));
-    EXPECT_EQ(ReadRaw(Key("Connection\\TCP/IP"), "Port"), (RawValue {REG_DWORD, Dword(2001)}));
-    EXPECT_EQ(LineOf(ReadRaw(Key("Connection\\COM2"), "Configuration Data")->bytes).BaudRate,
+    // What the other entries had written is put back: no process loads a half-saved mix...
+    EXPECT_EQ(ReadRaw(Key("Connection"), "Max Retries"), (RawValue {REG_DWORD, Dword(50)}));
+    EXPECT_EQ(ReadRaw(Key("Connection\\TCP/IP"), "Port"), (RawValue {REG_DWORD, Dword(356)}));
+    EXPECT_NE(LineOf(ReadRaw(Key("Connection\\COM2"), "Configuration Data")->bytes).BaudRate,
               38400u);
-    // ...but not the log settings, neither here nor for the other processes,
+    // ...nor the log settings, neither here nor for the other processes,
     EXPECT_EQ(ReadRaw(Key("Logging"), nullptr), (RawValue {REG_SZ, "C:\\old.log\0"s}));
     EXPECT_EQ(ReadRaw(Key("Logging"), "Enabled"), (RawValue {REG_DWORD, Dword(0)}));
     EXPECT_STREQ(SharedSection().logPath, "C:\\old.log");
     EXPECT_EQ(SharedSection().loggingEnabled, 0u);
-    // ...which do learn that something was written.
+    // ...which reload once more and find what was there before.
     EXPECT_NE(SharedSection().settingsStamp, before);
 }
 

@@ -127,4 +127,37 @@ RECT ControlRect(HWND dialog, int id)
     return rect;
 }
 
+namespace {
+
+struct OtherDialogSearch {
+    HWND except;
+    HWND found;
+};
+
+BOOL CALLBACK RememberOtherDialog(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<OtherDialogSearch*>(context);
+    char className[32];
+    if (window != search->except && IsWindowVisible(window) &&
+        GetClassNameA(window, className, sizeof className) && std::string(className) == "#32770") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND WaitForOtherDialog(DWORD thread, HWND except, DWORD waitMilliseconds)
+{
+    OtherDialogSearch search {except, nullptr};
+    WaitFor(
+        [&] {
+            EnumThreadWindows(thread, RememberOtherDialog, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        std::chrono::milliseconds(waitMilliseconds));
+    return search.found;
+}
+
 }  // namespace dm::test

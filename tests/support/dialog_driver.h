@@ -41,5 +41,8 @@ std::vector<std::string> StaticTexts(HWND dialog);
 void PressButton(HWND dialog, int id);
 void PressEscape(HWND dialog);
 RECT ControlRect(HWND dialog, int id);  // in dialog client coordinates
+// A visible dialog of `thread` other than `except` (a message box over a property sheet), waited
+// for up to `waitMilliseconds`; null if none came.
+HWND WaitForOtherDialog(DWORD thread, HWND except, DWORD waitMilliseconds = 10000);
 
 }  // namespace dm::test

@@ -1,7 +1,6 @@
-// The workers of long operations and the properties window, against the emulated Amiga
+// The workers of long operations, against the emulated Amiga
 // (tools/with-peer --transfer-tree): they run on their own threads, report what they do by
 // thread messages, and stop when asked.
-#include "core/live_objects.h"
 #include "module/ui_objects.h"
 #include "shell/amiga_folder.h"
 #include "shell/item_id.h"
@@ -9,7 +8,6 @@
 #include "support/dialog_driver.h"
 #include "support/test_peer.h"
 #include "transfer/operation_worker.h"
-#include "transfer/properties_thread.h"
 
 #include <commctrl.h>
 
@@ -134,36 +132,6 @@ TEST_F(WorkersTest, FormattingStepsTheBarReportsItsEndAndStopsAtTheNextStep)
     EXPECT_EQ(done, HRESULT_FROM_WIN32(ERROR_CANCELLED));
     EXPECT_LT(SendMessageA(bar, PBM_GETPOS, 0, 0), SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
     DestroyWindow(bar);
-}
-
-TEST_F(WorkersTest, PropertiesOpenOnTheirOwnThreadCountDrawersAndGoWithTheWindow)
-{
-    const long objectsBefore = ModuleCounts::Objects();
-    {
-        AmigaFolder* folder = AmigaFolder::New();
-        folder->AddRef();
-        const UniqueIdList cut = Drawer("DH0:Work", "Cut");
-        const ITEMIDLIST* items[] = {cut.get()};
-        ASSERT_EQ(folder->DoCommand(ViewCommand::Properties, 1, items, nullptr), S_OK);
-        folder->Release();  // the window's thread holds its own reference
-    }
-    EXPECT_EQ(OpenPropertiesWindows(), 1);
-    HWND sheet = nullptr;
-    Pump([&] { return (sheet = FindWindowA(nullptr, "Cut Properties")) != nullptr; });
-    ASSERT_TRUE(sheet) << "no properties window";
-    std::string contains;
-    Pump([&] {
-        char text[100] = {};
-        HWND page = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
-        GetDlgItemTextA(page, 443, text, sizeof text);
-        contains = text;
-        return contains == "2 Files, 1 Folders";
-    });
-    EXPECT_EQ(contains, "2 Files, 1 Folders");
-    PostMessageA(sheet, WM_COMMAND, IDCANCEL, 0);
-    Pump([] { return OpenPropertiesWindows() == 0; });
-    EXPECT_EQ(OpenPropertiesWindows(), 0);
-    EXPECT_EQ(ModuleCounts::Objects(), objectsBefore);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "transfer/properties_thread.h"
+#include "pages/properties_thread.h"
 
 #include "core/amiga_paths.h"
 #include "core/messages.h"
@@ -7,6 +7,7 @@
 #include "resources/string_ids.h"
 #include "shell/amiga_folder.h"
 #include "shell/item_id.h"
+#include "pages/item_property_page.h"
 #include "transfer/operation_worker.h"
 
 #include <commctrl.h>
@@ -23,60 +24,6 @@ namespace {
 constexpr DWORD kTakeOverWait = 500;
 
 std::atomic<long> openWindows {0};
-
-struct PropertiesRequest {
-    AmigaFolder* folder = nullptr;  // held
-    std::vector<UniqueIdList> items;
-    HANDLE takenOver = nullptr;
-    CountingWorker counter;
-    CountStep totals;
-};
-
-// The dialog of the page the items' kind asks for.
-UINT PageFor(const PropertiesRequest& request)
-{
-    // The item pages are still to come: one summary page stands in for all of them.
-    (void)request;
-    return IDD_ITEM_SUMMARY;
-}
-
-void ShowTotals(HWND page, const CountStep& totals)
-{
-    const std::optional<std::string> text =
-        FormatStringById(IDS_PROP_FILES_FOLDERS, ThisModule(),
-                         {int(totals.files), int(totals.drawers)});
-    SetDlgItemTextA(page, IDC_SUMMARY_CONTAINS, text.value_or("").c_str());
-}
-
-INT_PTR CALLBACK SummaryPage(HWND page, UINT message, WPARAM, LPARAM lParam)
-{
-    if (message == WM_INITDIALOG) {
-        auto* request = reinterpret_cast<PropertiesRequest*>(
-            reinterpret_cast<PROPSHEETPAGEA*>(lParam)->lParam);
-        SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(request));
-        const ItemIdView first(request->items[0].get());
-        SetDlgItemTextA(page, IDC_SUMMARY_NAME,
-                        std::string(DisplayName(first.Name(), first.Kind())).c_str());
-        SetDlgItemTextA(page, IDC_SUMMARY_TYPE, std::string(first.TypeText()).c_str());
-        SetDlgItemTextA(page, IDC_SUMMARY_LOCATION,
-                        AmigaPath(first.ParentPath(), "").value_or("").c_str());
-        if (request->counter.Running())
-            ShowTotals(page, request->totals);
-        return TRUE;
-    }
-    if (message == kMsgCounts) {
-        auto* request = reinterpret_cast<PropertiesRequest*>(GetWindowLongPtrA(page, DWLP_USER));
-        const auto* step = reinterpret_cast<const CountStep*>(lParam);
-        if (request && step) {
-            request->totals.bytes += step->bytes;
-            request->totals.drawers += step->drawers;
-            request->totals.files += step->files;
-            ShowTotals(page, request->totals);
-        }
-        return TRUE;
-    }
-    return FALSE;
-}
 
 std::string Title(const PropertiesRequest& request)
 {
@@ -99,12 +46,13 @@ void RunWindow(PropertiesRequest& request)
     if (anyDrawer)
         request.counter.Start(items, GetCurrentThreadId());
 
+    request.dialog = ItemPageFor(request.items);
     const std::string title = Title(request);
     PROPSHEETPAGEA page = {};
     page.dwSize = sizeof page;
     page.hInstance = ThisModule();
-    page.pszTemplate = MAKEINTRESOURCEA(PageFor(request));
-    page.pfnDlgProc = SummaryPage;
+    page.pszTemplate = MAKEINTRESOURCEA(request.dialog);
+    page.pfnDlgProc = ItemPropertyPageProc;
     page.lParam = reinterpret_cast<LPARAM>(&request);
     PROPSHEETHEADERA header = {};
     header.dwSize = sizeof header;

@@ -1,0 +1,224 @@
+// The "General" page of Amiga items against the emulated Amiga (tools/with-peer --transfer-tree):
+// opened on its own thread by the folder's Properties, showing what each kind of item has,
+// sending an edit once to the Amiga and to every open folder, and counting drawers until closed.
+#include "core/amiga_paths.h"
+#include "core/live_objects.h"
+#include "module/ui_objects.h"
+#include "pages/item_property_page.h"
+#include "pages/properties_thread.h"
+#include "resources/resource_ids.h"
+#include "shell/amiga_folder.h"
+#include "shell/item_id.h"
+#include "shell/module_server.h"
+#include "support/dialog_driver.h"
+#include "support/test_peer.h"
+
+#include <commctrl.h>
+#include <prsht.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include <functional>
+#include <thread>
+
+using Microsoft::WRL::ComPtr;
+
+namespace dm {
+namespace {
+
+class ItemPagesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!test::UseTestPeer())
+            GTEST_SKIP() << "runs under tools/with-peer --transfer-tree";
+        RegisterUiObjects();
+        objectsBefore_ = ModuleCounts::Objects();
+    }
+    void TearDown() override
+    {
+        if (!HasFatalFailure() && std::getenv("DROVEMARK_TEST_PEER_PORT")) {
+            EXPECT_EQ(ModuleCounts::Objects(), objectsBefore_) << "an object was leaked";
+        }
+    }
+
+    // Reads this thread's messages until `done` says so or twenty seconds passed.
+    static bool Pump(const std::function<bool()>& done)
+    {
+        const DWORD giveUp = GetTickCount() + 20000;
+        while (!done()) {
+            if (GetTickCount() > giveUp)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+        }
+        return true;
+    }
+
+    static ComPtr<IShellFolder> Work()
+    {
+        ComPtr<IShellFolder> root;
+        EXPECT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root)), S_OK);
+        ComPtr<IPersistFolder> persist;
+        EXPECT_EQ(root.As(&persist), S_OK);
+        EXPECT_EQ(persist->Initialize(nullptr), S_OK);
+        const UniqueIdList work = Find(root.Get(), "Work");
+        ComPtr<IShellFolder> folder;
+        EXPECT_EQ(root->BindToObject(work.get(), nullptr, IID_PPV_ARGS(&folder)), S_OK);
+        return folder;
+    }
+
+    static UniqueIdList Find(IShellFolder* folder, std::string_view shown)
+    {
+        ComPtr<IEnumIDList> walk;
+        EXPECT_EQ(folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &walk), S_OK);
+        ITEMIDLIST* item = nullptr;
+        while (walk && walk->Next(1, &item, nullptr) == S_OK) {
+            UniqueIdList owned(item);
+            const ItemIdView view(owned.get());
+            if (DisplayName(view.Name(), view.Kind()) == shown)
+                return owned;
+        }
+        ADD_FAILURE() << "no item " << shown;
+        return {};
+    }
+
+    static AmigaFolder& Of(IShellFolder* folder) { return *static_cast<AmigaFolder*>(folder); }
+
+    // Opens the properties of `items` and waits for the sheet titled `title`.
+    static HWND Open(IShellFolder* folder, std::vector<const ITEMIDLIST*> items,
+                     const char* title)
+    {
+        EXPECT_EQ(Of(folder).DoCommand(ViewCommand::Properties, UINT(items.size()), items.data(),
+                                       nullptr),
+                  S_OK);
+        HWND sheet = nullptr;
+        Pump([&] { return (sheet = FindWindowA(nullptr, title)) != nullptr; });
+        EXPECT_TRUE(sheet) << "no window " << title;
+        return sheet;
+    }
+
+    static HWND Page(HWND sheet)
+    {
+        return reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+    }
+
+    static std::string Text(HWND page, int id) { return test::WindowText(GetDlgItem(page, id)); }
+
+    static void Close(HWND sheet, int button)
+    {
+        PostMessageA(sheet, PSM_PRESSBUTTON, button, 0);
+        EXPECT_TRUE(Pump([] { return OpenPropertiesWindows() == 0; })) << "the window stayed";
+    }
+
+    long objectsBefore_ = 0;
+};
+
+TEST_F(ItemPagesTest, EachKindGetsItsPageAndSeveralItemsAreSummedUp)
+{
+    ComPtr<IShellFolder> work = Work();
+    const UniqueIdList readme = Find(work.Get(), "readme.txt");
+    const UniqueIdList big = Find(work.Get(), "big.bin");
+    const UniqueIdList docs = Find(work.Get(), "Docs");
+    EXPECT_EQ(ItemPageFor({}), 0u);
+
+    HWND sheet = Open(work.Get(), {readme.get()}, "readme.txt Properties");
+    ASSERT_TRUE(sheet);
+    HWND page = Page(sheet);
+    EXPECT_EQ(Text(page, IDC_ITEM_NAME), "readme.txt");
+    EXPECT_EQ(Text(page, IDC_ITEM_TYPE), std::string(ItemIdView(readme.get()).TypeText()));
+    EXPECT_EQ(Text(page, IDC_ITEM_MODIFIED), std::string(ItemIdView(readme.get()).DateText()));
+    EXPECT_NE(Text(page, IDC_ITEM_LOCATION).find("Work"), std::string::npos);
+    EXPECT_NE(Text(page, IDC_ITEM_SIZE).find("12"), std::string::npos);
+    EXPECT_EQ(IsDlgButtonChecked(page, IDC_ITEM_READABLE), BST_CHECKED);
+    EXPECT_TRUE(SendDlgItemMessageA(page, IDC_ITEM_ICON, STM_GETICON, 0, 0));
+    Close(sheet, PSBTN_CANCEL);
+
+    // A big file: its size in units and, in brackets, in bytes.
+    sheet = Open(work.Get(), {big.get()}, "big.bin Properties");
+    ASSERT_TRUE(sheet);
+    EXPECT_NE(Text(Page(sheet), IDC_ITEM_SIZE).find("(1,048,577 bytes)"), std::string::npos)
+        << Text(Page(sheet), IDC_ITEM_SIZE);
+    Close(sheet, PSBTN_CANCEL);
+
+    sheet = Open(work.Get(), {readme.get(), big.get(), docs.get()}, "readme.txt, ... Properties");
+    ASSERT_TRUE(sheet);
+    page = Page(sheet);
+    EXPECT_TRUE(Pump([&] { return Text(page, IDC_ITEM_NAME) == "3 Files, 1 Folders"; }))
+        << Text(page, IDC_ITEM_NAME) << ": Docs itself and the file it holds";
+    EXPECT_EQ(Text(page, IDC_ITEM_TYPE), "Multiple Types");
+    EXPECT_EQ(Text(page, IDC_ITEM_LOCATION).rfind("All in ", 0), 0u);
+    Close(sheet, PSBTN_CANCEL);
+}
+
+TEST_F(ItemPagesTest, CommentAndBitsGoToTheAmigaOnceAndToEveryOpenFolderAndFailuresChangeNothing)
+{
+    ComPtr<IShellFolder> work = Work();
+    ComPtr<IShellFolder> second = Work();
+    const UniqueIdList readme = Find(work.Get(), "readme.txt");
+    Find(second.Get(), "readme.txt");  // the second folder lists it too
+
+    HWND sheet = Open(work.Get(), {readme.get()}, "readme.txt Properties");
+    ASSERT_TRUE(sheet);
+    HWND page = Page(sheet);
+    SetDlgItemTextA(page, IDC_ITEM_COMMENT, "edited on the PC");
+    CheckDlgButton(page, IDC_ITEM_SCRIPT, BST_CHECKED);
+    CheckDlgButton(page, IDC_ITEM_DELETABLE, BST_UNCHECKED);
+    Close(sheet, PSBTN_OK);
+
+    for (IShellFolder* folder : {work.Get(), second.Get()}) {
+        const UniqueIdList shown = Of(folder).Items().CloneByShownName("readme.txt");
+        ASSERT_TRUE(shown);
+        const ItemIdView view(shown.get());
+        EXPECT_EQ(view.Comment(), "edited on the PC");
+        EXPECT_EQ(view.Protection() & 0xFFu, (1u << 6) | (1u << 0));
+    }
+    // What the Amiga holds now, from a fresh listing.
+    ComPtr<IShellFolder> reread = Work();
+    Of(reread.Get()).Items().Reset();
+    const UniqueIdList fresh = Find(reread.Get(), "readme.txt");
+    EXPECT_EQ(ItemIdView(fresh.get()).Comment(), "edited on the PC");
+
+    // An item the Amiga does not have: the server's message, and no folder changes.
+    const UniqueIdList gone(MakeItemId("DH0:Work", "gone.txt", ItemKind::File, 5, 0, 0, {}, ""));
+    sheet = Open(work.Get(), {gone.get()}, "gone.txt Properties");
+    ASSERT_TRUE(sheet);
+    const DWORD sheetThread = GetWindowThreadProcessId(sheet, nullptr);
+    SetDlgItemTextA(Page(sheet), IDC_ITEM_COMMENT, "never");
+    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    std::vector<std::string> said;
+    std::thread user([&] {
+        if (HWND box = test::WaitForOtherDialog(sheetThread, sheet)) {
+            said = test::StaticTexts(box);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+    });
+    Pump([] { return OpenPropertiesWindows() == 0; });
+    user.join();
+    EXPECT_EQ(OpenPropertiesWindows(), 0);
+    EXPECT_FALSE(said.empty()) << "the failure was not shown";
+    EXPECT_FALSE(Of(work.Get()).Items().CloneByShownName("gone.txt"));
+}
+
+TEST_F(ItemPagesTest, ADrawerPageCountsWhatItHoldsAndStopsCountingWhenClosed)
+{
+    ComPtr<IShellFolder> work = Work();
+    const UniqueIdList cut = Find(work.Get(), "Cut");
+    HWND sheet = Open(work.Get(), {cut.get()}, "Cut Properties");
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(OpenPropertiesWindows(), 1);
+    HWND page = Page(sheet);
+    EXPECT_TRUE(Pump([&] { return Text(page, IDC_ITEM_CONTAINS) == "2 Files, 1 Folders"; }))
+        << Text(page, IDC_ITEM_CONTAINS);
+    Close(sheet, PSBTN_CANCEL);
+    EXPECT_EQ(OpenPropertiesWindows(), 0);
+}
+
+}  // namespace
+}  // namespace dm

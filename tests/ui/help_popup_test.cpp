@@ -1,0 +1,108 @@
+// The help popup as a user meets it: next to a control, above it near the bottom of the screen,
+// gone on a click or the release of a key pressed while it shows.
+#include "core/module.h"
+#include "resources/string_ids.h"
+#include "ui/help_popup.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace dm {
+namespace {
+
+constexpr int kControl = 100;
+
+class HelpPopupTest : public ::testing::Test {
+protected:
+    // A window with one control, its top `fromBottom` pixels above the screen's bottom.
+    void Open(int fromBottom)
+    {
+        const int bottom = GetSystemMetrics(SM_CYSCREEN);
+        owner_ = CreateWindowExA(0, "STATIC", "owner", WS_POPUP | WS_VISIBLE, 100,
+                                 bottom - fromBottom - 20, 400, fromBottom + 20, nullptr, nullptr,
+                                 nullptr, nullptr);
+        ASSERT_TRUE(owner_);
+        control_ = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 10, 20, 200, 20, owner_,
+                                   HMENU(INT_PTR(kControl)), nullptr, nullptr);
+        ASSERT_TRUE(control_);
+    }
+    void TearDown() override
+    {
+        HideHelpPopup();
+        if (owner_)
+            DestroyWindow(owner_);
+    }
+    RECT ControlOnScreen() const
+    {
+        RECT rect;
+        GetWindowRect(control_, &rect);
+        return rect;
+    }
+    static RECT PopupOnScreen()
+    {
+        RECT rect = {};
+        GetWindowRect(HelpPopupWindow(), &rect);
+        return rect;
+    }
+
+    HWND owner_ = nullptr;
+    HWND control_ = nullptr;
+};
+
+TEST_F(HelpPopupTest, ShowsBelowTheControlOrAboveItNearTheBottomOfTheScreen)
+{
+    Open(300);
+    ASSERT_TRUE(ShowControlHelp(owner_, kControl, IDS_WHATSTHIS_PASSWORD, ThisModule()));
+    ASSERT_TRUE(HelpPopupWindow());
+    wchar_t text[64] = {};
+    GetWindowTextW(HelpPopupWindow(), text, 64);
+    EXPECT_EQ(std::wstring(text).rfind(L"Provides a place", 0), 0u);
+    EXPECT_GE(PopupOnScreen().top, ControlOnScreen().top + 10);
+    DestroyWindow(owner_);
+    owner_ = nullptr;
+    EXPECT_FALSE(HelpPopupWindow()) << "an owned popup goes with its owner";
+
+    Open(10);
+    ASSERT_TRUE(ShowControlHelp(owner_, kControl, IDS_WHATSTHIS_PASSWORD, ThisModule()));
+    const RECT popup = PopupOnScreen();
+    EXPECT_LE(popup.bottom, ControlOnScreen().top);
+    EXPECT_LE(popup.bottom, GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_GT(popup.bottom - popup.top, 40) << "a long text wraps over several lines";
+}
+
+TEST_F(HelpPopupTest, LineBreaksWrapAndDismissalFollowTheUsersHand)
+{
+    Open(300);
+    HelpPopupRequest request;
+    request.owner = owner_;
+    request.text = "short";
+    ASSERT_TRUE(ShowHelpPopup(request) & kPopupPlaced);
+    const RECT one = PopupOnScreen();
+    request.text = "short\r\nshort";
+    ASSERT_TRUE(ShowHelpPopup(request) & kPopupPlaced);
+    const RECT two = PopupOnScreen();
+    EXPECT_EQ(two.right - two.left, one.right - one.left) << "same widest line";
+    EXPECT_GT(two.bottom - two.top, one.bottom - one.top) << "the break starts a new line";
+
+    HWND popup = HelpPopupWindow();
+    // A release without a press in the popup is no click on it.
+    SendMessageA(popup, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    EXPECT_TRUE(HelpPopupWindow());
+    // The release of a key pressed before it showed (F1) leaves it too.
+    SendMessageA(popup, WM_KEYUP, VK_F1, 0);
+    EXPECT_TRUE(HelpPopupWindow());
+    SendMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+    SendMessageA(popup, WM_KEYUP, VK_ESCAPE, 0);
+    EXPECT_FALSE(HelpPopupWindow());
+
+    ASSERT_TRUE(ShowHelpPopup(request) & kPopupPlaced);
+    popup = HelpPopupWindow();
+    SendMessageA(popup, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(2, 2));
+    SendMessageA(popup, WM_RBUTTONUP, 0, MAKELPARAM(2, 2));
+    EXPECT_FALSE(HelpPopupWindow());
+    EXPECT_FALSE(IsWindow(popup));
+}
+
+}  // namespace
+}  // namespace dm
