@@ -10,6 +10,18 @@
 //                                   drops the PC folder FOLDER on the Amiga volume VOLUME through
 //                                   the shell: the file system's data object, the namespace's
 //                                   drop target
+//   explorer-probe format DRIVE     the Format dialog of DRIVE (DF0), until it is closed
+//   explorer-probe press TITLE ID   presses button ID of the window titled TITLE
+//   explorer-probe setup            runs Setup here, with the machine's settings
+// Sockets before anything that brings in <windows.h>.
+#include <winsock2.h>
+
+#include "core/amiga_paths.h"
+#include "setup/serial_setup.h"
+#include "shell/amiga_folder.h"
+#include "shell/item_id.h"
+#include "transfer/format_dialog.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -17,6 +29,7 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -142,10 +155,40 @@ int Columns(HWND list)
     return count < 1 ? 1 : int(count);
 }
 
+int ShowFormat(const char* drive)
+{
+    WSADATA sockets;
+    if (WSAStartup(MAKEWORD(1, 1), &sockets) != 0 || FAILED(OleInitialize(nullptr)))
+        return 1;
+    dm::AmigaFolder* root = dm::AmigaFolder::New();
+    if (!root)
+        return 1;
+    root->AddRef();
+    root->Initialize(nullptr);
+    int status = 1;
+    IEnumIDList* walk = nullptr;
+    if (root->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &walk) == S_OK) {
+        ITEMIDLIST* item = nullptr;
+        ULONG fetched = 0;
+        while (status != 0 && walk->Next(1, &item, &fetched) == S_OK) {
+            const dm::ItemIdView view(item);
+            if (dm::DisplayName(view.Name(), view.Kind()) == drive)
+                status = SUCCEEDED(dm::ShowFormatDialog(item, nullptr)) ? 0 : 3;
+            CoTaskMemFree(item);
+        }
+        walk->Release();
+    }
+    if (status == 1)
+        std::fprintf(stderr, "explorer-probe: no drive %s\n", drive);
+    root->Release();
+    // Closed without formatting is what the demonstration asks for.
+    return status == 3 ? 0 : status;
+}
+
 int Usage()
 {
     std::fputs("usage: explorer-probe [--desktop NAME] title | list | locate NAME | windows |"
-               " drop FOLDER VOLUME\n",
+               " drop FOLDER VOLUME | format DRIVE | press TITLE ID | setup\n",
                stderr);
     return 2;
 }
@@ -274,6 +317,25 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     if (command == "drop")
         return argc == 4 ? DropFolder(argv[2], argv[3]) : Usage();
+    // A command button of a top-level window, such as the Cancel of a dialog.
+    if (command == "press" && argc == 4) {
+        HWND window = FindWindowA(nullptr, argv[2]);
+        if (!window) {
+            std::fprintf(stderr, "explorer-probe: no window %s\n", argv[2]);
+            return 1;
+        }
+        PostMessageA(window, WM_COMMAND, WPARAM(std::atoi(argv[3])), 0);
+        return 0;
+    }
+    // The Format dialog of a drive of the Amiga folder's root, shown here as the folder's
+    // command shows it in Explorer.
+    if (command == "format" && argc == 3)
+        return ShowFormat(argv[2]);
+    // Setup as its menu command starts it, on this desktop, with the machine's settings.
+    if (command == "setup" && argc == 2) {
+        dm::RunSerialSetup();
+        return 0;
+    }
     Search search;
     EnumWindows(FindExplorer, LPARAM(&search));
     if (command == "windows") {

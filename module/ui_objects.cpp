@@ -5,6 +5,7 @@
 #include "transfer/amiga_drop_target.h"
 #include "transfer/clipboard.h"
 #include "transfer/cut_set.h"
+#include "transfer/format_dialog.h"
 #include "transfer/open_with_pc_program.h"
 #include "transfer/properties_thread.h"
 #include "view/amiga_view.h"
@@ -19,6 +20,7 @@ void RegisterUiObjects()
     make.openWithPcProgram = &OpenWithPcProgram;
     make.createDropTarget = &AmigaDropTarget::Create;
     make.showProperties = &ShowItemProperties;
+    make.showFormatDialog = &ShowFormatDialog;
     make.copyToClipboard = [](AmigaFolder& folder, UINT count, const ITEMIDLIST* const* items,
                               DWORD effect) { return CopyToClipboard(folder, count, items, effect); };
     make.pasteInto = &PasteInto;

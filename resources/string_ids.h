@@ -174,3 +174,6 @@
 #define IDS_SRVERR_NEEDS_OS20             1026
 #define IDS_SRVERR_UNKNOWN_COMMAND        1027
 #define IDS_SRVERR_HANDSHAKE              1028
+
+/* Serial setup */
+#define IDS_SETUP_PLEASE_WAIT             435
