@@ -19,7 +19,6 @@ namespace {
 constexpr uint32_t kBlock = 512;
 constexpr uint32_t kTailBlocks = 8;
 constexpr DWORD kBreakMs = 800;
-const HRESULT kCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);
 
 class OpenFile {
 public:

@@ -32,7 +32,6 @@ constexpr DWORD kLineFeedTimeoutMs = 1000;
 constexpr int kMaxSingleLineFeeds = 4096;
 constexpr const char* kFinalFiles[] = {"Drovemark", "Drovemark.info", "ReadMe.txt",
                                        "ReadMe.txt.info"};
-const HRESULT kCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);
 
 int Ask(UINT textId, UINT buttons, UINT icon = MB_ICONINFORMATION)
 {
@@ -163,9 +162,10 @@ void GuidedSetup(SerialLink& link)
     HRESULT hr = link.Open();
     if (SUCCEEDED(hr)) {
         hr = newSystem ? NewSystemPath(link) : OldSystemPath(link);
-        link.ClearPendingError();
         link.Close();
     }
+    // The user hears of a failure here, once: nothing is left for a later operation to show.
+    link.ClearPendingError();
     if (FAILED(hr)) {
         if (hr != E_ABORT && hr != kCancelled && hr != kRawWriteFault)
             ShowErrorCode(hr);

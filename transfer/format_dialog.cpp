@@ -19,7 +19,6 @@ namespace {
 
 constexpr size_t kVolumeNameMax = 30;
 constexpr uint32_t kNoMedium = 0xFFFFFFFF;
-const HRESULT kCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);
 
 enum class Pending { None, Start, Cancel };
 
@@ -95,6 +94,14 @@ void InitDialog(HWND dialog, FormatRequest& request)
     EnableOptions(dialog, request, true);
 }
 
+// The loop acts on a pending command after the message that set it; one sent from another
+// thread arrives inside GetMessage, so a posted message makes the loop look.
+void SetPending(HWND dialog, FormatRequest& request, Pending pending)
+{
+    request.pending = pending;
+    PostMessageA(dialog, WM_NULL, 0, 0);
+}
+
 INT_PTR CALLBACK FormatDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* request = reinterpret_cast<FormatRequest*>(GetWindowLongPtrA(dialog, DWLP_USER));
@@ -113,14 +120,14 @@ INT_PTR CALLBACK FormatDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             return TRUE;
         case IDC_FORMAT_START:
             if (!request->formatting)
-                request->pending = Pending::Start;
+                SetPending(dialog, *request, Pending::Start);
             return TRUE;
-        case IDCANCEL: request->pending = Pending::Cancel; return TRUE;
+        case IDCANCEL: SetPending(dialog, *request, Pending::Cancel); return TRUE;
         }
         return FALSE;
     case WM_CLOSE:
         if (request)
-            request->pending = Pending::Cancel;
+            SetPending(dialog, *request, Pending::Cancel);
         return TRUE;
     }
     return FALSE;

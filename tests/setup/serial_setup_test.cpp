@@ -101,11 +101,11 @@ protected:
     void SetUp() override
     {
         const char* pair = std::getenv("DROVEMARK_TEST_COM_PAIR");
-        const char* far = std::getenv("DROVEMARK_TEST_SETUP_DIR");
-        if (!pair || !far)
+        const char* farEnd = std::getenv("DROVEMARK_TEST_SETUP_DIR");
+        if (!pair || !farEnd)
             GTEST_SKIP() << "runs under tools/with-com-pair and tools/with-setup-recorder";
         port_ = std::string(pair).substr(0, std::string(pair).find(','));
-        far_ = std::string("Z:") + far;
+        far_ = std::string("Z:") + farEnd;
         std::replace(far_.begin(), far_.end(), '/', '\\');
 
         // The Amiga side's files, as the installer leaves them: ours, each one recognisable.

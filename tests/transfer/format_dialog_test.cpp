@@ -25,7 +25,6 @@ namespace fs = std::filesystem;
 namespace dm {
 namespace {
 
-const HRESULT kCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);
 
 bool WaitFor(const std::function<bool()>& condition, int milliseconds = 15000)
 {
