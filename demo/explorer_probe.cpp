@@ -10,17 +10,11 @@
 //                                   drops the PC folder FOLDER on the Amiga volume VOLUME through
 //                                   the shell: the file system's data object, the namespace's
 //                                   drop target
-//   explorer-probe format DRIVE     the Format dialog of DRIVE (DF0), until it is closed
+//   explorer-probe command ID       sends command ID to the view for its selection (157 Format)
 //   explorer-probe press TITLE ID   presses button ID of the window titled TITLE
 //   explorer-probe setup            runs Setup here, with the machine's settings
-// Sockets before anything that brings in <windows.h>.
-#include <winsock2.h>
-
-#include "core/amiga_paths.h"
+#include "link/tcp_link.h"
 #include "setup/serial_setup.h"
-#include "shell/amiga_folder.h"
-#include "shell/item_id.h"
-#include "transfer/format_dialog.h"
 
 #include <windows.h>
 
@@ -155,40 +149,10 @@ int Columns(HWND list)
     return count < 1 ? 1 : int(count);
 }
 
-int ShowFormat(const char* drive)
-{
-    WSADATA sockets;
-    if (WSAStartup(MAKEWORD(1, 1), &sockets) != 0 || FAILED(OleInitialize(nullptr)))
-        return 1;
-    dm::AmigaFolder* root = dm::AmigaFolder::New();
-    if (!root)
-        return 1;
-    root->AddRef();
-    root->Initialize(nullptr);
-    int status = 1;
-    IEnumIDList* walk = nullptr;
-    if (root->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &walk) == S_OK) {
-        ITEMIDLIST* item = nullptr;
-        ULONG fetched = 0;
-        while (status != 0 && walk->Next(1, &item, &fetched) == S_OK) {
-            const dm::ItemIdView view(item);
-            if (dm::DisplayName(view.Name(), view.Kind()) == drive)
-                status = SUCCEEDED(dm::ShowFormatDialog(item, nullptr)) ? 0 : 3;
-            CoTaskMemFree(item);
-        }
-        walk->Release();
-    }
-    if (status == 1)
-        std::fprintf(stderr, "explorer-probe: no drive %s\n", drive);
-    root->Release();
-    // Closed without formatting is what the demonstration asks for.
-    return status == 3 ? 0 : status;
-}
-
 int Usage()
 {
     std::fputs("usage: explorer-probe [--desktop NAME] title | list | locate NAME | windows |"
-               " drop FOLDER VOLUME | format DRIVE | press TITLE ID | setup\n",
+               " drop FOLDER VOLUME | command ID | press TITLE ID | setup\n",
                stderr);
     return 2;
 }
@@ -327,13 +291,14 @@ int main(int argc, char** argv)
         PostMessageA(window, WM_COMMAND, WPARAM(std::atoi(argv[3])), 0);
         return 0;
     }
-    // The Format dialog of a drive of the Amiga folder's root, shown here as the folder's
-    // command shows it in Explorer.
-    if (command == "format" && argc == 3)
-        return ShowFormat(argv[2]);
     // Setup as its menu command starts it, on this desktop, with the machine's settings.
     if (command == "setup" && argc == 2) {
+        // The module starts sockets before the shell gets anything: only then is TCP/IP a
+        // connection to choose.
+        if (!dm::StartSockets())
+            return 1;
         dm::RunSerialSetup();
+        dm::StopSockets();
         return 0;
     }
     Search search;
@@ -345,6 +310,11 @@ int main(int argc, char** argv)
     if (!search.explorer) {
         std::fputs("explorer-probe: no Explorer window\n", stderr);
         return 1;
+    }
+    // What the view's menus and toolbar send for its selection (157: Format).
+    if (command == "command" && argc == 3 && search.list) {
+        PostMessageA(GetParent(search.list), WM_COMMAND, WPARAM(std::atoi(argv[2])), 0);
+        return 0;
     }
     if (command == "title") {
         std::printf("%s\n", TitleOf(search.explorer).c_str());

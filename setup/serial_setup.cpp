@@ -142,7 +142,7 @@ void FinishOnAmiga()
 }
 
 // From the user's go-ahead to the final copy, with the connection lock held throughout.
-void GuidedSetup(SerialLink& link)
+void GuidedSetup(RemoteSession& session, SerialLink& link)
 {
     if (Ask(IDS_SETUP_INTRO, MB_OKCANCEL) != IDOK)
         return;
@@ -158,6 +158,7 @@ void GuidedSetup(SerialLink& link)
     // Both ends of a fresh Amiga talk at 19200, whatever this PC uses otherwise; the stored
     // speed is only lent, never saved.
     const uint32_t storedRate = link.BaudRate();
+    const uint32_t stamp = session.Settings()->Stamp();
     link.SetBaudRate(kSetupBaudRate);
     HRESULT hr = link.Open();
     if (SUCCEEDED(hr)) {
@@ -177,7 +178,10 @@ void GuidedSetup(SerialLink& link)
             Ask(IDS_SETUP_DONE, MB_OK);
         }
     }
-    link.SetBaudRate(storedRate);
+    // Settings another process saved meanwhile were loaded afresh by the copy's own Open: the
+    // link is then gone, and the new record holds the stored speed already.
+    if (session.Settings() && session.Settings()->Stamp() == stamp)
+        link.SetBaudRate(storedRate);
 }
 
 }  // namespace
@@ -189,12 +193,12 @@ void RunSerialSetup()
     if (session.OpenCount() > 0) {
         Ask(IDS_ERR_CONN_CONFLICT, MB_OK, MB_ICONSTOP);
     } else if (PacketChannel* channel = session.Open(false)) {
-        // This hold keeps the lock, and keeps the settings record (and so the link) from being
-        // reloaded under us while the final copy opens the session again.
+        // This hold keeps the connection lock until the end, also across the final copy, so
+        // that no other program takes the line between the raw files and the protocol.
         if (channel->GetLink().Kind() != LinkKind::Serial)
             Ask(IDS_SETUP_NOT_SERIAL, MB_OK, MB_ICONSTOP);
         else
-            GuidedSetup(static_cast<SerialLink&>(channel->GetLink()));
+            GuidedSetup(session, static_cast<SerialLink&>(channel->GetLink()));
         session.Close();
     }
     session.Release();
