@@ -137,6 +137,8 @@ protected:
     void Connect(bool serial)
     {
         RemoteSession::Config config;
+        // Setup holds the connection lock for half a minute: tests beside it keep theirs.
+        config.lockName = "DrovemarkSetupTestConnMutex";
         const std::string port = port_, log = pc_.File("pc.log");
         config.load = [serial, port, log](ConnectionSettings& settings) {
             ConnectionProfile profile;
