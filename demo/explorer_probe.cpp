@@ -10,6 +10,13 @@
 //                                   drops the PC folder FOLDER on the Amiga volume VOLUME through
 //                                   the shell: the file system's data object, the namespace's
 //                                   drop target
+//   explorer-probe command ID       sends command ID to the view for its selection (156
+//                                   Properties, 157 Format)
+//   explorer-probe press TITLE ID   presses button ID of the window titled TITLE
+//   explorer-probe setup            runs Setup here, with the machine's settings
+#include "link/tcp_link.h"
+#include "setup/serial_setup.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -146,7 +153,7 @@ int Columns(HWND list)
 int Usage()
 {
     std::fputs("usage: explorer-probe [--desktop NAME] title | list | locate NAME | windows |"
-               " drop FOLDER VOLUME | command ID\n",
+               " drop FOLDER VOLUME | command ID | press TITLE ID | setup\n",
                stderr);
     return 2;
 }
@@ -275,6 +282,26 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     if (command == "drop")
         return argc == 4 ? DropFolder(argv[2], argv[3]) : Usage();
+    // A command button of a top-level window, such as the Cancel of a dialog.
+    if (command == "press" && argc == 4) {
+        HWND window = FindWindowA(nullptr, argv[2]);
+        if (!window) {
+            std::fprintf(stderr, "explorer-probe: no window %s\n", argv[2]);
+            return 1;
+        }
+        PostMessageA(window, WM_COMMAND, WPARAM(std::atoi(argv[3])), 0);
+        return 0;
+    }
+    // Setup as its menu command starts it, on this desktop, with the machine's settings.
+    if (command == "setup" && argc == 2) {
+        // The module starts sockets before the shell gets anything: only then is TCP/IP a
+        // connection to choose.
+        if (!dm::StartSockets())
+            return 1;
+        dm::RunSerialSetup();
+        dm::StopSockets();
+        return 0;
+    }
     Search search;
     EnumWindows(FindExplorer, LPARAM(&search));
     if (command == "windows") {
@@ -285,6 +312,11 @@ int main(int argc, char** argv)
         std::fputs("explorer-probe: no Explorer window\n", stderr);
         return 1;
     }
+    // What the view's menus and keys send for its selection (156 Properties, 157 Format).
+    if (command == "command" && argc == 3 && search.list) {
+        HWND view = GetParent(search.list);
+        return view && PostMessageA(view, WM_COMMAND, WPARAM(std::atoi(argv[2])), 0) ? 0 : 1;
+    }
     if (command == "title") {
         std::printf("%s\n", TitleOf(search.explorer).c_str());
         return 0;
@@ -292,11 +324,6 @@ int main(int argc, char** argv)
     if (!search.list) {
         std::fputs("explorer-probe: no list in the Explorer window\n", stderr);
         return 1;
-    }
-    // A command of the folder's view (Properties is 156), as its menus and keys give it.
-    if (command == "command" && argc == 3) {
-        HWND view = GetParent(search.list);
-        return view && PostMessageA(view, WM_COMMAND, WPARAM(std::atoi(argv[2])), 0) ? 0 : 1;
     }
     RemoteBlock block(search.list, kTextOffset + kTextSize);
     if (!block.Valid()) {

@@ -299,6 +299,7 @@ HRESULT SerialLink::Open()
         return E_FAIL;
     }
     SetTimeoutBasis(kMinTimeoutMs, MsPerByteAt(BaudRate()));
+    LogLine("COM PORT %s OPENED AT %u BAUD\n", Name().c_str(), unsigned(BaudRate()));
     return S_OK;
 }
 
@@ -378,7 +379,11 @@ HRESULT SerialLink::SendBreak(uint32_t durationMs)
     if (!SetCommBreak(port_))
         return LastErrorResult();
     Sleep(durationMs);
-    return ClearCommBreak(port_) ? S_OK : LastErrorResult();
+    if (!ClearCommBreak(port_))
+        return LastErrorResult();
+    // A pseudo-terminal under Wine carries no break: the log is where it shows.
+    LogLine("COM BREAK %d ms\n", int(durationMs));
+    return S_OK;
 }
 
 #else  // POSIX: termios on a device path

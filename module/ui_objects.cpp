@@ -9,6 +9,7 @@
 #include "transfer/amiga_drop_target.h"
 #include "transfer/clipboard.h"
 #include "transfer/cut_set.h"
+#include "transfer/format_dialog.h"
 #include "transfer/open_with_pc_program.h"
 #include "view/amiga_view.h"
 
@@ -39,6 +40,7 @@ void RegisterUiObjects()
     make.showProperties = &ShowItemProperties;
     make.createSettingsExtension = &CreateSettingsExtension;
     make.showSettingsSheet = &ShowSettingsSheet;
+    make.showFormatDialog = &ShowFormatDialog;
     make.copyToClipboard = [](AmigaFolder& folder, UINT count, const ITEMIDLIST* const* items,
                               DWORD effect) { return CopyToClipboard(folder, count, items, effect); };
     make.pasteInto = &PasteInto;

@@ -7,16 +7,22 @@
 #include "peer/pty_link.h"
 #include "peer/socket_link.h"
 
+#include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
+#include <termios.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,12 +43,16 @@ constexpr char kUsage[] =
     "  --rom FILE                 the ROM image item\n"
     "  --formattable DEV          let the PC format volume DEV (floppy disks always may)\n"
     "  --capacity DEV=SIZE        a fixed capacity in bytes (K and M suffixes), enforced\n"
+    "  --format-step-ms N         take N ms over each format step, as a real drive does\n"
     "\n"
     "Connection:\n"
     "  --listen ADDR:PORT         TCP/IP address (default 127.0.0.1:356)\n"
     "  --port-file FILE           write the port listened on, for --listen 127.0.0.1:0\n"
     "  --password TEXT            the password the PC must identify with (default Vormantic)\n"
     "  --pty LINK                 serve a pseudo-terminal instead; LINK points at its other end\n"
+    "  --device PATH              serve an existing terminal device (a serial line) instead\n"
+    "  --record-raw FILE          on --device, first copy the raw bytes that arrive to FILE...\n"
+    "  --raw-count-file FILE      ...until as many as FILE names have come (as Setup sends)\n"
     "  --baud N                   pace the pseudo-terminal to N baud\n"
     "  --packet-size N            largest file packet sent, 5 to 65535 (default 512)\n"
     "  --once                     exit when the first connection ends\n"
@@ -61,8 +71,12 @@ struct Options {
     std::string portFile;
     std::string password = "Vormantic";
     std::string pty;
+    std::string device;
+    std::string recordRaw;
+    std::string rawCountFile;
     uint32_t baud = 0;
     uint32_t packetSize = 512;
+    uint32_t formatStepMs = 0;
     bool once = false;
     bool lineRecovery = false;
     std::string log;
@@ -169,6 +183,16 @@ bool ParseArguments(int argc, char** argv, Options& options)
             if (equals == std::string::npos || !ParseSize(value.substr(equals + 1), number))
                 return Fail("--capacity takes DEV=SIZE, up to 4 GB");
             options.capacities[value.substr(0, equals)] = number;
+        } else if (option == "--device") {
+            options.device = value;
+        } else if (option == "--record-raw") {
+            options.recordRaw = value;
+        } else if (option == "--raw-count-file") {
+            options.rawCountFile = value;
+        } else if (option == "--format-step-ms") {
+            if (!ParseSize(value, number) || number > 60000)
+                return Fail("--format-step-ms takes up to 60000");
+            options.formatStepMs = uint32_t(number);
         } else if (option == "--listen") {
             options.listen = value;
         } else if (option == "--port-file") {
@@ -268,6 +292,73 @@ int ServePty(Options& options, RequestHandler& handler)
     return 0;
 }
 
+// The number the count file names, once it exists and names one.
+std::optional<uint64_t> RawCount(const std::string& path)
+{
+    std::ifstream in(path);
+    uint64_t count = 0;
+    if (in >> count)
+        return count;
+    return std::nullopt;
+}
+
+// Before the protocol, a bare Amiga's Type command takes what arrives as it is: record it.
+bool RecordRaw(int fd, const Options& options)
+{
+    std::ofstream out(options.recordRaw, std::ios::binary);
+    if (!out)
+        return Fail("cannot write " + options.recordRaw);
+    uint64_t recorded = 0;
+    for (;;) {
+        const std::optional<uint64_t> wanted = RawCount(options.rawCountFile);
+        if (wanted && recorded >= *wanted)
+            return true;
+        pollfd ready {fd, POLLIN, 0};
+        if (poll(&ready, 1, 100) <= 0)
+            continue;
+        char buffer[4096];
+        // Never past the count, so that the protocol's first bytes stay on the line.
+        size_t want = sizeof buffer;
+        if (wanted)
+            want = size_t(std::min<uint64_t>(want, *wanted - recorded));
+        const ssize_t got = read(fd, buffer, want);
+        if (got < 0 && errno != EAGAIN && errno != EINTR)
+            return Fail("the line failed while recording");
+        if (got > 0) {
+            out.write(buffer, got);
+            out.flush();
+            recorded += uint64_t(got);
+        }
+    }
+}
+
+int ServeDevice(Options& options, RequestHandler& handler)
+{
+    const int fd = open(options.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return Fail("cannot open " + options.device), 1;
+    termios mode {};
+    if (tcgetattr(fd, &mode) == 0) {
+        cfmakeraw(&mode);
+        tcsetattr(fd, TCSANOW, &mode);
+    }
+    if (!options.recordRaw.empty() && !RecordRaw(fd, options))
+        return close(fd), 1;
+    std::printf("amiga-peer: serving on %s\n", options.device.c_str());
+    std::fflush(stdout);
+    SessionOptions session;
+    session.packetSize = options.packetSize;
+    session.lineRecovery = options.lineRecovery;
+    KeyVerdict verdict = KeyVerdict::Unknown;
+    do {
+        auto link = std::make_unique<FdLink>(fd, false, LinkKind::Serial, options.device);
+        link->SetTimeouts(5000, 1.0416666f);
+        ServeLink(WithFaults(std::move(link), options), handler, session, verdict);
+    } while (!options.once);
+    close(fd);
+    return 0;
+}
+
 int ServeTcp(Options& options, RequestHandler& handler)
 {
     std::string host = options.listen, port;
@@ -358,5 +449,8 @@ int main(int argc, char** argv)
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     RequestHandler handler(tree);
+    handler.SetFormatStepTime(options.formatStepMs);
+    if (!options.device.empty())
+        return ServeDevice(options, handler);
     return options.pty.empty() ? ServeTcp(options, handler) : ServePty(options, handler);
 }

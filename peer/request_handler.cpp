@@ -125,7 +125,10 @@ HRESULT RequestHandler::Handle(PacketType type, const uint8_t* data, size_t size
     case PacketType::Copy: return Copy(data, size, exchange);
     case PacketType::CountContents: return CountContents(data, size, exchange);
     case PacketType::Format: return Format(data, size, exchange);
-    case PacketType::FinishSetup: return exchange.Send(PacketType::Ok);
+    case PacketType::FinishSetup:
+        if (LogEnabled())
+            LogLine("PEER SETUP FINISHED\n");
+        return exchange.Send(PacketType::Ok);
     default: return PathCommand(type, data, size, exchange);
     }
 }
@@ -356,6 +359,8 @@ HRESULT RequestHandler::Format(const uint8_t* data, size_t size, PeerExchange& e
                                                   : error::None;
         if (code != error::None)
             return Fail(exchange, code);
+        if (formatStepMs_ > 0)
+            usleep(useconds_t(formatStepMs_) * 1000);
         hr = exchange.Send(PacketType::Ok);
         if (SUCCEEDED(hr))
             hr = exchange.WaitForAnswer(false);

@@ -24,6 +24,7 @@ public:
     // While set (the PC identified with a wrong key), every command fails with code 29.
     void SetRefused(bool refused) { refused_ = refused; }
     uint32_t LastError() const { return lastError_; }
+    void SetFormatStepTime(uint32_t milliseconds) { formatStepMs_ = milliseconds; }
     // Full formats take this many steps; quick ones two.
     static constexpr uint32_t kFullFormatSteps = 80;
 
@@ -50,6 +51,7 @@ private:
     ServedTree& tree_;
     bool refused_ = false;
     uint32_t lastError_ = 0;
+    uint32_t formatStepMs_ = 0;
 };
 
 }  // namespace dm::peer

@@ -180,3 +180,6 @@
 #define IDS_ABOUT_LINK                    1202
 #define IDS_ABOUT_PRODUCT                 1203
 #define IDS_ABOUT_VERSION                 1204
+
+/* Serial setup */
+#define IDS_SETUP_PLEASE_WAIT             435

@@ -558,7 +558,12 @@ HRESULT AmigaFolder::DoCommand(ViewCommand command, UINT count, const ITEMIDLIST
     case ViewCommand::Delete: return count > 0 ? DeleteCommand(count, items, owner) : S_OK;
     case ViewCommand::Rename: return S_OK;
     case ViewCommand::Properties: return PropertiesCommand(count, items, owner);
-    case ViewCommand::Format: return E_NOTIMPL;
+    case ViewCommand::Format: {
+        if (count != 1)
+            return E_INVALIDARG;
+        const auto format = UiFactories().showFormatDialog;
+        return format ? format(items[0], owner) : E_NOTIMPL;
+    }
     case ViewCommand::Cut:
     case ViewCommand::Copy: {
         const auto copy = UiFactories().copyToClipboard;

@@ -42,6 +42,8 @@ constexpr size_t kMinimumSize = kTextsAt + kTextCount;
 constexpr uint8_t kVersion = 1;
 
 constexpr uint32_t kCutMark = 0x08000000;
+// A drive whose server lets the PC choose the file system it is formatted with.
+constexpr uint32_t kFileSystemChoice = 0x10000000;
 constexpr uint32_t kFormattable = 0x20000000;
 constexpr uint32_t kHasSubdrawers = 0x80000000;
 

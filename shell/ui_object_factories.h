@@ -28,6 +28,8 @@ struct UiObjectFactories {
     HRESULT (*createSettingsExtension)(REFIID riid, void** out) = nullptr;
     // Shows the settings sheet modally.
     void (*showSettingsSheet)(HWND owner) = nullptr;
+    // The format dialog of one drive item, until it is closed (S_OK: formatted).
+    HRESULT (*showFormatDialog)(const ITEMIDLIST* device, HWND owner) = nullptr;
 
     // The commands whose work lies in the layers above: a file opened in its PC program, the
     // clipboard (effect 1 copy, 2 cut), a paste into `item` (null: the folder itself; S_FALSE

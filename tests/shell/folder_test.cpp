@@ -331,6 +331,10 @@ TEST_F(FolderTest, DeleteConfirmsAndRemovesTheFileFromEveryFolderOfItsPath)
     // A volume cannot be deleted at all.
     const ITEMIDLIST* volume[] = {Find(volumes, "Data")};
     EXPECT_EQ(Of(root.Get()).DoCommand(ViewCommand::Delete, 1, volume, nullptr), E_UNEXPECTED);
+    // Formatting takes exactly one drive.
+    EXPECT_EQ(Of(root.Get()).DoCommand(ViewCommand::Format, 0, nullptr, nullptr), E_INVALIDARG);
+    const ITEMIDLIST* both[] = {volume[0], volume[0]};
+    EXPECT_EQ(Of(root.Get()).DoCommand(ViewCommand::Format, 2, both, nullptr), E_INVALIDARG);
 }
 
 TEST_F(FolderTest, ReReadTellsTheViewsOnlyWhenTheListingChanged)

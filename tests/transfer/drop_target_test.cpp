@@ -625,7 +625,7 @@ TEST_F(DropTargetTest, RightButtonDropAsksAndClosingTheMenuKeepsTheDefault)
     DestroyWindow(owner);
 }
 
-TEST_F(DropTargetTest, AFloppySizedFileOnTheDriveWritesItsDiskImage)
+TEST_F(DropTargetTest, AFloppySizedFileOnTheDriveWritesItsDiskImageAndReadsBackWhole)
 {
     const std::string image = Pattern(901120, 3);
     test::WriteWholeFile(pc_.File("game.adf"), image);
@@ -643,6 +643,27 @@ TEST_F(DropTargetTest, AFloppySizedFileOnTheDriveWritesItsDiskImage)
     }
     EXPECT_TRUE(Host("df1.adf") == image);
     EXPECT_FALSE(fs::exists(test::PeerHostPath("blank/game.adf")));
+
+    // Read back through the image item, as the shell copies it to the PC.
+    {
+        UniqueIdList adf = Item(root.Get(), "df1.adf");
+        ASSERT_TRUE(adf);
+        const ITEMIDLIST* items[] = {adf.get()};
+        ComPtr<IDataObject> data;
+        ASSERT_EQ(root->GetUIObjectOf(nullptr, 1, items, IID_IDataObject, nullptr,
+                                      reinterpret_cast<void**>(data.GetAddressOf())),
+                  S_OK);
+        FORMATETC contents = MakeFormatEtc(Formats()->fileContents, TYMED_ISTREAM, 0);
+        STGMEDIUM medium = {};
+        ASSERT_EQ(data->GetData(&contents, &medium), S_OK);
+        std::string read;
+        char buffer[8192];
+        ULONG got = 0;
+        while (SUCCEEDED(medium.pstm->Read(buffer, sizeof buffer, &got)) && got > 0)
+            read.append(buffer, got);
+        ReleaseStgMedium(&medium);
+        EXPECT_TRUE(read == image) << read.size() << " bytes read";
+    }
 
     // Straight onto the image item, the Amiga refuses a file of another size.
     std::string refusal;
