@@ -1,5 +1,6 @@
 #include "module/ui_objects.h"
 
+#include "pages/format_dialog.h"
 #include "pages/properties_thread.h"
 #include "pages/settings_sheet_extension.h"
 #include "shell/amiga_context_menu.h"
@@ -9,7 +10,6 @@
 #include "transfer/amiga_drop_target.h"
 #include "transfer/clipboard.h"
 #include "transfer/cut_set.h"
-#include "transfer/format_dialog.h"
 #include "transfer/open_with_pc_program.h"
 #include "view/amiga_view.h"
 

@@ -86,11 +86,28 @@ HRESULT ShellPropertySheetExtension::Create(REFIID riid, void** out)
 
 STDMETHODIMP ShellPropertySheetExtension::QueryInterface(REFIID riid, void** out)
 {
-    // The Setup and Troubleshooting menu (IContextMenu) is a piece of its own, wired in later.
     return QueryInterfaceFrom({{IID_IUnknown, static_cast<IShellExtInit*>(this)},
                                {IID_IShellExtInit, static_cast<IShellExtInit*>(this)},
-                               {IID_IShellPropSheetExt, static_cast<IShellPropSheetExt*>(this)}},
+                               {IID_IShellPropSheetExt, static_cast<IShellPropSheetExt*>(this)},
+                               {IID_IContextMenu, static_cast<IContextMenu*>(this)}},
                               riid, out);
+}
+
+STDMETHODIMP ShellPropertySheetExtension::QueryContextMenu(HMENU menu, UINT index, UINT firstId,
+                                                           UINT lastId, UINT flags)
+{
+    return setupMenu_.QueryContextMenu(menu, index, firstId, lastId, flags);
+}
+
+STDMETHODIMP ShellPropertySheetExtension::InvokeCommand(CMINVOKECOMMANDINFO* info)
+{
+    return setupMenu_.InvokeCommand(info);
+}
+
+STDMETHODIMP ShellPropertySheetExtension::GetCommandString(UINT_PTR offset, UINT kind,
+                                                           UINT* reserved, CHAR* buffer, UINT size)
+{
+    return setupMenu_.GetCommandString(offset, kind, reserved, buffer, size);
 }
 
 STDMETHODIMP_(ULONG) ShellPropertySheetExtension::AddRef()

@@ -5,6 +5,7 @@
 
 #include "core/settings_registry.h"
 #include "protocol/connection_settings.h"
+#include "setup/setup_context_menu.h"
 #include "shell/com_object.h"
 #include "ui/link_label.h"
 
@@ -17,6 +18,7 @@ namespace dm {
 
 class ShellPropertySheetExtension final : public IShellExtInit,
                                           public IShellPropSheetExt,
+                                          public IContextMenu,
                                           private ComObject {
 public:
     static constexpr UINT kMaxPages = 3;
@@ -34,6 +36,12 @@ public:
     // IShellPropSheetExt
     STDMETHODIMP AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM parameter) override;
     STDMETHODIMP ReplacePage(EXPPS, LPFNSVADDPROPSHEETPAGE, LPARAM) override;
+    // IContextMenu: the Setup and Troubleshooting commands
+    STDMETHODIMP QueryContextMenu(HMENU menu, UINT index, UINT firstId, UINT lastId,
+                                  UINT flags) override;
+    STDMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO* info) override;
+    STDMETHODIMP GetCommandString(UINT_PTR offset, UINT kind, UINT* reserved, CHAR* buffer,
+                                  UINT size) override;
 
     // Collects the pages and runs the sheet modally.
     HRESULT ShowSettingsSheet(HWND owner);
@@ -55,6 +63,7 @@ private:
 
     ConnectionSettings settings_;
     LinkLabel link_;
+    SetupContextMenu setupMenu_;
     HFONT passwordFont_ = nullptr;
     HMODULE richEdit_ = nullptr;
     bool changed_ = false;

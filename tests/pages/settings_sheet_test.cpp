@@ -235,3 +235,31 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+TEST(SettingsExtension, OneObjectCarriesTheSheetAndTheSetupCommands)
+{
+    IShellExtInit* init = nullptr;
+    ASSERT_EQ(ShellPropertySheetExtension::Create(IID_IShellExtInit, reinterpret_cast<void**>(&init)),
+              S_OK);
+    IContextMenu* menu = nullptr;
+    ASSERT_EQ(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu)), S_OK);
+    IUnknown* fromInit = nullptr;
+    IUnknown* fromMenu = nullptr;
+    init->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&fromInit));
+    menu->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&fromMenu));
+    EXPECT_EQ(fromInit, fromMenu);
+    fromInit->Release();
+    fromMenu->Release();
+
+    HMENU popup = CreatePopupMenu();
+    EXPECT_EQ(menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL), MAKE_HRESULT(0, 0, 3));
+    char text[64] = {};
+    GetMenuStringA(popup, 101, text, sizeof text, MF_BYCOMMAND);
+    EXPECT_STREQ(text, "Setup");
+    char verb[32] = {};
+    EXPECT_EQ(menu->GetCommandString(1, GCS_VERBA, nullptr, verb, sizeof verb), S_OK);
+    EXPECT_STREQ(verb, "troubleshooting");
+    DestroyMenu(popup);
+    menu->Release();
+    EXPECT_EQ(init->Release(), 0u);
+}

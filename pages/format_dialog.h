@@ -23,9 +23,6 @@ struct FormatChoice {
 };
 FormatChoice ReadFormatChoice(HWND dialog);
 
-// The help string of a control of the dialog ("What's This?"); 0 for a control without one.
-UINT FormatControlHelpId(int controlId);
-
 // Runs the dialog for one `Volume` or `Floppy` item on the calling thread until it is closed.
 // S_OK when the disk was formatted, cancelled when closed without a format, E_INVALIDARG for
 // an item that is not a drive.

@@ -1,8 +1,9 @@
-#include "transfer/format_dialog.h"
+#include "pages/format_dialog.h"
 
 #include "core/messages.h"
 #include "core/module.h"
 #include "core/size_text.h"
+#include "pages/context_help.h"
 #include "resources/resource_ids.h"
 #include "resources/string_ids.h"
 #include "shell/folder_cache.h"
@@ -102,9 +103,18 @@ void SetPending(HWND dialog, FormatRequest& request, Pending pending)
     PostMessageA(dialog, WM_NULL, 0, 0);
 }
 
+// "What's This?" texts of the controls.
+constexpr HelpMapEntry kHelp[] = {
+    {IDC_FORMAT_NEW_NAME, IDS_WHATSTHIS_VOLUME_NAME}, {IDC_FORMAT_FFS, IDS_WHATSTHIS_FFS},
+    {IDC_FORMAT_INTERNATIONAL, IDS_WHATSTHIS_INTL_MODE}, {IDC_FORMAT_DIR_CACHE, IDS_WHATSTHIS_DIR_CACHE},
+    {IDC_FORMAT_BOOTABLE, IDS_WHATSTHIS_BOOTABLE},   {IDC_FORMAT_QUICK, IDS_WHATSTHIS_QUICK_FORMAT},
+};
+
 INT_PTR CALLBACK FormatDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* request = reinterpret_cast<FormatRequest*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    if (HandleContextHelp(dialog, message, wParam, lParam, kHelp))
+        return TRUE;
     switch (message) {
     case WM_INITDIALOG:
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
@@ -177,19 +187,6 @@ FormatChoice ReadFormatChoice(HWND dialog)
     GetDlgItemTextA(dialog, IDC_FORMAT_NEW_NAME, name, int(sizeof name));
     choice.volumeName = name;
     return choice;
-}
-
-UINT FormatControlHelpId(int controlId)
-{
-    switch (controlId) {
-    case IDC_FORMAT_NEW_NAME: return IDS_WHATSTHIS_VOLUME_NAME;
-    case IDC_FORMAT_FFS: return IDS_WHATSTHIS_FFS;
-    case IDC_FORMAT_INTERNATIONAL: return IDS_WHATSTHIS_INTL_MODE;
-    case IDC_FORMAT_DIR_CACHE: return IDS_WHATSTHIS_DIR_CACHE;
-    case IDC_FORMAT_BOOTABLE: return IDS_WHATSTHIS_BOOTABLE;
-    case IDC_FORMAT_QUICK: return IDS_WHATSTHIS_QUICK_FORMAT;
-    }
-    return 0;
 }
 
 HRESULT ShowFormatDialog(const ITEMIDLIST* device, HWND owner)

@@ -7,7 +7,7 @@
 #include "shell/item_id.h"
 #include "support/dialog_driver.h"
 #include "support/test_peer.h"
-#include "transfer/format_dialog.h"
+#include "pages/format_dialog.h"
 
 #include <commctrl.h>
 
