@@ -223,19 +223,6 @@ TEST_F(SettingsSheetTest, OptionsRejectBadNumbersAndEveryHelpedControlShowsItsHe
     });
     EXPECT_EQ(ReadRaw(Connection(), "Packet Size")->bytes, Dword(65535));
 }
-
-}  // namespace
-}  // namespace dm::test
-
-int main(int argc, char** argv)
-{
-    dm::ShareSectionAcrossProcesses();
-    if (argc > 1 && std::string(argv[1]) == dm::test::kChildSwitch)
-        return dm::test::RunChildRole(std::vector<std::string>(argv + 2, argv + argc));
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
-
 TEST(SettingsExtension, OneObjectCarriesTheSheetAndTheSetupCommands)
 {
     IShellExtInit* init = nullptr;
@@ -262,4 +249,16 @@ TEST(SettingsExtension, OneObjectCarriesTheSheetAndTheSetupCommands)
     DestroyMenu(popup);
     menu->Release();
     EXPECT_EQ(init->Release(), 0u);
+}
+
+}  // namespace
+}  // namespace dm::test
+
+int main(int argc, char** argv)
+{
+    dm::ShareSectionAcrossProcesses();
+    if (argc > 1 && std::string(argv[1]) == dm::test::kChildSwitch)
+        return dm::test::RunChildRole(std::vector<std::string>(argv + 2, argv + argc));
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
