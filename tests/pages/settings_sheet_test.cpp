@@ -223,11 +223,10 @@ TEST_F(SettingsSheetTest, OptionsRejectBadNumbersAndEveryHelpedControlShowsItsHe
     });
     EXPECT_EQ(ReadRaw(Connection(), "Packet Size")->bytes, Dword(65535));
 }
-TEST(SettingsExtension, OneObjectCarriesTheSheetAndTheSetupCommands)
+TEST_F(SettingsSheetTest, OneObjectCarriesTheSheetAndTheSetupCommands)
 {
-    IShellExtInit* init = nullptr;
-    ASSERT_EQ(ShellPropertySheetExtension::Create(IID_IShellExtInit, reinterpret_cast<void**>(&init)),
-              S_OK);
+    IShellExtInit* init = ShellPropertySheetExtension::New(TestStore());
+    ASSERT_TRUE(init);
     IContextMenu* menu = nullptr;
     ASSERT_EQ(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu)), S_OK);
     IUnknown* fromInit = nullptr;
@@ -241,7 +240,7 @@ TEST(SettingsExtension, OneObjectCarriesTheSheetAndTheSetupCommands)
     HMENU popup = CreatePopupMenu();
     EXPECT_EQ(menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL), MAKE_HRESULT(0, 0, 3));
     char text[64] = {};
-    GetMenuStringA(popup, 101, text, sizeof text, MF_BYCOMMAND);
+    GetMenuStringA(popup, 100, text, sizeof text, MF_BYCOMMAND);
     EXPECT_STREQ(text, "Setup");
     char verb[32] = {};
     EXPECT_EQ(menu->GetCommandString(1, GCS_VERBA, nullptr, verb, sizeof verb), S_OK);
