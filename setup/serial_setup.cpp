@@ -190,7 +190,9 @@ void RunSerialSetup()
 {
     RemoteSession& session = RemoteSession::Process();
     session.AddRef();
-    if (session.OpenCount() > 0) {
+    // A link kept open between a data object's streams counts too: Setup would close it under
+    // them.
+    if (session.HasCurrentLink()) {
         Ask(IDS_ERR_CONN_CONFLICT, MB_OK, MB_ICONSTOP);
     } else if (PacketChannel* channel = session.Open(false)) {
         // This hold keeps the connection lock until the end, also across the final copy, so

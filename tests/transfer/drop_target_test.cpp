@@ -297,6 +297,53 @@ protected:
     long objectsBefore_ = 0;
 };
 
+// Runs a host command under Wine, where CreateSymbolicLink does nothing; false elsewhere.
+bool RunOnHost(const std::string& program, const std::string& arguments)
+{
+    if (!GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name"))
+        return false;
+    std::string line = program + " " + arguments;
+    STARTUPINFOA start = {sizeof start};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(("Z:" + program).c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &start, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, 10000);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code == 0;
+}
+
+std::string HostPath(const fs::path& path)
+{
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name"));
+    char* name = unixName ? unixName(path.wstring().c_str()) : nullptr;
+    const std::string result = name ? name : "";
+    if (name)
+        HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// A symbolic link to a folder: a Unix one under Wine, a Windows one elsewhere.
+bool MakeFolderLink(const fs::path& link, const fs::path& target)
+{
+    if (RunOnHost("/bin/ln", "-s '" + HostPath(target) + "' '" + HostPath(link) + "'"))
+        return true;
+    return CreateSymbolicLinkA(link.string().c_str(), target.string().c_str(),
+                               SYMBOLIC_LINK_FLAG_DIRECTORY) &&
+           fs::exists(link);
+}
+
+void RemoveFolderLink(const fs::path& link)
+{
+    if (!RunOnHost("/bin/rm", "-f '" + HostPath(link) + "'"))
+        RemoveDirectoryA(link.string().c_str());
+}
+
 void SetWriteTime(const std::string& path, const FILETIME& time)
 {
     HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
@@ -470,10 +517,29 @@ TEST_F(DropTargetTest, CutAndPasteMovesOnlyWhatArrivedAndEmptiesTheClipboardWhen
     EXPECT_EQ(Host("work/Docs/whole/top.txt"), "top");
     EXPECT_FALSE(fs::exists(whole));
     EXPECT_FALSE(IsClipboardFormatAvailable(Formats()->shellIdListArray));
+
     // Nothing left to paste.
     EXPECT_EQ(static_cast<AmigaFolder*>(work.Get())
                   ->DoCommand(ViewCommand::Paste, 1, target, nullptr),
               S_FALSE);
+
+    // A tree holding a link to a folder elsewhere: what the link leads to arrives, and stays.
+    const fs::path linked = pc_.Path() / "linked", elsewhere = pc_.Path() / "elsewhere";
+    fs::create_directories(linked);
+    fs::create_directories(elsewhere);
+    test::WriteWholeFile((linked / "own.txt").string(), "own");
+    test::WriteWholeFile((elsewhere / "precious.txt").string(), "precious");
+    ASSERT_TRUE(MakeFolderLink(linked / "outside", elsewhere));
+    cut({"linked"});
+    EXPECT_EQ(static_cast<AmigaFolder*>(work.Get())
+                  ->DoCommand(ViewCommand::Paste, 1, target, nullptr),
+              S_OK);
+    EXPECT_EQ(Host("work/Docs/linked/own.txt"), "own");
+    EXPECT_EQ(Host("work/Docs/linked/outside/precious.txt"), "precious");
+    EXPECT_FALSE(fs::exists(linked / "own.txt"));
+    EXPECT_EQ(test::ReadWholeFile((elsewhere / "precious.txt").string()), "precious")
+        << "a move deleted a file outside the moved folder, through a link";
+    RemoveFolderLink(linked / "outside");
 }
 
 TEST_F(DropTargetTest, AmigaItemsMoveWithinAVolumeCopyAcrossAndNeverIntoThemselves)
