@@ -208,7 +208,8 @@ TEST_F(ItemPagesTest, CommentAndBitsGoToTheAmigaOnceAndToEveryOpenFolderAndFailu
     // Two items, the first of which the Amiga does not have: its message, and the second one
     // still takes the change.
     const UniqueIdList gone(MakeItemId("DH0:Work", "gone.txt", ItemKind::File, 5, 0, 0, {}, ""));
-    sheet = Open(work.Get(), {gone.get(), readme.get()}, "gone.txt, ... Properties");
+    const UniqueIdList edited = Of(work.Get()).Items().CloneByShownName("readme.txt");
+    sheet = Open(work.Get(), {gone.get(), edited.get()}, "gone.txt, ... Properties");
     ASSERT_TRUE(sheet);
     const DWORD sheetThread = GetWindowThreadProcessId(sheet, nullptr);
     CheckDlgButton(Page(sheet), IDC_ITEM_HOLD, BST_CHECKED);

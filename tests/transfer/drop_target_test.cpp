@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -305,7 +306,9 @@ bool RunOnHost(const std::string& program, const std::string& arguments)
     std::string line = program + " " + arguments;
     STARTUPINFOA start = {sizeof start};
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(("Z:" + program).c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    std::string image = "Z:" + program;
+    std::replace(image.begin(), image.end(), '/', '\\');
+    if (!CreateProcessA(image.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &start, &process))
         return false;
     WaitForSingleObject(process.hProcess, 10000);
@@ -319,8 +322,8 @@ bool RunOnHost(const std::string& program, const std::string& arguments)
 std::string HostPath(const fs::path& path)
 {
     using UnixName = char*(CDECL*)(const wchar_t*);
-    const auto unixName = reinterpret_cast<UnixName>(
-        GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name"));
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
     char* name = unixName ? unixName(path.wstring().c_str()) : nullptr;
     const std::string result = name ? name : "";
     if (name)
@@ -331,7 +334,7 @@ std::string HostPath(const fs::path& path)
 // A symbolic link to a folder: a Unix one under Wine, a Windows one elsewhere.
 bool MakeFolderLink(const fs::path& link, const fs::path& target)
 {
-    if (RunOnHost("/bin/ln", "-s '" + HostPath(target) + "' '" + HostPath(link) + "'"))
+    if (RunOnHost("/bin/ln", "-s \"" + HostPath(target) + "\" \"" + HostPath(link) + "\""))
         return true;
     return CreateSymbolicLinkA(link.string().c_str(), target.string().c_str(),
                                SYMBOLIC_LINK_FLAG_DIRECTORY) &&
@@ -340,7 +343,7 @@ bool MakeFolderLink(const fs::path& link, const fs::path& target)
 
 void RemoveFolderLink(const fs::path& link)
 {
-    if (!RunOnHost("/bin/rm", "-f '" + HostPath(link) + "'"))
+    if (!RunOnHost("/bin/rm", "-f \"" + HostPath(link) + "\""))
         RemoveDirectoryA(link.string().c_str());
 }
 
