@@ -189,7 +189,7 @@ TEST_F(SettingsSheetTest, AbsentPortsAreNotOfferedAndCancelOrAMismatchedPassword
     EXPECT_EQ(SharedSection().settingsStamp, stamp) << "nothing saved, nobody told to reload";
 }
 
-TEST_F(SettingsSheetTest, OptionsRejectBadNumbersAndEveryHelpedControlShowsItsHelpOnF1)
+TEST_F(SettingsSheetTest, OptionsRejectBadNumbersAndEveryHelpedControlShowsItsHelpOnF1OrARightClick)
 {
     RunSheet([](HWND sheet) {
         SendMessageA(sheet, PSM_SETCURSEL, 1, 0);
