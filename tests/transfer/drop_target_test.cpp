@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 using Microsoft::WRL::ComPtr;
@@ -298,25 +299,32 @@ protected:
     long objectsBefore_ = 0;
 };
 
-// Runs a host command under Wine, where CreateSymbolicLink does nothing; false elsewhere.
-bool RunOnHost(const std::string& program, const std::string& arguments)
+// Starts a host command under Wine, where CreateSymbolicLink does nothing; false elsewhere. A
+// 32-bit Wine gives no handle to wait on, so callers wait for what the command does.
+bool StartOnHost(const std::string& program, const std::string& arguments)
 {
     if (!GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name"))
         return false;
+    std::string image = "Z:" + program;
+    std::replace(image.begin(), image.end(), '/', '\\');
     std::string line = program + " " + arguments;
     STARTUPINFOA start = {sizeof start};
     PROCESS_INFORMATION process = {};
-    std::string image = "Z:" + program;
-    std::replace(image.begin(), image.end(), '/', '\\');
-    if (!CreateProcessA(image.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &start, &process))
+    if (!CreateProcessA(image.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &start, &process))
         return false;
-    WaitForSingleObject(process.hProcess, 10000);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return code == 0;
+    if (process.hProcess)
+        CloseHandle(process.hProcess);
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    return true;
+}
+
+bool WaitFor(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 100 && !done(); ++i)
+        Sleep(50);
+    return done();
 }
 
 std::string HostPath(const fs::path& path)
@@ -334,17 +342,17 @@ std::string HostPath(const fs::path& path)
 // A symbolic link to a folder: a Unix one under Wine, a Windows one elsewhere.
 bool MakeFolderLink(const fs::path& link, const fs::path& target)
 {
-    if (RunOnHost("/bin/ln", "-s \"" + HostPath(target) + "\" \"" + HostPath(link) + "\""))
-        return true;
-    return CreateSymbolicLinkA(link.string().c_str(), target.string().c_str(),
-                               SYMBOLIC_LINK_FLAG_DIRECTORY) &&
-           fs::exists(link);
+    if (!StartOnHost("/bin/ln", "-s \"" + HostPath(target) + "\" \"" + HostPath(link) + "\""))
+        CreateSymbolicLinkA(link.string().c_str(), target.string().c_str(),
+                            SYMBOLIC_LINK_FLAG_DIRECTORY);
+    return WaitFor([&] { return fs::exists(link); });
 }
 
 void RemoveFolderLink(const fs::path& link)
 {
-    if (!RunOnHost("/bin/rm", "-f \"" + HostPath(link) + "\""))
+    if (!StartOnHost("/bin/rm", "-f \"" + HostPath(link) + "\""))
         RemoveDirectoryA(link.string().c_str());
+    WaitFor([&] { return !fs::exists(link); });
 }
 
 void SetWriteTime(const std::string& path, const FILETIME& time)
