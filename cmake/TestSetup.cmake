@@ -45,9 +45,10 @@ endif()
 # One test executable; each of its tests runs as its own CTest test (under Wine when cross
 # compiled), never longer than a minute so that a stuck modal window fails instead of hanging.
 # WRAPPER names a command that runs each test (and the listing of tests) in its surroundings;
-# RESOURCE_LOCK names what its tests share with others (the clipboard), so they never overlap.
+# RESOURCE_LOCK names what its tests share with others (the clipboard), so they never overlap;
+# TEST_FILTER (a gtest filter) leaves out tests that run only in another form elsewhere.
 function(drovemark_add_test_executable name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "RESOURCE_LOCK" "WRAPPER")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "RESOURCE_LOCK;TEST_FILTER" "WRAPPER")
   add_executable(${name} ${arg_UNPARSED_ARGUMENTS})
   if(arg_WRAPPER)
     set(emulator ${arg_WRAPPER})
@@ -67,7 +68,12 @@ function(drovemark_add_test_executable name)
   if(arg_RESOURCE_LOCK)
     set(lock RESOURCE_LOCK ${arg_RESOURCE_LOCK})
   endif()
+  set(filter)
+  if(arg_TEST_FILTER)
+    set(filter TEST_FILTER ${arg_TEST_FILTER})
+  endif()
   gtest_discover_tests(${name}
+                       ${filter}
                        DISCOVERY_MODE PRE_TEST
                        DISCOVERY_TIMEOUT 120
                        PROPERTIES TIMEOUT 60 LABELS ${DROVEMARK_TEST_LABEL}

@@ -10,13 +10,28 @@ namespace dm {
 
 namespace {
 
-// The visible child of `page` under a screen point.
+bool IsGroupBox(HWND control)
+{
+    char name[16] = {};
+    return GetClassNameA(control, name, sizeof name) && lstrcmpiA(name, "Button") == 0 &&
+           (GetWindowLongPtrA(control, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+}
+
+// The control of `page` under a screen point. A group box frames other controls and lies above
+// them in the z-order, so it is taken only when no other control is there.
 HWND ControlAt(HWND page, POINT screen)
 {
-    POINT client = screen;
-    ScreenToClient(page, &client);
-    HWND child = ChildWindowFromPointEx(page, client, CWP_SKIPINVISIBLE);
-    return child == page ? nullptr : child;
+    HWND frame = nullptr;
+    for (HWND child = GetWindow(page, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect;
+        if (!IsWindowVisible(child) || !GetWindowRect(child, &rect) || !PtInRect(&rect, screen))
+            continue;
+        if (!IsGroupBox(child))
+            return child;
+        if (!frame)
+            frame = child;
+    }
+    return frame;
 }
 
 }  // namespace
@@ -56,9 +71,11 @@ bool HandleContextHelp(HWND page, UINT message, WPARAM wParam, LPARAM lParam,
             at = {rect.left, rect.top};
         }
     } else {
-        control = ControlAt(page, at);
-        if (!control && wParam && HWND(wParam) != page)
-            control = HWND(wParam);
+        // The window the click came from, when it is one of the page's controls; otherwise (a
+        // label that lets clicks through to the page) the control under the pointer.
+        control = HWND(wParam);
+        if (!control || control == page || GetParent(control) != page || IsGroupBox(control))
+            control = ControlAt(page, at);
     }
     if (!control)
         return true;

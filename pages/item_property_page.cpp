@@ -71,10 +71,27 @@ void SetText(HWND page, int id, const std::string& text)
     SetDlgItemTextA(page, id, text.c_str());
 }
 
-// Where the item lies, as the user writes Amiga paths (Work:Docs); empty when too long.
-std::string LocationOf(const ItemIdView& item)
+// Where an item lies: the name the address bar gives the folder that lists it (the namespace's
+// name and the folder's Windows-style path, "Amiga\Work\Docs"); empty when it does not come as
+// text. Made from the item's parent path, so that a folder's own page names its parent.
+std::string LocationOf(AmigaFolder& folder, const ItemIdView& item)
 {
-    return AmigaPath(item.ParentPath(), "").value_or("");
+    const std::string_view parent = item.ParentPath();
+    UniqueIdList lister;
+    if (!parent.empty()) {
+        const size_t slash = parent.rfind('/');
+        const bool volume = slash == std::string_view::npos;
+        lister.reset(MakeItemId(volume ? std::string_view() : parent.substr(0, slash),
+                                volume ? parent : parent.substr(slash + 1),
+                                volume ? ItemKind::Volume : ItemKind::Drawer, 0, 0, 0, FILETIME {},
+                                {}));
+        if (!lister)
+            return {};
+    }
+    STRRET name = {};
+    if (FAILED(folder.GetDisplayNameOf(lister.get(), SHGDN_FORADDRESSBAR, &name)))
+        return {};
+    return name.uType == STRRET_CSTR ? std::string(name.cStr) : std::string();
 }
 
 void ShowIcon(HWND page, PropertiesRequest& request, const ITEMIDLIST* item)
@@ -159,7 +176,7 @@ void InitialiseOne(HWND page, PropertiesRequest& request)
     ShowIcon(page, request, item);
     SetText(page, IDC_ITEM_NAME, std::string(DisplayName(view.Name(), kind)));
     SetText(page, IDC_ITEM_TYPE, std::string(view.TypeText()));
-    SetText(page, IDC_ITEM_LOCATION, LocationOf(view));
+    SetText(page, IDC_ITEM_LOCATION, LocationOf(*request.folder, view));
     SetText(page, IDC_ITEM_MODIFIED, std::string(view.DateText()));
     if (kind == ItemKind::RomFile) {
         SetText(page, IDC_ITEM_COMMENT, RomComment(view.Comment()));
@@ -218,7 +235,7 @@ void InitialiseSeveral(HWND page, PropertiesRequest& request)
     SetText(page, IDC_ITEM_TYPE,
             commonType ? FormatStringById(IDS_PROP_ALL_OF_TYPE, ThisModule(), {type}).value_or("")
                        : LoadStringById(IDS_PROP_MULTIPLE_TYPES, ThisModule()).value_or(""));
-    const std::string folder = LocationOf(first);
+    const std::string folder = LocationOf(*request.folder, first);
     SetText(page, IDC_ITEM_LOCATION,
             FormatStringById(IDS_PROP_ALL_IN, ThisModule(), {folder}).value_or(""));
     for (const AttributeBox& box : kBoxes) {
@@ -261,10 +278,10 @@ void Apply(HWND page, PropertiesRequest& request)
                 mask &= ~box.bit;
         }
         DisableControls(page);
-        for (const UniqueIdList& item : request.items) {
-            if (FAILED(ApplyAttributes(request, item.get(), bits | kKeepCommentFlag, mask, "")))
-                break;
-        }
+        // Every item gets the change; each one that fails has its message shown by the remote
+        // call, and the others still change.
+        for (const UniqueIdList& item : request.items)
+            ApplyAttributes(request, item.get(), bits | kKeepCommentFlag, mask, "");
         return;
     }
     char comment[kCommentLimit + 1] = {};

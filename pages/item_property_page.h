@@ -19,6 +19,7 @@ struct PropertiesRequest {
     AmigaFolder* folder = nullptr;  // held
     std::vector<UniqueIdList> items;
     HANDLE takenOver = nullptr;
+    HMODULE pinnedModule = nullptr;  // the properties thread's reference to this module
     CountingWorker counter;
     UINT dialog = 0;
     // What the page shows, counted up while the worker counts.

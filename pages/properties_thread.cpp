@@ -84,11 +84,11 @@ void RunWindow(PropertiesRequest& request)
         TakeCountStep(message);
 }
 
-DWORD WINAPI Run(void* context)
+void RunRequest(PropertiesRequest* handedOver)
 {
     // The request is this thread's from the start, so a caller that stopped waiting for it
     // leaves nothing behind that the thread still reads.
-    std::unique_ptr<PropertiesRequest> request(static_cast<PropertiesRequest*>(context));
+    std::unique_ptr<PropertiesRequest> request(handedOver);
     ++openWindows;
     ReleaseSemaphore(request->takenOver, 1, nullptr);
     RunWindow(*request);
@@ -96,7 +96,16 @@ DWORD WINAPI Run(void* context)
     CloseHandle(request->takenOver);
     request.reset();
     --openWindows;
-    return 0;
+}
+
+DWORD WINAPI Run(void* context)
+{
+    auto* request = static_cast<PropertiesRequest*>(context);
+    const HMODULE pinned = request->pinnedModule;
+    RunRequest(request);
+    // Once the folder is released nothing else keeps the module loaded: it may go the moment
+    // this thread stops running its code, and not before.
+    FreeLibraryAndExitThread(pinned, 0);
 }
 
 }  // namespace
@@ -120,6 +129,13 @@ HRESULT ShowItemProperties(AmigaFolder& folder, UINT count, const ITEMIDLIST* co
             CloseHandle(takenOver);
         return E_FAIL;
     }
+    // The thread's own reference to the module, given back as the thread ends.
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCSTR>(&Run), &request->pinnedModule)) {
+        CloseHandle(takenOver);
+        CloseHandle(mine);
+        return E_FAIL;
+    }
     request->takenOver = takenOver;
     request->folder = &folder;
     folder.AddRef();
@@ -127,6 +143,7 @@ HRESULT ShowItemProperties(AmigaFolder& folder, UINT count, const ITEMIDLIST* co
     HANDLE thread = CreateThread(nullptr, 0, Run, handedOver, 0, nullptr);
     HRESULT hr = E_FAIL;
     if (!thread) {
+        FreeLibrary(handedOver->pinnedModule);
         folder.Release();
         CloseHandle(handedOver->takenOver);
         delete handedOver;

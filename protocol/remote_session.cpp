@@ -232,6 +232,12 @@ uint32_t RemoteSession::OpenCount() const
     return openCount_;
 }
 
+bool RemoteSession::HasCurrentLink() const
+{
+    std::lock_guard<std::mutex> guard(state_);
+    return current_ != nullptr;
+}
+
 uint32_t RemoteSession::KeepOpenCount() const
 {
     std::lock_guard<std::mutex> guard(state_);

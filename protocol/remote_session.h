@@ -66,6 +66,8 @@ public:
     uint32_t UseCount() const;
     uint32_t OpenCount() const;
     uint32_t KeepOpenCount() const;
+    // Whether a link is open now, for an operation under way or kept open between operations.
+    bool HasCurrentLink() const;
     // The record in use, or null before the first Open and after the last Release. Only for
     // the holder of the lock.
     ConnectionSettings* Settings() const { return settings_.get(); }

@@ -190,12 +190,17 @@ void RunSerialSetup()
 {
     RemoteSession& session = RemoteSession::Process();
     session.AddRef();
-    if (session.OpenCount() > 0) {
+    // A link kept open between a data object's streams counts too: Setup would close it under
+    // them.
+    if (session.HasCurrentLink()) {
         Ask(IDS_ERR_CONN_CONFLICT, MB_OK, MB_ICONSTOP);
     } else if (PacketChannel* channel = session.Open(false)) {
         // This hold keeps the connection lock until the end, also across the final copy, so
-        // that no other program takes the line between the raw files and the protocol.
-        if (channel->GetLink().Kind() != LinkKind::Serial)
+        // that no other program takes the line between the raw files and the protocol. A link
+        // kept open by whoever had the lock while this waited for it is still in use.
+        if (session.HasCurrentLink())
+            Ask(IDS_ERR_CONN_CONFLICT, MB_OK, MB_ICONSTOP);
+        else if (channel->GetLink().Kind() != LinkKind::Serial)
             Ask(IDS_SETUP_NOT_SERIAL, MB_OK, MB_ICONSTOP);
         else
             GuidedSetup(session, static_cast<SerialLink&>(channel->GetLink()));

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace dm {
 
@@ -138,6 +139,14 @@ SFGAOF ItemAttributes(const ITEMIDLIST* item)
 
 AmigaFolder* AmigaFolder::New()
 {
+    AmigaFolder* folder = NewUnlisted();
+    if (folder)
+        FolderRegistry::Add(folder);
+    return folder;
+}
+
+AmigaFolder* AmigaFolder::NewUnlisted()
+{
     return new (std::nothrow) AmigaFolder();
 }
 
@@ -150,7 +159,6 @@ HRESULT AmigaFolder::Create(REFIID riid, void** out)
 AmigaFolder::AmigaFolder()
 {
     RemoteSession::Process().AddRef();
-    FolderRegistry::Add(this);
 }
 
 AmigaFolder::~AmigaFolder()
@@ -207,11 +215,16 @@ STDMETHODIMP AmigaFolder::Initialize(PCIDLIST_ABSOLUTE root)
         if (!clone)
             return E_OUTOFMEMORY;
     }
-    rootList_ = std::move(clone);
+    // Workers may be walking the registry with this folder in it: they see it whole, before or
+    // after.
+    UniqueIdList oldRoot, oldRelative, oldOwn;
+    FolderRegistry::Locked([&] {
+        oldRoot = std::exchange(rootList_, std::move(clone));
+        oldRelative = std::move(relativeList_);
+        oldOwn = std::move(ownItem_);
+        path_.clear();
+    });
     items_.Reset();
-    relativeList_.reset();
-    ownItem_.reset();
-    path_.clear();
     return S_OK;
 }
 
@@ -291,9 +304,12 @@ STDMETHODIMP AmigaFolder::EnumObjects(HWND, SHCONTF flags, IEnumIDList** out)
 
 HRESULT AmigaFolder::InitializeChild(AmigaFolder& child, const ITEMIDLIST* pidl) const
 {
-    HRESULT hr = child.Initialize(rootList_.get());
-    if (FAILED(hr))
-        return hr;
+    UniqueIdList root;
+    if (rootList_) {
+        root = CloneUnique(rootList_.get());
+        if (!root)
+            return E_OUTOFMEMORY;
+    }
     // Notifications and Open build root + relative + item, so the relative list must run from
     // the root even when this folder is not the root.
     UniqueIdList relative(ConcatIdLists({relativeList_.get(), pidl}));
@@ -306,6 +322,8 @@ HRESULT AmigaFolder::InitializeChild(AmigaFolder& child, const ITEMIDLIST* pidl)
     UniqueIdList own = CloneUnique(LastIdListItem(relative.get()));
     if (!own)
         return E_OUTOFMEMORY;
+    // Not yet in the registry: nobody else can see the child before it is whole.
+    child.rootList_ = std::move(root);
     child.relativeList_ = std::move(relative);
     child.ownItem_ = std::move(own);
     child.path_ = std::move(*path);
@@ -321,13 +339,15 @@ STDMETHODIMP AmigaFolder::BindToObject(PCUIDLIST_RELATIVE pidl, IBindCtx*, REFII
         return E_NOINTERFACE;
     if (!pidl || IdListSize(pidl) <= 2)
         return E_INVALIDARG;
-    AmigaFolder* child = New();
+    AmigaFolder* child = NewUnlisted();
     if (!child)
         return E_OUTOFMEMORY;
     child->AddRef();
     HRESULT hr = InitializeChild(*child, pidl);
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
+        FolderRegistry::Add(child);
         hr = child->QueryInterface(riid, out);
+    }
     child->Release();
     return hr;
 }
@@ -494,7 +514,11 @@ AmigaFolder* AmigaFolder::ParentFolder() const
 
 UniqueIdList AmigaFolder::AbsoluteList(const ITEMIDLIST* item) const
 {
-    return UniqueIdList(ConcatIdLists({rootList_.get(), relativeList_.get(), item}));
+    UniqueIdList absolute;
+    FolderRegistry::Locked([&] {
+        absolute.reset(ConcatIdLists({rootList_.get(), relativeList_.get(), item}));
+    });
+    return absolute;
 }
 
 void AmigaFolder::AttachView(FolderView* view)

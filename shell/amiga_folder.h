@@ -39,7 +39,8 @@ SFGAOF ItemAttributes(const ITEMIDLIST* item);
 
 class AmigaFolder final : public IPersistFolder, public IShellFolder, private ComObject {
 public:
-    // A new folder at the root, without references; null when out of memory.
+    // A new folder at the root, in the folder registry, without references; null when out of
+    // memory.
     static AmigaFolder* New();
     // What the class factory does: a new folder asked for `riid`.
     static HRESULT Create(REFIID riid, void** out);
@@ -92,6 +93,9 @@ public:
     // OLE for the clipboard, initialised once on the first thread that needs it.
     void EnsureOle();
 
+    // A folder's path and lists are whole before it enters the folder registry; Initialize, the
+    // one later change, rewrites them under the registry's lock (see folder_items.h), under
+    // which AbsoluteList reads them.
     // Empty at the root, else the listing path (DH0:Work/Devs).
     const std::string& Path() const { return path_; }
     const ITEMIDLIST* RootList() const { return rootList_.get(); }
@@ -108,6 +112,8 @@ public:
     const FolderItems& Items() const { return items_; }
 
 private:
+    // Not in the registry yet: for a folder whose path and lists are still to be written.
+    static AmigaFolder* NewUnlisted();
     AmigaFolder();
     ~AmigaFolder() override;
 

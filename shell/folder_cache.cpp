@@ -72,6 +72,12 @@ void FolderRegistry::Remove(AmigaFolder* folder)
     folders.erase(std::remove(folders.begin(), folders.end(), folder), folders.end());
 }
 
+void FolderRegistry::Locked(const std::function<void()>& work)
+{
+    std::lock_guard<std::mutex> guard(registryLock);
+    work();
+}
+
 size_t FolderRegistry::Count()
 {
     std::lock_guard<std::mutex> guard(registryLock);

@@ -7,6 +7,7 @@
 #include "shell/folder_items.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,9 @@ class FolderRegistry {
 public:
     static void Add(AmigaFolder* folder);
     static void Remove(AmigaFolder* folder);
+    // Runs `work` under the registry's lock: a change of a listed folder's path or lists, or a
+    // read of them from another thread, so that neither sees the other half done.
+    static void Locked(const std::function<void()>& work);
     static size_t Count();
     // The live folders whose path equals `path` (or, with `prefix`, starts with it), ASCII
     // letters folded; each comes with a reference the caller releases.

@@ -8,7 +8,9 @@
 //   is updated;
 // - a view is updated only on the thread that made it: requests from that thread are carried
 //   out at once, requests from any other thread are posted to it (see folder_view.h);
-// - callers get clones, never pointers into the list.
+// - callers get clones, never pointers into the list;
+// - a folder's path and its root and relative lists are written before it enters the folder
+//   registry, and later only by Initialize under the registry's lock.
 #pragma once
 
 #include "shell/folder_view.h"

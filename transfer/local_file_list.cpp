@@ -71,7 +71,8 @@ std::string ShortcutTarget(const std::string& path)
 
 }  // namespace
 
-HRESULT LocalFileList::AddFound(const std::string& directory, const WIN32_FIND_DATAA& found)
+HRESULT LocalFileList::AddFound(const std::string& directory, const WIN32_FIND_DATAA& found,
+                                bool throughLink)
 {
     PcFileDescriptor entry;
     entry.attributes = found.dwFileAttributes;
@@ -86,6 +87,7 @@ HRESULT LocalFileList::AddFound(const std::string& directory, const WIN32_FIND_D
     if (entry.name.size() >= kMaxLocalPath)
         return E_FAIL;
     entries_.push_back(std::move(entry));
+    throughLink_.push_back(throughLink);
     return S_OK;
 }
 
@@ -102,10 +104,10 @@ HRESULT LocalFileList::AddPath(const std::string& path)
     FindClose(search);
     const size_t cut = path.find_last_of("\\:");
     const std::string directory = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-    return AddFound(directory, found);
+    return AddFound(directory, found, false);
 }
 
-HRESULT LocalFileList::AddContents(const std::string& folder)
+HRESULT LocalFileList::AddContents(const std::string& folder, bool throughLink)
 {
     const std::string pattern = folder + "\\*.*";
     if (pattern.size() >= kMaxLocalPath)
@@ -118,12 +120,13 @@ HRESULT LocalFileList::AddContents(const std::string& folder)
     do {
         if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0)
             continue;
-        hr = AddFound(folder, found);
-        // Every level lengthens the path, so the length limit also bounds the depth. A copy of
-        // the path: the list grows while the folder is walked.
+        hr = AddFound(folder, found, throughLink);
+        // Every level lengthens the path, so the length limit also bounds the depth (a link to
+        // a folder above included). A copy of the path: the list grows while the folder is
+        // walked.
         if (SUCCEEDED(hr) && IsDirectory(entries_.back())) {
             const std::string inner = entries_.back().name;
-            hr = AddContents(inner);
+            hr = AddContents(inner, throughLink || IsLink(entries_.back()));
         }
     } while (SUCCEEDED(hr) && FindNextFileA(search, &found));
     FindClose(search);
@@ -132,7 +135,7 @@ HRESULT LocalFileList::AddContents(const std::string& folder)
 
 HRESULT LocalFileList::BuildFromPaths(const std::vector<std::string>& paths)
 {
-    entries_.clear();
+    Clear();
     HRESULT hr = paths.empty() ? E_FAIL : S_OK;
     for (size_t i = 0; SUCCEEDED(hr) && i < paths.size(); ++i)
         hr = AddPath(paths[i]);
@@ -140,17 +143,17 @@ HRESULT LocalFileList::BuildFromPaths(const std::vector<std::string>& paths)
     for (size_t i = 0; SUCCEEDED(hr) && i < dropped; ++i) {
         if (IsDirectory(entries_[i])) {
             const std::string folder = entries_[i].name;
-            hr = AddContents(folder);
+            hr = AddContents(folder, IsLink(entries_[i]));
         }
     }
     if (FAILED(hr))
-        entries_.clear();
+        Clear();
     return hr;
 }
 
 HRESULT LocalFileList::BuildFromShellIdList(const void* block, size_t size)
 {
-    entries_.clear();
+    Clear();
     const std::optional<IdListArray> array =
         ReadIdListArray(block, size, IdListArrayKind::ParentAndItems);
     if (!array || array->items.empty())

@@ -25,7 +25,11 @@ public:
     // The same from full local paths, in order.
     HRESULT BuildFromPaths(const std::vector<std::string>& paths);
 
-    void Clear() { entries_.clear(); }
+    void Clear()
+    {
+        entries_.clear();
+        throughLink_.clear();
+    }
     bool Empty() const { return entries_.empty(); }
     size_t Count() const { return entries_.size(); }
     // `name` is the full local path.
@@ -36,13 +40,23 @@ public:
     {
         return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
+    // A junction or symbolic link: its contents are copied, but they live somewhere else.
+    static bool IsLink(const PcFileDescriptor& entry)
+    {
+        return (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    }
+    // Whether the entry was reached through a linked folder, so that it lies outside the tree
+    // the user chose and a move must leave it where it is.
+    bool ReachedThroughLink(size_t index) const { return throughLink_[index]; }
 
 private:
     HRESULT AddPath(const std::string& path);
-    HRESULT AddContents(const std::string& folder);
-    HRESULT AddFound(const std::string& directory, const WIN32_FIND_DATAA& found);
+    HRESULT AddContents(const std::string& folder, bool throughLink);
+    HRESULT AddFound(const std::string& directory, const WIN32_FIND_DATAA& found,
+                     bool throughLink);
 
     std::vector<PcFileDescriptor> entries_;
+    std::vector<bool> throughLink_;
 };
 
 }  // namespace dm

@@ -177,15 +177,17 @@ HRESULT SendLocalFiles(const LocalFileList& files, const ITEMIDLIST* target, HWN
 bool DeleteDeliveredSources(const LocalFileList& files, const PcTransferOutcome& outcome)
 {
     bool all = outcome.delivered.size() == files.Count();
+    // What a link leads to lies outside the moved tree: it stays, and so that nothing is
+    // deleted through the link, the link itself goes only as a link.
     for (size_t i = 0; i < files.Count() && i < outcome.delivered.size(); ++i) {
-        if (LocalFileList::IsDirectory(files[i]))
+        if (LocalFileList::IsDirectory(files[i]) || files.ReachedThroughLink(i))
             continue;
         if (!outcome.delivered[i] || !DeleteFileA(files[i].name.c_str()))
             all = false;
     }
     // Deepest first; a folder that still holds something (a file the user kept) stays.
     for (size_t i = std::min(files.Count(), outcome.delivered.size()); i-- > 0;) {
-        if (!LocalFileList::IsDirectory(files[i]))
+        if (!LocalFileList::IsDirectory(files[i]) || files.ReachedThroughLink(i))
             continue;
         if (!outcome.delivered[i] || !RemoveDirectoryA(files[i].name.c_str()))
             all = false;

@@ -11,6 +11,10 @@ namespace {
 
 constexpr char kClassName[] = "QuenzorTooltipWindowClass";
 constexpr UINT_PTR kHideTimer = 1;
+// The balloon's rounded corners and the tail below them.
+constexpr int kBalloonRadius = 16;
+constexpr int kBalloonTail = 16;
+constexpr int kBalloonExtraHeight = 18;
 
 struct Popup {
     HWND window = nullptr;
@@ -20,6 +24,7 @@ struct Popup {
     int lineHeight = 0;
     int width = 0;
     int height = 0;
+    int tail = 0;  // balloon: where the tip of the tail is, from the left edge
     WPARAM keyDown = 0;
     UINT buttonsDown = 0;
 };
@@ -115,7 +120,33 @@ bool Layout(Popup& p, const std::wstring& source)
     p.height = (count - 1) * int(p.request.lineGap) + count * p.lineHeight +
                2 * int(p.request.topMargin) + int(p.request.extraTop) +
                int(p.request.extraBottom);
+    if (p.request.behaviour & HelpPopupRequest::Balloon) {
+        p.height += kBalloonExtraHeight;
+        if (p.request.position & HelpPopupRequest::CentreX)
+            p.tail = p.width / 2;
+        else if (p.request.position & HelpPopupRequest::RightX)
+            p.tail = p.width - 17;
+        else
+            p.tail = 26;
+    }
     return true;
+}
+
+// A rounded box with a tail down from its lower edge; null when not a balloon.
+HRGN BalloonRegion(const Popup& p)
+{
+    if (!(p.request.behaviour & HelpPopupRequest::Balloon))
+        return nullptr;
+    const int h = p.height, t = p.tail;
+    HRGN shape = CreateRoundRectRgn(0, 0, p.width - 1, h - kBalloonTail, kBalloonRadius,
+                                    kBalloonRadius);
+    const POINT corners[] = {{t, h - 17}, {t - 10, h - 17}, {t, h - 1}};
+    HRGN tail = CreatePolygonRgn(corners, 3, WINDING);
+    if (shape && tail)
+        CombineRgn(shape, shape, tail, RGN_OR);
+    if (tail)
+        DeleteObject(tail);
+    return shape;
 }
 
 uint32_t Place(Popup& p)
@@ -125,7 +156,9 @@ uint32_t Place(Popup& p)
     if ((r.position & HelpPopupRequest::OwnerClient) && r.owner)
         ClientToScreen(r.owner, &at);
     int left = at.x;
-    if (r.position & HelpPopupRequest::CentreX)
+    if ((r.behaviour & HelpPopupRequest::Balloon) && (r.position & HelpPopupRequest::TailAtX))
+        left -= p.tail;
+    else if (r.position & HelpPopupRequest::CentreX)
         left -= p.width / 2;
     else if (r.position & HelpPopupRequest::RightX)
         left -= p.width;
@@ -175,12 +208,25 @@ void Paint(HWND window)
     if (background < 0)
         background = GetSysColor(COLOR_WINDOW) == RGB(255, 255, 255) ? COLOR_INFOBK : COLOR_WINDOW;
     FillRect(dc, &client, GetSysColorBrush(background));
-    FrameRect(dc, &client, HBRUSH(GetStockObject(r.outerFrame)));
-    if (r.innerFrame != NULL_BRUSH) {
-        RECT inner = client;
-        InflateRect(&inner, -1, -1);
-        FrameRect(dc, &inner, HBRUSH(GetStockObject(r.innerFrame)));
+    const HBRUSH outer = HBRUSH(GetStockObject(r.outerFrame));
+    const HBRUSH inner = HBRUSH(GetStockObject(r.innerFrame));
+    HRGN outline = CreateRectRgn(0, 0, 0, 0);
+    if (outline && GetWindowRgn(window, outline) != ERROR) {
+        // The inner frame is the outer two pixels of the shape, then its outermost pixel is
+        // painted over with the outer frame.
+        if (r.innerFrame != NULL_BRUSH)
+            FrameRgn(dc, outline, inner, 2, 2);
+        FrameRgn(dc, outline, outer, 1, 1);
+    } else {
+        FrameRect(dc, &client, outer);
+        if (r.innerFrame != NULL_BRUSH) {
+            RECT within = client;
+            InflateRect(&within, -1, -1);
+            FrameRect(dc, &within, inner);
+        }
     }
+    if (outline)
+        DeleteObject(outline);
     HGDIOBJ old = SelectObject(dc, popup.font);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(r.textColour));
@@ -321,6 +367,9 @@ uint32_t ShowHelpPopup(const HelpPopupRequest& request)
         HideHelpPopup();
         return 0;
     }
+    // The window owns the region it is given.
+    if (HRGN shape = BalloonRegion(popup); shape || reused)
+        SetWindowRgn(popup.window, shape, reused);
     const uint32_t result = Place(popup);
     if (!(result & kPopupPlaced)) {
         HideHelpPopup();

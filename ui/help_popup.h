@@ -15,6 +15,7 @@ struct HelpPopupRequest {
         HideOnClick = 2,
         HideOnKeyRelease = 4,
         ShowActivated = 8,
+        Balloon = 16,
     };
     enum Position : uint32_t {
         CentreX = 1,
@@ -25,6 +26,7 @@ struct HelpPopupRequest {
         KeepInsideX = 32,
         KeepInsideY = 64,
         ComputeOnly = 128,
+        TailAtX = 256,  // balloon only: the tip of its tail is at x
     };
     HINSTANCE module = nullptr;
     HWND owner = nullptr;

@@ -146,7 +146,7 @@ TEST_F(FormatDialogTest, TheBoxesGiveEveryDosTypeAndOnlyWhatTheServerAllows)
     };
     std::string title, volume, name;
     std::vector<uint32_t> types;
-    bool coupled = true;
+    bool coupled = true, helped = false;
     EXPECT_EQ(Run(floppy.get(),
                   [&](HWND dialog) {
                       title = test::WindowText(dialog);
@@ -168,6 +168,12 @@ TEST_F(FormatDialogTest, TheBoxesGiveEveryDosTypeAndOnlyWhatTheServerAllows)
                               !Enabled(dialog, IDC_FORMAT_INTERNATIONAL))
                               coupled = false;
                       }
+                      // "What's This?" on a right click inside the options' group box.
+                      helped = test::RightClickFirstCommand(GetDlgItem(dialog, IDC_FORMAT_QUICK));
+                      HWND help = nullptr;
+                      for (int i = 0; helped && !help && i < 150; ++i, Sleep(20))
+                          help = FindWindowA("QuenzorTooltipWindowClass", nullptr);
+                      helped = help && IsWindowVisible(help);
                       // The name field takes no more than an Amiga volume name.
                       SetDlgItemTextA(dialog, IDC_FORMAT_NEW_NAME, "");
                       SendDlgItemMessageA(dialog, IDC_FORMAT_NEW_NAME, EM_REPLACESEL, FALSE,
@@ -184,6 +190,7 @@ TEST_F(FormatDialogTest, TheBoxesGiveEveryDosTypeAndOnlyWhatTheServerAllows)
     for (size_t i = 0; i < types.size(); ++i)
         EXPECT_EQ(types[i], rows[i].dosType) << "row " << i;
     EXPECT_TRUE(coupled);
+    EXPECT_TRUE(helped) << "no help on a right click inside a group box";
     EXPECT_TRUE(fs::exists(test::PeerHostPath("blank/old.txt")));
 
     // A drive without a medium and without the server's consent to choose a file system.

@@ -134,7 +134,12 @@ TEST_F(ItemPagesTest, EachKindGetsItsPageAndSeveralItemsAreSummedUp)
     EXPECT_EQ(Text(page, IDC_ITEM_NAME), "readme.txt");
     EXPECT_EQ(Text(page, IDC_ITEM_TYPE), std::string(ItemIdView(readme.get()).TypeText()));
     EXPECT_EQ(Text(page, IDC_ITEM_MODIFIED), std::string(ItemIdView(readme.get()).DateText()));
-    EXPECT_NE(Text(page, IDC_ITEM_LOCATION).find("Work"), std::string::npos);
+    STRRET name = {};
+    ComPtr<IShellFolder> root;
+    ASSERT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root)), S_OK);
+    root->GetDisplayNameOf(nullptr, SHGDN_NORMAL, &name);  // empty where not installed
+    const std::string namespaceName = name.cStr;
+    EXPECT_EQ(Text(page, IDC_ITEM_LOCATION), namespaceName + "\\Work");
     EXPECT_NE(Text(page, IDC_ITEM_SIZE).find("12"), std::string::npos);
     EXPECT_EQ(IsDlgButtonChecked(page, IDC_ITEM_READABLE), BST_CHECKED);
     EXPECT_TRUE(SendDlgItemMessageA(page, IDC_ITEM_ICON, STM_GETICON, 0, 0));
@@ -153,7 +158,22 @@ TEST_F(ItemPagesTest, EachKindGetsItsPageAndSeveralItemsAreSummedUp)
     EXPECT_TRUE(Pump([&] { return Text(page, IDC_ITEM_NAME) == "3 Files, 1 Folders"; }))
         << Text(page, IDC_ITEM_NAME) << ": Docs itself and the file it holds";
     EXPECT_EQ(Text(page, IDC_ITEM_TYPE), "Multiple Types");
-    EXPECT_EQ(Text(page, IDC_ITEM_LOCATION).rfind("All in ", 0), 0u);
+    EXPECT_EQ(Text(page, IDC_ITEM_LOCATION), "All in " + namespaceName + "\\Work");
+    Close(sheet, PSBTN_CANCEL);
+
+    // Several volumes: they lie in the namespace itself.
+    std::vector<UniqueIdList> atRoot = Of(root.Get()).Items().CloneAll();
+    if (atRoot.empty()) {
+        Find(root.Get(), "Work");
+        atRoot = Of(root.Get()).Items().CloneAll();
+    }
+    ASSERT_GE(atRoot.size(), 2u);
+    const ItemIdView firstAtRoot(atRoot[0].get());
+    const std::string title =
+        std::string(DisplayName(firstAtRoot.Name(), firstAtRoot.Kind())) + ", ... Properties";
+    sheet = Open(root.Get(), {atRoot[0].get(), atRoot[1].get()}, title.c_str());
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(Text(Page(sheet), IDC_ITEM_LOCATION), "All in " + namespaceName);
     Close(sheet, PSBTN_CANCEL);
 }
 
@@ -185,12 +205,14 @@ TEST_F(ItemPagesTest, CommentAndBitsGoToTheAmigaOnceAndToEveryOpenFolderAndFailu
     const UniqueIdList fresh = Find(reread.Get(), "readme.txt");
     EXPECT_EQ(ItemIdView(fresh.get()).Comment(), "edited on the PC");
 
-    // An item the Amiga does not have: the server's message, and no folder changes.
+    // Two items, the first of which the Amiga does not have: its message, and the second one
+    // still takes the change.
     const UniqueIdList gone(MakeItemId("DH0:Work", "gone.txt", ItemKind::File, 5, 0, 0, {}, ""));
-    sheet = Open(work.Get(), {gone.get()}, "gone.txt Properties");
+    const UniqueIdList edited = Of(work.Get()).Items().CloneByShownName("readme.txt");
+    sheet = Open(work.Get(), {gone.get(), edited.get()}, "gone.txt, ... Properties");
     ASSERT_TRUE(sheet);
     const DWORD sheetThread = GetWindowThreadProcessId(sheet, nullptr);
-    SetDlgItemTextA(Page(sheet), IDC_ITEM_COMMENT, "never");
+    CheckDlgButton(Page(sheet), IDC_ITEM_HOLD, BST_CHECKED);
     PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
     std::vector<std::string> said;
     std::thread user([&] {
@@ -204,6 +226,10 @@ TEST_F(ItemPagesTest, CommentAndBitsGoToTheAmigaOnceAndToEveryOpenFolderAndFailu
     EXPECT_EQ(OpenPropertiesWindows(), 0);
     EXPECT_FALSE(said.empty()) << "the failure was not shown";
     EXPECT_FALSE(Of(work.Get()).Items().CloneByShownName("gone.txt"));
+    const UniqueIdList held = Of(work.Get()).Items().CloneByShownName("readme.txt");
+    ASSERT_TRUE(held);
+    EXPECT_EQ(ItemIdView(held.get()).Protection() & 0xFFu, (1u << 7) | (1u << 6) | (1u << 0))
+        << "the item after the failed one was left unchanged";
 }
 
 TEST_F(ItemPagesTest, ADrawerPageCountsWhatItHoldsAndStopsCountingWhenClosed)

@@ -189,7 +189,7 @@ TEST_F(SettingsSheetTest, AbsentPortsAreNotOfferedAndCancelOrAMismatchedPassword
     EXPECT_EQ(SharedSection().settingsStamp, stamp) << "nothing saved, nobody told to reload";
 }
 
-TEST_F(SettingsSheetTest, OptionsRejectBadNumbersAndEveryHelpedControlShowsItsHelpOnF1)
+TEST_F(SettingsSheetTest, OptionsRejectBadNumbersAndEveryHelpedControlShowsItsHelpOnF1OrARightClick)
 {
     RunSheet([](HWND sheet) {
         SendMessageA(sheet, PSM_SETCURSEL, 1, 0);
@@ -212,8 +212,17 @@ TEST_F(SettingsSheetTest, OptionsRejectBadNumbersAndEveryHelpedControlShowsItsHe
                 EXPECT_FALSE(WindowText(popup).empty());
             }
         }
-        // A key pressed and let go while it shows puts it away.
+        // A right click on a box inside a group box, and "What's This?" from its menu.
         HWND shown = FindWindowA("QuenzorTooltipWindowClass", nullptr);
+        SendMessageA(shown, WM_KEYDOWN, VK_ESCAPE, 0);
+        SendMessageA(shown, WM_KEYUP, VK_ESCAPE, 0);
+        EXPECT_TRUE(RightClickFirstCommand(GetDlgItem(page, IDC_OPT_LOG_ENABLE)))
+            << "no menu on a right click inside a group box";
+        EXPECT_TRUE(WaitUntil([&] {
+            shown = FindWindowA("QuenzorTooltipWindowClass", nullptr);
+            return shown && IsWindowVisible(shown);
+        }, 3000)) << "\"What's This?\" showed no help";
+        // A key pressed and let go while it shows puts it away.
         SendMessageA(shown, WM_KEYDOWN, VK_ESCAPE, 0);
         SendMessageA(shown, WM_KEYUP, VK_ESCAPE, 0);
         EXPECT_FALSE(IsWindow(shown));

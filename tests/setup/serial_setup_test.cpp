@@ -273,6 +273,24 @@ TEST_F(SerialSetupTest, CancelAnywhereOrTcpSendsNothingAndChangesNothing)
     Sleep(300);
     EXPECT_EQ(Raw(), "");
     EXPECT_EQ(PcLog().find("OPENED AT"), std::string::npos);
+
+    // A link kept open between operations (a data object between two streams) is in use.
+    Connect(true);
+    RemoteSession& session = RemoteSession::Process();
+    session.KeepOpen();
+    ASSERT_TRUE(session.Open(true));
+    session.Close();
+    {
+        BoxScript script({IDOK});
+        RunSerialSetup();
+        asked = script.Finish();
+    }
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].find("conflict"), std::string::npos) << asked[0];
+    EXPECT_TRUE(session.HasCurrentLink()) << "Setup closed a link that was kept open";
+    session.EndKeepOpen();
+    Disconnect();
+    EXPECT_EQ(Raw(), "");
 }
 
 // The menu commands, with actions that only count.

@@ -1,5 +1,6 @@
-// One drawer re-read, renamed and enumerated from three threads at once, as Explorer windows
-// and transfer workers do: nothing crashes, leaks, or updates a view off its own thread.
+// One drawer re-read, renamed, enumerated and bound again from four threads at once, as
+// Explorer windows and transfer workers do: nothing crashes, leaks, updates a view off its own
+// thread, or shows a walk of the folder registry a folder that is not yet whole.
 #include "core/live_objects.h"
 #include "shell/amiga_folder.h"
 #include "shell/folder_cache.h"
@@ -86,8 +87,12 @@ TEST(FolderThreads, AReReadARenameAndAnEnumerationOfOneDrawerRaceWithoutHarm)
     for (int cycle = 0; cycle < 2; ++cycle) {
         ComPtr<IShellFolder> root;
         ASSERT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root)), S_OK);
-        ComPtr<IShellFolder> docs = Child(Child(root.Get(), "Work").Get(), "Docs");
+        ComPtr<IShellFolder> work = Child(root.Get(), "Work");
+        ComPtr<IShellFolder> docs = Child(work.Get(), "Docs");
         ASSERT_TRUE(docs);
+        UniqueIdList docsItem =
+            static_cast<AmigaFolder*>(work.Get())->Items().CloneByShownName("Docs");
+        ASSERT_TRUE(docsItem);
         AmigaFolder& folder = *static_cast<AmigaFolder*>(docs.Get());
         ASSERT_TRUE(Enumerate(docs.Get()));
         WatchingView view;
@@ -104,10 +109,24 @@ TEST(FolderThreads, AReReadARenameAndAnEnumerationOfOneDrawerRaceWithoutHarm)
                                           ItemIdView(asListed.get()).Modified(), ""));
 
         constexpr int kRounds = 3000;
-        std::atomic<bool> unreadable {false};
+        std::atomic<bool> unreadable {false}, halfMade {false}, bound {true};
         std::thread reread([&] {
-            for (int i = 0; i < kRounds; ++i)
+            for (int i = 0; i < kRounds; ++i) {
                 InstallReRead(folder, Clones(i % 2 ? longer : listed), S_OK);
+                // Only the root is at the root: a folder being bound is not seen before its
+                // path is written.
+                std::vector<AmigaFolder*> roots = FolderRegistry::Matching("");
+                if (roots.size() != 1)
+                    halfMade = true;
+                ReleaseFolders(roots);
+            }
+        });
+        std::thread bind([&] {
+            for (int i = 0; i < kRounds; ++i) {
+                ComPtr<IShellFolder> again;
+                if (FAILED(work->BindToObject(docsItem.get(), nullptr, IID_PPV_ARGS(&again))))
+                    bound = false;
+            }
         });
         std::thread rename([&] {
             for (int i = 0; i < kRounds; ++i) {
@@ -125,8 +144,11 @@ TEST(FolderThreads, AReReadARenameAndAnEnumerationOfOneDrawerRaceWithoutHarm)
         reread.join();
         rename.join();
         enumerate.join();
+        bind.join();
 
         EXPECT_FALSE(unreadable) << "an enumeration handed out a broken identifier";
+        EXPECT_TRUE(bound);
+        EXPECT_FALSE(halfMade) << "the registry showed a folder before its path was written";
         EXPECT_EQ(view.offThread, 0) << "a view was updated off its own thread";
         EXPECT_GT(view.posted, 0) << "other threads' updates were not posted to the view";
         // The real thing, with the Amiga, through the connection lock, on top of the above.
@@ -138,9 +160,11 @@ TEST(FolderThreads, AReReadARenameAndAnEnumerationOfOneDrawerRaceWithoutHarm)
 
         asListed.reset();
         asRenamed.reset();
+        docsItem.reset();
         longer.clear();
         const_cast<std::vector<UniqueIdList>&>(listed).clear();
         docs.Reset();
+        work.Reset();
         root.Reset();
         if (cycle == 0)
             outstandingAfterFirst = spy.outstanding;

@@ -127,6 +127,19 @@ RECT ControlRect(HWND dialog, int id)
     return rect;
 }
 
+bool RightClickFirstCommand(HWND control)
+{
+    PostMessageA(control, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
+    PostMessageA(control, WM_RBUTTONUP, 0, MAKELPARAM(4, 4));
+    HWND menu = nullptr;
+    if (!WaitFor([&] { return (menu = FindWindowA("#32768", nullptr)) != nullptr; },
+                 std::chrono::seconds(3)))
+        return false;
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    return true;
+}
+
 namespace {
 
 struct OtherDialogSearch {

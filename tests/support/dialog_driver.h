@@ -41,6 +41,9 @@ std::vector<std::string> StaticTexts(HWND dialog);
 void PressButton(HWND dialog, int id);
 void PressEscape(HWND dialog);
 RECT ControlRect(HWND dialog, int id);  // in dialog client coordinates
+// Right-clicks the control and picks the first command of the menu that comes up ("What's
+// This?"), through the menu's window; false when no menu came.
+bool RightClickFirstCommand(HWND control);
 // A visible dialog of `thread` other than `except` (a message box over a property sheet), waited
 // for up to `waitMilliseconds`; null if none came.
 HWND WaitForOtherDialog(DWORD thread, HWND except, DWORD waitMilliseconds = 10000);

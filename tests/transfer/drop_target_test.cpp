@@ -20,10 +20,12 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 using Microsoft::WRL::ComPtr;
@@ -297,6 +299,62 @@ protected:
     long objectsBefore_ = 0;
 };
 
+// Starts a host command under Wine, where CreateSymbolicLink does nothing; false elsewhere. A
+// 32-bit Wine gives no handle to wait on, so callers wait for what the command does.
+bool StartOnHost(const std::string& program, const std::string& arguments)
+{
+    if (!GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name"))
+        return false;
+    std::string image = "Z:" + program;
+    std::replace(image.begin(), image.end(), '/', '\\');
+    std::string line = program + " " + arguments;
+    STARTUPINFOA start = {sizeof start};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(image.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &start, &process))
+        return false;
+    if (process.hProcess)
+        CloseHandle(process.hProcess);
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    return true;
+}
+
+bool WaitFor(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 100 && !done(); ++i)
+        Sleep(50);
+    return done();
+}
+
+std::string HostPath(const fs::path& path)
+{
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+    char* name = unixName ? unixName(path.wstring().c_str()) : nullptr;
+    const std::string result = name ? name : "";
+    if (name)
+        HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// A symbolic link to a folder: a Unix one under Wine, a Windows one elsewhere.
+bool MakeFolderLink(const fs::path& link, const fs::path& target)
+{
+    if (!StartOnHost("/bin/ln", "-s \"" + HostPath(target) + "\" \"" + HostPath(link) + "\""))
+        CreateSymbolicLinkA(link.string().c_str(), target.string().c_str(),
+                            SYMBOLIC_LINK_FLAG_DIRECTORY);
+    return WaitFor([&] { return fs::exists(link); });
+}
+
+void RemoveFolderLink(const fs::path& link)
+{
+    if (!StartOnHost("/bin/rm", "-f \"" + HostPath(link) + "\""))
+        RemoveDirectoryA(link.string().c_str());
+    WaitFor([&] { return !fs::exists(link); });
+}
+
 void SetWriteTime(const std::string& path, const FILETIME& time)
 {
     HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
@@ -470,10 +528,29 @@ TEST_F(DropTargetTest, CutAndPasteMovesOnlyWhatArrivedAndEmptiesTheClipboardWhen
     EXPECT_EQ(Host("work/Docs/whole/top.txt"), "top");
     EXPECT_FALSE(fs::exists(whole));
     EXPECT_FALSE(IsClipboardFormatAvailable(Formats()->shellIdListArray));
+
     // Nothing left to paste.
     EXPECT_EQ(static_cast<AmigaFolder*>(work.Get())
                   ->DoCommand(ViewCommand::Paste, 1, target, nullptr),
               S_FALSE);
+
+    // A tree holding a link to a folder elsewhere: what the link leads to arrives, and stays.
+    const fs::path linked = pc_.Path() / "linked", elsewhere = pc_.Path() / "elsewhere";
+    fs::create_directories(linked);
+    fs::create_directories(elsewhere);
+    test::WriteWholeFile((linked / "own.txt").string(), "own");
+    test::WriteWholeFile((elsewhere / "precious.txt").string(), "precious");
+    ASSERT_TRUE(MakeFolderLink(linked / "outside", elsewhere));
+    cut({"linked"});
+    EXPECT_EQ(static_cast<AmigaFolder*>(work.Get())
+                  ->DoCommand(ViewCommand::Paste, 1, target, nullptr),
+              S_OK);
+    EXPECT_EQ(Host("work/Docs/linked/own.txt"), "own");
+    EXPECT_EQ(Host("work/Docs/linked/outside/precious.txt"), "precious");
+    EXPECT_FALSE(fs::exists(linked / "own.txt"));
+    EXPECT_EQ(test::ReadWholeFile((elsewhere / "precious.txt").string()), "precious")
+        << "a move deleted a file outside the moved folder, through a link";
+    RemoveFolderLink(linked / "outside");
 }
 
 TEST_F(DropTargetTest, AmigaItemsMoveWithinAVolumeCopyAcrossAndNeverIntoThemselves)
