@@ -8,9 +8,9 @@ Link::Link(LinkKind kind, std::string_view name) : kind_(kind), name_(name.subst
 
 HRESULT Link::DiscardArrived()
 {
-    // A link that cannot tell what has arrived drains the slow way.
+    // A link that cannot tell what has arrived drains the slow way, waiting included.
     Discard();
-    return S_OK;
+    return S_FALSE;
 }
 
 void Link::SetPendingError(UINT id, std::string_view insert)

@@ -33,7 +33,7 @@ public:
     // Drains and logs whatever input is pending. Always S_OK.
     virtual HRESULT Discard() = 0;
     // Drains and logs only what has arrived already, without waiting for more: S_OK when it
-    // dropped something, S_FALSE when there was nothing.
+    // dropped something (more may follow), S_FALSE otherwise.
     virtual HRESULT DiscardArrived();
     // Whether a connection that has just been made can hold nothing sent before it (a new TCP
     // stream cannot; a serial line may carry what another program left on it).
