@@ -10,6 +10,7 @@
 #include "module/ui_objects.h"
 #include "shell/amiga_folder.h"
 #include "shell/item_id.h"
+#include "shell/remote_operation.h"
 #include "support/test_peer.h"
 #include "transfer/clipboard_formats.h"
 
@@ -107,6 +108,32 @@ double Paste(IShellFolder* folder, const ITEMIDLIST* item, uint64_t expected)
     return total == expected ? Seconds(start) : -1;
 }
 
+// Seconds to read the files straight from the packet layer, each followed by its error report
+// as the stream does: the protocol's own round trips, the bound of a paste.
+double BareRead(const std::vector<RemoteItem>& files, uint64_t expected)
+{
+    std::vector<char> buffer(64 * 1024);
+    uint64_t total = 0;
+    const auto start = Clock::now();
+    RemoteSession::Process().AddRef();
+    RemoteSession::Process().KeepOpen();
+    for (const RemoteItem& file : files) {
+        RunRemote(nullptr, [&](PacketChannel& channel) {
+            uint32_t size = 0;
+            HRESULT hr = channel.OpenFile(file, &size);
+            for (uint32_t got = 1; SUCCEEDED(hr) && got > 0;) {
+                hr = channel.ReadFileData(buffer.data(), uint32_t(buffer.size()), &got);
+                total += got;
+            }
+            const HRESULT ended = channel.EndFileRead();
+            return FAILED(hr) ? hr : ended;
+        });
+    }
+    RemoteSession::Process().EndKeepOpen();
+    RemoteSession::Process().Release();
+    return total == expected ? Seconds(start) : -1;
+}
+
 int Run()
 {
     if (!test::UseTestPeer()) {
@@ -137,10 +164,18 @@ int Run()
         const UniqueIdList drawer = work ? Item(work, "small") : nullptr;
         const UniqueIdList file = work ? Item(work, "whole.bin") : nullptr;
         if (drawer && file) {
-            std::vector<double> drawerTimes, fileTimes, openings;
+            std::vector<double> drawerTimes, fileTimes, openings, bareDrawer, bareFile;
+            std::vector<RemoteItem> smallFiles;
+            for (int i = 0; i < kFiles; ++i)
+                smallFiles.push_back({"DH0:Work/small", "f" + std::to_string(i), ItemKind::File,
+                                      uint32_t(kFileSize)});
+            const std::vector<RemoteItem> wholeFile = {
+                {"DH0:Work", "whole.bin", ItemKind::File, uint32_t(kFiles * kFileSize)}};
             for (int run = 0; run < kRuns; ++run) {
                 drawerTimes.push_back(Paste(work, drawer.get(), kFiles * kFileSize));
                 fileTimes.push_back(Paste(work, file.get(), kFiles * kFileSize));
+                bareDrawer.push_back(BareRead(smallFiles, kFiles * kFileSize));
+                bareFile.push_back(BareRead(wholeFile, kFiles * kFileSize));
             }
             for (int run = 0; run < kOpenings; ++run) {
                 const auto start = Clock::now();
@@ -162,6 +197,8 @@ int Run()
             }
             const bool failed = *std::min_element(drawerTimes.begin(), drawerTimes.end()) < 0 ||
                                 *std::min_element(fileTimes.begin(), fileTimes.end()) < 0 ||
+                                *std::min_element(bareDrawer.begin(), bareDrawer.end()) < 0 ||
+                                *std::min_element(bareFile.begin(), bareFile.end()) < 0 ||
                                 *std::min_element(openings.begin(), openings.end()) < 0;
             if (failed) {
                 std::fprintf(stderr, "a paste or an enumeration came back short\n");
@@ -170,6 +207,10 @@ int Run()
                 std::printf("paste of %d files of %zu bytes: %.3f s; of one file of %zu bytes: "
                             "%.3f s; ratio %.2f (median of %d)\n",
                             kFiles, kFileSize, d, kFiles * kFileSize, f, d / f, kRuns);
+                const double bd = Median(bareDrawer), bf = Median(bareFile);
+                std::printf("the same read straight from the packet layer: %.3f s and %.3f s; "
+                            "ratio %.2f\n",
+                            bd, bf, bd / bf);
                 std::printf("opening a drawer of %d files (fresh folder object): %.1f ms "
                             "(median of %d)\n",
                             kFiles, Median(openings) * 1000, kOpenings);
