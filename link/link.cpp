@@ -6,6 +6,13 @@ namespace dm {
 
 Link::Link(LinkKind kind, std::string_view name) : kind_(kind), name_(name.substr(0, 79)) {}
 
+HRESULT Link::DiscardArrived()
+{
+    // A link that cannot tell what has arrived drains the slow way, waiting included.
+    Discard();
+    return S_FALSE;
+}
+
 void Link::SetPendingError(UINT id, std::string_view insert)
 {
     pendingErrorId_ = id;

@@ -32,6 +32,15 @@ public:
     virtual HRESULT Write(const void* buffer, uint32_t count, int32_t hint) = 0;
     // Drains and logs whatever input is pending. Always S_OK.
     virtual HRESULT Discard() = 0;
+    // Drains and logs only what has arrived already, without waiting for more: S_OK when it
+    // dropped something (more may follow), S_FALSE otherwise.
+    virtual HRESULT DiscardArrived();
+    // Whether a connection that has just been made can hold nothing sent before it (a new TCP
+    // stream cannot; a serial line may carry what another program left on it).
+    virtual bool StartsEmpty() const { return false; }
+    // How many times the link has really been opened (not counting the S_OK of an open link),
+    // so that the packet layer can tell a new connection from the one it knew.
+    virtual uint32_t Openings() const { return openings_; }
     // The key that follows the identification literal; false when the link has none.
     virtual bool GetHandshakeKey(uint32_t& key) = 0;
 
@@ -59,6 +68,7 @@ protected:
         minTimeoutMs_ = minTimeoutMs;
         msPerByte_ = msPerByte;
     }
+    void NoteOpened() { ++openings_; }
 
 private:
     LinkKind kind_;
@@ -68,6 +78,7 @@ private:
     std::string errorInsert_;
     uint32_t minTimeoutMs_ = 5000;
     float msPerByte_ = 0.0f;
+    uint32_t openings_ = 0;
 };
 
 }  // namespace dm

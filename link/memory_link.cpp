@@ -35,6 +35,7 @@ HRESULT MemoryLink::Open()
     std::lock_guard lock(out_->mutex);
     out_->writerOpen = true;
     open_ = true;
+    NoteOpened();
     return S_OK;
 }
 
@@ -137,6 +138,25 @@ HRESULT MemoryLink::Discard()
             LogHexDump("! ", chunk.data(), int32_t(chunk.size()));
         }
     }
+}
+
+HRESULT MemoryLink::DiscardArrived()
+{
+    if (!open_)
+        return S_FALSE;
+    std::string arrived;
+    {
+        std::lock_guard lock(in_->mutex);
+        arrived.assign(in_->bytes.begin(), in_->bytes.end());
+        in_->bytes.clear();
+    }
+    if (arrived.empty())
+        return S_FALSE;
+    if (LogEnabled()) {
+        LogLine("DISCARDING UNEXPECTED DATA\n");
+        LogHexDump("! ", arrived.data(), int32_t(arrived.size()));
+    }
+    return S_OK;
 }
 
 bool MemoryLink::GetHandshakeKey(uint32_t& key)

@@ -28,7 +28,9 @@ public:
     HRESULT Read(void* buffer, uint32_t count, int32_t hint) override;
     HRESULT Write(const void* buffer, uint32_t count, int32_t hint) override;
     HRESULT Discard() override;
+    HRESULT DiscardArrived() override;
     bool GetHandshakeKey(uint32_t& key) override;
+    bool StartsEmpty() const override { return startsEmpty_; }
 
     void SetWriteFilter(WriteFilter filter);
     void SetTimeouts(uint32_t minTimeoutMs, float msPerByte)
@@ -37,6 +39,8 @@ public:
     }
     // How long Discard waits for more input before it stops.
     void SetDiscardWaitMs(uint32_t ms) { discardWaitMs_ = ms; }
+    // Whether an opening counts as a new connection that holds nothing stale (as TCP's does).
+    void SetStartsEmpty(bool empty) { startsEmpty_ = empty; }
     void SetHandshakeKey(std::optional<uint32_t> key) { key_ = key; }
     // Keeps a copy of every write as it left this side (before the filter).
     void RecordWrites(bool on);
@@ -52,6 +56,7 @@ private:
     std::shared_ptr<Pipe> in_, out_;
     bool open_ = false;
     uint32_t discardWaitMs_ = 100;
+    bool startsEmpty_ = false;
     std::optional<uint32_t> key_;
     mutable std::mutex mutex_;  // guards the filter, the record and the count
     WriteFilter filter_;

@@ -165,6 +165,26 @@ HRESULT SerialLink::Discard()
     return S_OK;
 }
 
+HRESULT SerialLink::DiscardArrived()
+{
+    if (!IsOpen())
+        return S_FALSE;
+    bool dropped = false;
+    char chunk[kDiscardChunk];
+    // Bounded, as Discard is, against a peer that never falls silent.
+    for (int chunks = 0; chunks < 64; ++chunks) {
+        const IoResult result = ReadArrived(chunk, sizeof chunk);
+        if (result.status != IoStatus::Ok || result.done == 0)
+            break;
+        dropped = true;
+        if (Logging()) {
+            LogLine("DISCARDING UNEXPECTED DATA\n");
+            LogHexDump("! ", chunk, DumpCount(result.done));
+        }
+    }
+    return dropped ? S_OK : S_FALSE;
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -300,6 +320,7 @@ HRESULT SerialLink::Open()
     }
     SetTimeoutBasis(kMinTimeoutMs, MsPerByteAt(BaudRate()));
     LogLine("COM PORT %s OPENED AT %u BAUD\n", Name().c_str(), unsigned(BaudRate()));
+    NoteOpened();
     return S_OK;
 }
 
@@ -342,6 +363,25 @@ SerialLink::IoResult SerialLink::ReadPort(void* buffer, uint32_t count,
     SetLastError(0);
     const BOOL ok = ReadFile(port_, buffer, count, &done, nullptr);
     result.error = GetLastError();
+    result.done = std::min<DWORD>(done, count);
+    result.status = ok ? IoStatus::Ok : IoStatus::Failed;
+    return result;
+}
+
+SerialLink::IoResult SerialLink::ReadArrived(void* buffer, uint32_t count)
+{
+    IoResult result;
+    // This combination makes ReadFile return at once with what the driver holds.
+    COMMTIMEOUTS timeouts {};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    if (!SetCommTimeouts(port_, &timeouts)) {
+        result.error = GetLastError();
+        result.status = IoStatus::TimeoutsFailed;
+        return result;
+    }
+    DWORD done = 0;
+    const BOOL ok = ReadFile(port_, buffer, count, &done, nullptr);
+    result.error = ok ? 0 : GetLastError();
     result.done = std::min<DWORD>(done, count);
     result.status = ok ? IoStatus::Ok : IoStatus::Failed;
     return result;
@@ -550,6 +590,7 @@ HRESULT SerialLink::Open()
 #  endif
     fd_ = fd;
     SetTimeoutBasis(kMinTimeoutMs, MsPerByteAt(baudRate_));
+    NoteOpened();
     return S_OK;
 }
 
@@ -587,6 +628,21 @@ SerialLink::IoResult SerialLink::ReadPort(void* buffer, uint32_t count,
         return ::read(fd_, data + done, want);
     });
     return {moved.done, uint32_t(moved.error), moved.error ? IoStatus::Failed : IoStatus::Ok};
+}
+
+SerialLink::IoResult SerialLink::ReadArrived(void* buffer, uint32_t count)
+{
+    // The descriptor is non-blocking: read() returns at once with what the driver holds.
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer, count);
+        if (n >= 0)
+            return {uint32_t(n), 0, IoStatus::Ok};
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return {0, 0, IoStatus::Ok};
+        return {0, uint32_t(errno), IoStatus::Failed};
+    }
 }
 
 SerialLink::IoResult SerialLink::WritePort(const void* buffer, uint32_t count,

@@ -29,6 +29,7 @@ public:
     HRESULT Read(void* buffer, uint32_t count, int32_t hint) override;
     HRESULT Write(const void* buffer, uint32_t count, int32_t hint) override;
     HRESULT Discard() override;
+    HRESULT DiscardArrived() override;
     bool GetHandshakeKey(uint32_t& key) override;
 
     bool IsOpen() const;
@@ -69,6 +70,8 @@ private:
     // the port fails; no limit waits as long as it takes.
     IoResult ReadPort(void* buffer, uint32_t count, std::optional<uint32_t> limitMs);
     IoResult WritePort(const void* buffer, uint32_t count, std::optional<uint32_t> limitMs);
+    // What the driver holds already, at most `count` bytes, without waiting.
+    IoResult ReadArrived(void* buffer, uint32_t count);
     void ClearPortErrors();
 
     uint32_t packetSize_;

@@ -370,6 +370,7 @@ HRESULT TcpLink::Open()
     const int buffer = int(std::min<uint64_t>(uint64_t(packetSize_) * 2, INT_MAX));
     GrowBuffer(socket, SO_SNDBUF, buffer);
     GrowBuffer(socket, SO_RCVBUF, buffer);
+    NoteOpened();
     return S_OK;
 }
 
@@ -529,6 +530,31 @@ HRESULT TcpLink::Discard()
         }
     }
     return S_OK;
+}
+
+HRESULT TcpLink::DiscardArrived()
+{
+    if (!IsOpen())
+        return S_FALSE;
+    const SocketHandle socket = Handle(socket_);
+    bool dropped = false;
+    // Bounded, as Discard is, against a peer that never stops sending.
+    for (uint32_t total = 0; total < kDiscardLimitBytes;) {
+        char chunk[256];
+        const int got = recv(socket, chunk, int(sizeof chunk), 0);
+        if (got <= 0) {
+            if (got < 0 && IsInterrupted(LastSocketError()))
+                continue;
+            break;  // nothing more has arrived, or the connection ended
+        }
+        dropped = true;
+        total += uint32_t(got);
+        if (Logging()) {
+            LogLine("DISCARDING UNEXPECTED DATA\n");
+            LogHexDump("! ", chunk, got);
+        }
+    }
+    return dropped ? S_OK : S_FALSE;
 }
 
 bool TcpLink::GetHandshakeKey(uint32_t& key)

@@ -24,6 +24,7 @@ public:
     static constexpr uint16_t kDefaultPort = 356;
     // Discard gives up after this long even when the peer never stops sending.
     static constexpr uint32_t kDiscardLimitMs = 2000;
+    static constexpr uint32_t kDiscardLimitBytes = 64 * 1024;
 
     // `handshakeKey` is the CRC-32 of the password; `packetSize` sizes the socket buffers.
     explicit TcpLink(uint32_t handshakeKey, uint32_t packetSize = 512);
@@ -34,6 +35,9 @@ public:
     HRESULT Read(void* buffer, uint32_t count, int32_t hint) override;
     HRESULT Write(const void* buffer, uint32_t count, int32_t hint) override;
     HRESULT Discard() override;
+    HRESULT DiscardArrived() override;
+    // A new connection carries nothing of an earlier one.
+    bool StartsEmpty() const override { return true; }
     bool GetHandshakeKey(uint32_t& key) override;
 
     bool IsOpen() const;

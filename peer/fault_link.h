@@ -48,6 +48,9 @@ public:
     HRESULT Read(void* buffer, uint32_t count, int32_t hint) override;
     HRESULT Write(const void* buffer, uint32_t count, int32_t hint) override;
     HRESULT Discard() override { return inner_->Discard(); }
+    HRESULT DiscardArrived() override { return inner_->DiscardArrived(); }
+    bool StartsEmpty() const override { return inner_->StartsEmpty(); }
+    uint32_t Openings() const override { return inner_->Openings(); }
     bool GetHandshakeKey(uint32_t& key) override { return inner_->GetHandshakeKey(key); }
 
     // Shared, so that the counts outlive the link (a session owns and destroys its link).

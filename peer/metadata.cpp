@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <set>
 #include <vector>
 
 namespace dm::peer {
@@ -189,9 +190,18 @@ FolderMeta LoadFolderMeta(int dirfd)
 
 int SaveFolderMeta(int dirfd, FolderMeta meta)
 {
+    // The folder read once rather than each entry looked up: a batch of uploads into one
+    // drawer would otherwise cost the square of its size.
+    std::vector<NameEntry> listed;
+    const bool haveNames = ListNames(dirfd, listed) == 0;
+    std::set<std::string> names;
+    for (NameEntry& entry : listed)
+        names.insert(std::move(entry.name));
     for (auto it = meta.items.begin(); it != meta.items.end();) {
         struct stat st;
-        if (IsReservedName(it->first) || !StatAt(dirfd, it->first, st))
+        const bool present =
+            haveNames ? names.count(it->first) != 0 : StatAt(dirfd, it->first, st);
+        if (IsReservedName(it->first) || !present)
             it = meta.items.erase(it);
         else
             ++it;

@@ -73,6 +73,8 @@ HRESULT PacketChannel::ReadFilePacket(PacketType answer)
             stream_.finished = true;
             return kCancelled;
         }
+        if (type != PacketType::FileData || delivered < kOffsetSize)
+            Disturbed();
         if (type == PacketType::FileEnd) {
             stream_.finished = true;
             return E_FAIL;  // data was still expected
@@ -83,6 +85,8 @@ HRESULT PacketChannel::ReadFilePacket(PacketType answer)
             return E_FAIL;
 
         const uint32_t offset = GetBigEndian32(stream_.buffer.data());
+        if (offset != stream_.offset)
+            Disturbed();
         if (offset < stream_.offset) {
             if (LogEnabled())
                 LogLine("READFPACKET - OLD OFFSET: %d (%d)\n", int(offset), int(stream_.offset));
@@ -153,8 +157,13 @@ HRESULT PacketChannel::EndFileRead()
                 PacketType type;
                 uint16_t delivered;
                 hr = ReadPacket(type, nullptr, 0, delivered, nullptr, 0);
-                if (FAILED(hr) || type == PacketType::FileEnd)
+                if (FAILED(hr))
                     break;
+                if (type == PacketType::FileEnd) {
+                    Settled();
+                    break;
+                }
+                Disturbed();
                 if (type == PacketType::Abort) {
                     hr = kCancelled;
                     break;
@@ -295,8 +304,12 @@ HRESULT PacketChannel::EndFileWrite()
         return hr;
     if (!writing)
         return S_OK;
-    if (complete)
-        return WritePacket(PacketType::FileEnd);
+    if (complete) {
+        hr = WritePacket(PacketType::FileEnd);
+        if (SUCCEEDED(hr))
+            Settled();  // the stream is over; the peer waits for the next request
+        return hr;
+    }
     // Fewer bytes than announced: the peer drops the file, and so must the caller.
     hr = WritePacket(PacketType::Abort);
     return FAILED(hr) ? hr : E_FAIL;

@@ -51,15 +51,55 @@ PacketChannel::PacketChannel(std::unique_ptr<Link> link, uint32_t packetSize, ui
 
 PacketChannel::~PacketChannel() = default;
 
+HRESULT PacketChannel::LinkRead(void* buffer, uint32_t count, int32_t hint)
+{
+    const HRESULT hr = link_->Read(buffer, count, hint);
+    if (FAILED(hr))
+        Disturbed();
+    return hr;
+}
+
+HRESULT PacketChannel::LinkWrite(const void* buffer, uint32_t count, int32_t hint)
+{
+    const HRESULT hr = link_->Write(buffer, count, hint);
+    if (FAILED(hr))
+        Disturbed();
+    return hr;
+}
+
+void PacketChannel::NoteConnection()
+{
+    if (link_->Openings() == opening_)
+        return;
+    opening_ = link_->Openings();
+    disturbed_ = false;
+    quiet_ = link_->StartsEmpty();
+}
+
+void PacketChannel::DrainStale()
+{
+    NoteConnection();
+    // On a quiet line only noise can have arrived: take it, and wait only if there was some,
+    // since more of it may follow.
+    if (!quiet_ || link_->DiscardArrived() == S_OK)
+        link_->Discard();
+    quiet_ = false;
+    disturbed_ = false;
+}
+
 HRESULT PacketChannel::WriteAnswer(const char* word)
 {
-    return link_->Write(word, 4, 0);
+    return LinkWrite(word, 4, 0);
 }
 
 HRESULT PacketChannel::WritePacket(PacketType type, const void* data, uint16_t length)
 {
     if (LogEnabled())
         LogLine("Write Packet %d\n", int(type));
+    // The peer answers this packet, and perhaps more: until then the line is in use.
+    quiet_ = false;
+    if (type == PacketType::Abort)
+        Disturbed();
 
     // A "PkOk" may have to go out in front of the packet, in the same write.
     constexpr uint32_t kLead = 4;
@@ -79,6 +119,8 @@ HRESULT PacketChannel::WritePacket(PacketType type, const void* data, uint16_t l
         PutBigEndian32(&packet[kPacketHeaderSize + length], ComputeCrc32(data, length));
     }
     // A packet of the peer's left unread by our caller cannot be answered any more.
+    if (headerStashed_)
+        Disturbed();
     headerStashed_ = false;
     bool resentEarly = !peerReplies_ || !lineRecovery_;
     peerReplies_ = false;
@@ -89,23 +131,23 @@ HRESULT PacketChannel::WritePacket(PacketType type, const void* data, uint16_t l
     while (true) {
         PutBigEndian32(&packet[4], uint32_t(resend ? Negated(sendSequence_) : sendSequence_));
         PutBigEndian32(&packet[8], ComputeCrc32(packet, 8));
-        HRESULT hr = answerFirst ? link_->Write(buffer.data(), kLead + total, 0)
-                                 : link_->Write(packet, total, 0);
+        HRESULT hr = answerFirst ? LinkWrite(buffer.data(), kLead + total, 0)
+                                 : LinkWrite(packet, total, 0);
         if (FAILED(hr))
             return hr;
         answerFirst = false;
 
         uint8_t answer[4];
-        hr = resend || resentEarly ? link_->Read(answer, 4, int32_t(total))
+        hr = resend || resentEarly ? LinkRead(answer, 4, int32_t(total))
                                    : ReadAnswer(answer, packet, total, resentEarly);
         if (FAILED(hr)) {
             // The answer word was lost: ask for it again by our sequence number.
             uint8_t request[4];
             PutBigEndian32(request, uint32_t(sendSequence_));
-            hr = link_->Write(request, 4, 0);
+            hr = LinkWrite(request, 4, 0);
             if (FAILED(hr))
                 return hr;
-            hr = link_->Read(answer, 4, 0);
+            hr = LinkRead(answer, 4, 0);
             if (FAILED(hr))
                 return hr;
             if (IsWord(answer, kAccepted)) {
@@ -118,6 +160,8 @@ HRESULT PacketChannel::WritePacket(PacketType type, const void* data, uint16_t l
         }
 
         uint8_t header[kPacketHeaderSize];
+        if (!IsWord(answer, kAccepted) || resend)
+            Disturbed();
         if (IsWord(answer, kAccepted) || IsWord(answer, kResend)) {
             retries = 0;
         } else {
@@ -145,9 +189,11 @@ HRESULT PacketChannel::WritePacket(PacketType type, const void* data, uint16_t l
                     return hr;
             } else if (follows == Follows::Header) {
                 const int32_t sequence = int32_t(GetBigEndian32(&header[4]));
-                if (sequence >= 0) {
-                    // Its next packet: the peer took ours and its answer went astray. The
-                    // caller's next read receives that packet.
+                if (sequence >= 0 || Absolute(sequence) == lastAcknowledged_ + 1) {
+                    // Its next packet, or that packet sent again after it took our own resent
+                    // one for a bad answer: either way the peer took ours and its answer went
+                    // astray (noise can hide an answer word from the search). The caller's next
+                    // read receives that packet as new.
                     if (LogEnabled())
                         LogLine("ANSWER-RECOVERY: NEXT PACKET %d\n", int(sequence));
                     link_->ClearPendingError();
@@ -207,20 +253,20 @@ HRESULT PacketChannel::ReadAnswer(uint8_t* answer, const uint8_t* packet, uint32
     // answer starts arriving just as the wait ends.
     const float outgoing = float(total) * link_->MsPerByte();
     const int32_t early = -int32_t(uint32_t(outgoing) + link_->MinTimeoutMs() / 8);
-    if (FAILED(link_->Read(answer, 1, early))) {
+    if (FAILED(LinkRead(answer, 1, early))) {
         link_->ClearPendingError();
         resentEarly = true;
         // A peer still reading takes it as new; one that took it after all is writing its own
         // packet and reads this as a bad answer.
         if (LogEnabled())
             LogLine("ANSWER-RECOVERY: NOTHING CAME BACK, SENDING AGAIN\n");
-        const HRESULT hr = link_->Write(packet, total, 0);
+        const HRESULT hr = LinkWrite(packet, total, 0);
         if (FAILED(hr))
             return hr;
-        if (FAILED(link_->Read(answer, 1, int32_t(total))))
+        if (FAILED(LinkRead(answer, 1, int32_t(total))))
             return E_FAIL;
     }
-    return link_->Read(answer + 1, 3, 0);
+    return LinkRead(answer + 1, 3, 0);
 }
 
 namespace {
@@ -256,7 +302,7 @@ PacketChannel::Follows PacketChannel::PeerHeaderAfter(const uint8_t* answer, uin
     // Answer words and packets are written whole, so no other place can hold one, and a
     // header never starts like an answer word ("Pk" is no packet type).
     std::memcpy(header, answer, 4);
-    if (FAILED(link_->Read(header + 4, 8, QuietHint()))) {
+    if (FAILED(LinkRead(header + 4, 8, QuietHint()))) {
         link_->ClearPendingError();
         return Follows::Nothing;
     }
@@ -264,7 +310,7 @@ PacketChannel::Follows PacketChannel::PeerHeaderAfter(const uint8_t* answer, uin
         return Follows::Header;
     uint8_t next[kPacketHeaderSize];
     std::memcpy(next, header + 4, 8);
-    if (FAILED(link_->Read(next + 8, 4, QuietHint()))) {
+    if (FAILED(LinkRead(next + 8, 4, QuietHint()))) {
         link_->ClearPendingError();
         return Follows::Other;
     }
@@ -277,7 +323,7 @@ HRESULT PacketChannel::DropPacketData(uint16_t length)
     uint8_t scratch[kScratchSize];
     for (uint32_t left = length > 0 ? length + 4u : 0; left > 0;) {
         const uint32_t chunk = std::min<uint32_t>(left, kScratchSize);
-        const HRESULT hr = link_->Read(scratch, chunk, 0);
+        const HRESULT hr = LinkRead(scratch, chunk, 0);
         if (FAILED(hr))
             return hr;
         left -= chunk;
@@ -289,7 +335,7 @@ HRESULT PacketChannel::ReadHeaderRecovering(uint8_t* header, int32_t hint, uint3
 {
     bool waitedAgain = false;
     for (uint32_t words = 0;;) {
-        HRESULT hr = link_->Read(header, 4, hint);
+        HRESULT hr = LinkRead(header, 4, hint);
         if (FAILED(hr)) {
             // A peer whose packet never arrived asks for its answer only after its own wait.
             if (waitedAgain || hint == kNoTimeout)
@@ -299,13 +345,14 @@ HRESULT PacketChannel::ReadHeaderRecovering(uint8_t* header, int32_t hint, uint3
         }
         if (IsWord(header, kAccepted) || IsWord(header, kResend)) {
             // An answer word to a packet whose exchange is over.
+            Disturbed();
             if (LogEnabled())
                 LogLine("STRAY ANSWER WORD\n");
             if (++words > maxRetries_)
                 return E_FAIL;
             continue;
         }
-        hr = link_->Read(header + 4, 8, QuietHint());
+        hr = LinkRead(header + 4, 8, QuietHint());
         if (SUCCEEDED(hr)) {
             if (waitedAgain)
                 link_->ClearPendingError();
@@ -316,6 +363,7 @@ HRESULT PacketChannel::ReadHeaderRecovering(uint8_t* header, int32_t hint, uint3
         if (sequence == 0 || sequence > uint32_t(INT32_MAX) || ++words > maxRetries_)
             return hr;
         link_->ClearPendingError();
+        Disturbed();
         const bool accepted = sequence == lastAcknowledged_;
         if (LogEnabled())
             LogLine("ANSWER-RECOVERY REQUEST FOR %d: %s\n", int(sequence),
@@ -347,16 +395,20 @@ HRESULT PacketChannel::ReadPacket(PacketType& type, void* buffer, uint16_t capac
     uint32_t missed = 0;  // sequence of a packet whose retransmission we asked for; 0 = none
     while (true) {
         bool afterBadHeader = false;
+        bool stashed = false;  // recognised as new while we waited for an answer
         uint8_t header[kPacketHeaderSize];
         while (true) {
             HRESULT hr = S_OK;
             if (headerStashed_) {
+                // Read in place of an answer word: recovered, not clean.
                 std::memcpy(header, stashedHeader_, kPacketHeaderSize);
                 headerStashed_ = false;
+                stashed = true;
+                Disturbed();
             } else if (lineRecovery_) {
                 hr = ReadHeaderRecovering(header, hint, missed);
             } else {
-                hr = link_->Read(header, kPacketHeaderSize, hint);
+                hr = LinkRead(header, kPacketHeaderSize, hint);
             }
             if (FAILED(hr))
                 return hr;
@@ -367,6 +419,7 @@ HRESULT PacketChannel::ReadPacket(PacketType& type, void* buffer, uint16_t capac
             if (LogEnabled())
                 LogLine("BAD READPACKET HEADER CRC: 0x%08X (0x%08X)\n", unsigned(received),
                         unsigned(computed));
+            Disturbed();
             link_->Discard();
             afterBadHeader = true;
             const HRESULT answered = WriteAnswer(kResend);
@@ -389,13 +442,17 @@ HRESULT PacketChannel::ReadPacket(PacketType& type, void* buffer, uint16_t capac
             if (LogEnabled())
                 LogLine("Read Packet %d\n", int(packetType));
         } else {
-            accepted = Absolute(sequence) == missed || afterBadHeader;
+            // A retransmission, asked for or not.
+            Disturbed();
+            accepted = Absolute(sequence) == missed || afterBadHeader || stashed;
         }
 
         // Where the data goes.
         uint8_t identification[kIdentificationBufferSize] = {};
         const bool peerIdentify =
             accepted && packetType == uint16_t(PacketType::Identify) && !identifying_;
+        if (peerIdentify || packetType == uint16_t(PacketType::Abort))
+            Disturbed();
         uint8_t* destination = nullptr;
         uint16_t room = 0;
         if (peerIdentify) {
@@ -422,7 +479,7 @@ HRESULT PacketChannel::ReadPacket(PacketType& type, void* buffer, uint16_t capac
         uint16_t got = 0;
         bool missing = false;
         if (wanted > 0) {
-            if (FAILED(link_->Read(destination, wanted, 0)))
+            if (FAILED(LinkRead(destination, wanted, 0)))
                 missing = true;
             else
                 crc.Add(destination, wanted);
@@ -431,7 +488,7 @@ HRESULT PacketChannel::ReadPacket(PacketType& type, void* buffer, uint16_t capac
         uint8_t scratch[kScratchSize];
         for (uint32_t left = length - wanted; left > 0 && !missing;) {
             const uint32_t chunk = std::min<uint32_t>(left, kScratchSize);
-            if (FAILED(link_->Read(scratch, chunk, 0))) {
+            if (FAILED(LinkRead(scratch, chunk, 0))) {
                 missing = true;
                 break;
             }
@@ -441,6 +498,7 @@ HRESULT PacketChannel::ReadPacket(PacketType& type, void* buffer, uint16_t capac
 
         const char* answer = kAccepted;
         if (missing) {
+            Disturbed();
             if (++errors > maxRetries_)
                 return E_FAIL;
             if (LogEnabled())
@@ -450,7 +508,7 @@ HRESULT PacketChannel::ReadPacket(PacketType& type, void* buffer, uint16_t capac
             answer = kResend;
         } else if (length > 0) {
             uint8_t crcBytes[4];
-            const HRESULT hr = link_->Read(crcBytes, 4, 0);
+            const HRESULT hr = LinkRead(crcBytes, 4, 0);
             if (FAILED(hr))
                 return hr;
             if (accepted) {
@@ -458,6 +516,7 @@ HRESULT PacketChannel::ReadPacket(PacketType& type, void* buffer, uint16_t capac
                 if (received == crc.Value()) {
                     errors = 0;
                 } else {
+                    Disturbed();
                     if (++errors > maxRetries_)
                         return E_FAIL;
                     if (LogEnabled())
@@ -511,10 +570,13 @@ HRESULT PacketChannel::WaitForAnswer(int32_t hint)
         const HRESULT hr = ReadPacket(type, nullptr, 0, delivered, nullptr, hint);
         if (FAILED(hr))
             return hr;
-        if (type == PacketType::Ok)
+        if (type == PacketType::Ok) {
+            Settled();
             return S_OK;
+        }
         if (type == PacketType::Abort)
             return kCancelled;
+        Disturbed();  // not what this exchange has
     }
 }
 
@@ -522,6 +584,9 @@ bool PacketChannel::Handshake()
 {
     if (handshake_.handshakeDone)
         return handshake_.peerVerified;
+    NoteConnection();
+    // An exchange that ends cleanly leaves the line as it found it.
+    const bool wasQuiet = quiet_;
     identifying_ = true;
     const std::vector<uint8_t> id = Identification();
     HRESULT hr = WritePacket(PacketType::Identify, id.data(), uint16_t(id.size()));
@@ -536,6 +601,10 @@ bool PacketChannel::Handshake()
     handshake_.handshakeDone = true;
     handshake_.peerVerified = type == PacketType::Identify && delivered >= kIdentifyLiteralSize &&
                               std::memcmp(reply, kIdentifyLiteral, kIdentifyLiteralSize) == 0;
+    if (type != PacketType::Identify)
+        Disturbed();
+    else if (wasQuiet)
+        Settled();
     return handshake_.peerVerified;
 }
 

@@ -92,6 +92,13 @@ public:
     void SetLineRecovery(bool on) { lineRecovery_ = on; }
     bool LineRecovery() const { return lineRecovery_; }
 
+    // Whether nothing of the peer's can be on its way: the last exchange ended with every
+    // packet taken and answered at the first attempt, nothing unexpected read, no time-out and
+    // no Abort, on the connection the link still has (or on a new one that starts empty). The
+    // peer speaks only when spoken to, so a request then needs no wait for the line to fall
+    // quiet first.
+    bool LineQuiet() const { return quiet_; }
+
     // Sends one packet and returns when the peer accepted it.
     HRESULT WritePacket(PacketType type, const void* data = nullptr, uint16_t length = 0);
 
@@ -155,6 +162,24 @@ public:
     HRESULT GetLastError(uint32_t& code, std::string& text);
 
 private:
+    // Before a request: drops stale input, waiting for the line to fall quiet unless it is
+    // known to be.
+    void DrainStale();
+    // A new connection of the link resets what is known of the line.
+    void NoteConnection();
+    // Something other than a clean exchange happened: the line is not known to be quiet until
+    // the next waiting drain.
+    void Disturbed()
+    {
+        disturbed_ = true;
+        quiet_ = false;
+    }
+    // The peer has sent the last packet of its turn and has our answer: it now waits for us.
+    void Settled() { quiet_ = !disturbed_; }
+    // The link's reads and writes; a failure disturbs the line.
+    HRESULT LinkRead(void* buffer, uint32_t count, int32_t hint);
+    HRESULT LinkWrite(const void* buffer, uint32_t count, int32_t hint);
+
     // `replied`: the peer answers the request with a packet at once (see WriteRepliedPacket).
     HRESULT SendRequest(PacketType command, const std::string& data, bool replied = false);
     HRESULT ReadReply(PacketType& type, std::vector<uint8_t>& data);
@@ -208,6 +233,9 @@ private:
     bool headerStashed_ = false;
     uint8_t stashedHeader_[kPacketHeaderSize] = {};
     Stream stream_;
+    bool quiet_ = false;
+    bool disturbed_ = false;
+    uint32_t opening_ = 0;  // the link's opening that quiet_ and disturbed_ speak of
 };
 
 }  // namespace dm

@@ -51,7 +51,7 @@ HRESULT PacketChannel::SendRequest(PacketType command, const std::string& data, 
 {
     if (data.size() > 0xFFFF)
         return E_INVALIDARG;
-    link_->Discard();
+    DrainStale();
     return replied ? WriteRepliedPacket(command, data.data(), uint16_t(data.size()))
                    : WritePacket(command, data.data(), uint16_t(data.size()));
 }
@@ -111,8 +111,12 @@ HRESULT PacketChannel::CreateObject(const DirectoryEntry& record, const RemoteIt
         return E_FAIL;
     const std::vector<uint8_t> bytes = EncodeCreateRecord(record);
     HRESULT hr = SendRequest(PacketType::CreateObject, std::string(bytes.begin(), bytes.end()));
-    if (FAILED(hr) || IsContainerKind(record.kind))
+    if (FAILED(hr))
         return hr;
+    if (IsContainerKind(record.kind)) {
+        Settled();  // nothing follows the request
+        return hr;
+    }
 
     PacketType type;
     std::vector<uint8_t> reply;
@@ -126,6 +130,7 @@ HRESULT PacketChannel::CreateObject(const DirectoryEntry& record, const RemoteIt
         if (hr != S_OK)
             return hr == S_FALSE ? S_OK : hr;  // declined: nothing is sent
     } else if (type != PacketType::Ok) {
+        Disturbed();
         return E_FAIL;
     }
     return BeginFileWrite(record.size);
@@ -207,14 +212,17 @@ HRESULT PacketChannel::ReadProgress(uint32_t& bytes, uint32_t& drawers, uint32_t
             return hr;
         if (type == PacketType::Ok) {
             finished = true;
+            Settled();
             return S_OK;
         }
         if (type == PacketType::Abort)
             return kCancelled;
-        if (type != PacketType::Progress)
-            continue;
-        if (delivered < sizeof counters)
+        if (type != PacketType::Progress || delivered < sizeof counters) {
+            Disturbed();
+            if (type != PacketType::Progress)
+                continue;
             return E_FAIL;
+        }
         bytes = GetBigEndian32(counters);
         drawers = GetBigEndian32(counters + 4);
         files = GetBigEndian32(counters + 8);
@@ -248,6 +256,7 @@ HRESULT PacketChannel::Format(const RemoteItem& device, const std::string& volum
         if (!goAhead)
             return kCancelled;
     } else if (type != PacketType::Ok) {
+        Disturbed();
         return E_FAIL;
     }
 
@@ -256,8 +265,10 @@ HRESULT PacketChannel::Format(const RemoteItem& device, const std::string& volum
     hr = ReadPacket(type, count, sizeof count, delivered, nullptr, 0);
     if (FAILED(hr))
         return hr;
-    if (type != PacketType::StepCount || delivered < sizeof count)
+    if (type != PacketType::StepCount || delivered < sizeof count) {
+        Disturbed();
         return E_FAIL;
+    }
     steps = GetBigEndian32(count);
     return S_OK;
 }
@@ -306,8 +317,10 @@ HRESULT PacketChannel::GetLastError(uint32_t& code, std::string& text)
                 code = GetBigEndian32(reply.data());
                 text = TextOf(reply, 4);
             }
+            Settled();
             return S_OK;
         }
+        Disturbed();
     }
     return E_FAIL;
 }

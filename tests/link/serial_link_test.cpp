@@ -287,6 +287,15 @@ TEST_F(SerialLinkLine, DiscardDrainsAndLogsPendingInput)
               std::string::npos);
     char byte;
     EXPECT_EQ(link_->Read(&byte, 1, -100), E_FAIL);
+
+    // Without waiting: only what has arrived, and whether there was any.
+    EXPECT_EQ(link_->DiscardArrived(), S_FALSE);
+    peer_->Send("stale");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(link_->DiscardArrived(), S_OK);
+    EXPECT_NE(Log().find("DISCARDING UNEXPECTED DATA\r\n! [5 bytes]\r\n! 73 74 61"),
+              std::string::npos);
+    EXPECT_EQ(link_->Read(&byte, 1, -100), E_FAIL);
 }
 
 TEST_F(SerialLinkLine, DiscardGivesUpOnAPeerThatNeverFallsSilent)

@@ -340,6 +340,8 @@ TEST_F(TcpLinkTest, DiscardDrainsOnlyWhatIsPending)
         peer.Send(junk);
         if (peer.Receive(1) == "g")
             peer.Send("next");
+        if (peer.Receive(1) == "h")
+            peer.Send("stale");
         peer.Receive(1);
     });
     TcpLink link(kKey);
@@ -363,6 +365,16 @@ TEST_F(TcpLinkTest, DiscardDrainsOnlyWhatIsPending)
     EXPECT_GE(elapsed, 280);
     EXPECT_LT(elapsed, 2000);
     EXPECT_EQ(log.Text().find("DISCARDING", before), std::string::npos);
+
+    // Without waiting: only what has arrived, and whether there was any.
+    EXPECT_EQ(link.DiscardArrived(), S_FALSE);
+    ASSERT_EQ(link.Write("h", 1, 0), S_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(link.DiscardArrived(), S_OK);
+    EXPECT_NE(log.Text().find("DISCARDING UNEXPECTED DATA\r\n! [5 bytes]\r\n", before),
+              std::string::npos);
+    EXPECT_EQ(link.DiscardArrived(), S_FALSE);
+    link.Write("x", 1, 0);
 
     link.Close();
     EXPECT_LT(ElapsedMs([&] { EXPECT_EQ(link.Discard(), S_OK); }), 50);

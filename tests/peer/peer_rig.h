@@ -128,8 +128,8 @@ public:
         auto [pcEnd, amigaEnd] = MakeMemoryLinkPair("PC", "Amiga");
         pcLink = pcEnd.get();
         amigaLink = amigaEnd.get();
-        pcEnd->SetTimeouts(3000, 0.001f);
-        amigaEnd->SetTimeouts(2000, 0.001f);
+        pcEnd->SetTimeouts(pcWaitMs, 0.001f);
+        amigaEnd->SetTimeouts(amigaWaitMs, 0.001f);
         pcEnd->SetDiscardWaitMs(2);
         amigaEnd->SetDiscardWaitMs(2);
         pcEnd->SetHandshakeKey(pcKey);
@@ -251,6 +251,9 @@ public:
     std::unique_ptr<peer::ServedTree> tree;
     std::unique_ptr<peer::RequestHandler> handler;
     peer::KeyVerdict verdict = peer::KeyVerdict::Unknown;
+    // The links' shortest waits, set before Start.
+    uint32_t pcWaitMs = 3000;
+    uint32_t amigaWaitMs = 2000;
     HandshakeState pcState;
     MemoryLink* pcLink = nullptr;
     MemoryLink* amigaLink = nullptr;

@@ -7,6 +7,8 @@
 
 #include <dirent.h>
 
+#include <atomic>
+
 namespace dm {
 namespace {
 
@@ -97,6 +99,78 @@ TEST(PeerTransfer, ABrokenOffUploadLeavesNothingBehind)
     // The link still carries whole files afterwards.
     ASSERT_EQ(rig.Upload("DH0:Work/partial", content), S_OK);
     EXPECT_EQ(ReadWholeFile(rig.Host("partial")), content);
+}
+
+// Before a request the PC waits for the line to fall quiet only when it is not known to be:
+// after an exchange that ended cleanly the server, which speaks only when spoken to, has
+// nothing on the way. Noise and lost or damaged words on such a line are still recovered to
+// the byte, and the line is trusted again only after a waiting drain and a clean exchange.
+TEST(PeerTransfer, OnlyACleanExchangeLeavesTheLineTrustedAsQuiet)
+{
+    struct Fault {
+        const char* what;
+        bool amigaSide;  // whose writes are touched
+        std::function<bool(const std::string&)> target;  // the first such write after arming
+        std::function<void(std::string&)> apply;
+        bool atEnd = false;  // armed for the error report that ends the clean exchange before
+    };
+    const auto word = [](const std::string& b) { return b.size() == 4; };
+    const auto packet = [](const std::string& b) { return b.size() > 100; };
+    const auto any = [](const std::string&) { return true; };
+    const Fault faults[] = {
+        {"noise waiting before the request", true, nullptr, nullptr},
+        {"noise ahead of the server's answer word", true, word,
+         [](std::string& b) { b.insert(0, "\x7F\x00\x55", 3); }},
+        {"noise ahead of the server's data", true, packet,
+         [](std::string& b) { b.insert(0, "\xFF\x13", 2); }},
+        {"the server's answer word lost", true, word, [](std::string& b) { b.clear(); }},
+        {"the PC's answer word lost", false, word, [](std::string& b) { b.clear(); }},
+        {"the PC's last answer word before the request lost", false, word,
+         [](std::string& b) { b.clear(); }, true},
+        {"the PC's answer word damaged", false, word, [](std::string& b) { b[1] ^= 0x20; }},
+        {"the server's data damaged", true, packet, [](std::string& b) { b[40] ^= 0x08; }},
+        {"the PC's request lost", false, any, [](std::string& b) { b.clear(); }},
+    };
+    const std::string content = Pattern(3000, 5);
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        PeerRig rig;
+        rig.pcWaitMs = 400;
+        rig.amigaWaitMs = 150;
+        WriteWholeFile(rig.Host("file"), content);
+        rig.Start();
+        rig.pcLink->SetStartsEmpty(true);  // as a new TCP/IP connection does
+        std::atomic<bool> armed = false;
+        if (fault.apply) {
+            MemoryLink& side = fault.amigaSide ? *rig.amigaLink : *rig.pcLink;
+            side.SetWriteFilter([&](std::string& bytes, uint64_t) {
+                if (armed && fault.target(bytes)) {
+                    armed = false;
+                    fault.apply(bytes);
+                }
+            });
+        }
+        const auto download = [&](bool armAtEnd) {
+            std::string copy;
+            EXPECT_EQ(rig.Download(Item("DH0:Work", "file"), copy), S_OK);
+            EXPECT_TRUE(copy == content);
+            armed = armed || armAtEnd;
+            rig.LastError();
+        };
+        download(fault.atEnd);
+        // That answer word lost looks clean from here: the request after it finds it out.
+        EXPECT_TRUE(rig.pc->LineQuiet());
+        if (!fault.apply)
+            rig.amigaLink->Write("\x42\x00\x99", 3, 0);
+        else if (!fault.atEnd)
+            armed = true;
+        download(false);
+        EXPECT_FALSE(armed) << "the fault was never applied";
+        // A drain that found noise waits, and what follows it is clean.
+        EXPECT_EQ(rig.pc->LineQuiet(), !fault.apply);
+        download(false);
+        EXPECT_TRUE(rig.pc->LineQuiet());
+    }
 }
 
 // What an upload's record says, the host file carries too; its protection then holds.

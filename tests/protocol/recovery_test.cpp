@@ -75,6 +75,9 @@ TEST(Recovery, DamagedPacketsAreResentUntilTheyArriveWhole)
                 fault.apply(bytes);
         });
         EXPECT_EQ(SendAll(pair), kPayloads);
+        // Each packet counted once on both sides, however often it went.
+        EXPECT_EQ(pair.pc->SendSequence(), int32_t(kPayloads.size() + 1));
+        EXPECT_EQ(pair.amiga->LastAcknowledged(), kPayloads.size());
     }
 }
 
@@ -200,6 +203,7 @@ TEST(AnswerRecovery, AReaderAskedForALostAnswerGivesItAndResends)
         EXPECT_EQ(recovered, "PkOk");
         EXPECT_EQ(resent, RawPacket(PacketType::Ok, "ok", recovery ? 1 : -1));
         EXPECT_EQ(pair.pc->SendSequence(), 2);
+        EXPECT_EQ(pair.pc->LastAcknowledged(), 7u);
     }
 }
 
@@ -311,6 +315,11 @@ TEST(LineRecovery, EveryLostOrDamagedAnswerWordOfAnExchangeIsRecovered)
                 for (int i = 0; i < kRounds; ++i) {
                     EXPECT_EQ(requests[i], "request " + std::to_string(i));
                     EXPECT_EQ(replies[i], "reply " + std::to_string(i));
+                }
+                // Both sides counted every packet once, so later recoveries name the right one.
+                for (PacketChannel* side : {pair.pc.get(), pair.amiga.get()}) {
+                    EXPECT_EQ(side->SendSequence(), kRounds + 1);
+                    EXPECT_EQ(side->LastAcknowledged(), uint32_t(kRounds));
                 }
                 EXPECT_EQ(answers > victim, true);
             }
