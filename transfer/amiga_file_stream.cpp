@@ -216,7 +216,7 @@ STDMETHODIMP AmigaFileStream::Stat(STATSTG* stat, DWORD flags)
     stat->grfMode = STGM_SHARE_EXCLUSIVE;
     if (flags & STATFLAG_NONAME)
         return S_OK;
-    const std::string name(DisplayName(item.Name(), item.Kind()));
+    const std::string name = PcNameOf(DisplayName(item.Name(), item.Kind()));
     const int length = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
     stat->pwcsName = static_cast<LPOLESTR>(CoTaskMemAlloc(sizeof(WCHAR) * size_t(std::max(length, 1))));
     if (!stat->pwcsName)
