@@ -98,7 +98,7 @@ std::string Escaped(std::string_view name)
     const bool dotsOnly = name.find_first_not_of('.') == std::string_view::npos;
     std::string host;
     for (char c : name) {
-        if (c == '%' || c == '/' || c == ':' || uint8_t(c) < 0x20 || (dotsOnly && c == '.')) {
+        if (c == '%' || c == '/' || uint8_t(c) < 0x20 || (dotsOnly && c == '.')) {
             host += '%';
             host += hex[uint8_t(c) >> 4];
             host += hex[uint8_t(c) & 15];

@@ -1,8 +1,9 @@
 #include "transfer/amiga_file_stream.h"
 
+#include "core/amiga_names.h"
+#include "core/amiga_paths.h"
 #include "core/messages.h"
 #include "core/module.h"
-#include "core/amiga_paths.h"
 #include "protocol/packet_channel.h"
 #include "protocol/remote_errors.h"
 #include "protocol/remote_item.h"
