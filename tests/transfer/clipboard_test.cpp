@@ -265,8 +265,31 @@ TEST_F(ClipboardTest, NamesFromAHostileSideStayInsideThePasteTarget)
     EXPECT_TRUE(fs::is_empty(target_));
 }
 
+// Counts the cut-mark updates a folder asks of its views.
+struct CutMarkCounter final : FolderView {
+    DWORD OwnerThreadId() const override { return GetCurrentThreadId(); }
+    void Update(ViewUpdate update) override { updates += update == ViewUpdate::CutMarks; }
+    void PostUpdate(ViewUpdate) override {}
+    int updates = 0;
+};
+
 TEST_F(ClipboardTest, ACutIsDeletedOnlyWhenEveryFileArrivedAndTheTargetReportedTheMove)
 {
+    // A cut of many items marks them in one go: each view is updated once, not once per item.
+    CutMarkCounter view;
+    Work().Items().Attach(&view);
+    std::vector<UniqueIdList> several;
+    for (const char* name : {"Tree", "Docs", "readme.txt"})
+        several.push_back(Item(work_.Get(), name));
+    CutSet::Replace({several[0].get(), several[1].get(), several[2].get()});
+    EXPECT_EQ(view.updates, 1);
+    for (const UniqueIdList& item : several)
+        EXPECT_TRUE(ItemIdView(Work().Items().CloneEqual(item.get()).get()).IsCut());
+    CutSet::Clear();
+    EXPECT_EQ(view.updates, 2);
+    EXPECT_FALSE(ItemIdView(Work().Items().CloneEqual(several[1].get()).get()).IsCut());
+    Work().Items().Detach(&view);
+
     const UniqueIdList cut = Item(work_.Get(), "Cut");
     const ITEMIDLIST* selected = cut.get();
     ComPtr<IDataObject> source;
