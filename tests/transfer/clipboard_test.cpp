@@ -198,7 +198,7 @@ TEST_F(ClipboardTest, ACopiedDrawerTreeIsPastedByAnotherProcessByteForByte)
     auto pasteOnAmiga = [&](const char* drawer) {
         const UniqueIdList into = Item(work_.Get(), drawer);
         test::DialogDriver error([](HWND box) { test::PressEscape(box); }, GetCurrentThreadId(),
-                                 3000);
+                                 1000);
         EXPECT_EQ(Command(ViewCommand::Paste, into.get()), S_OK) << drawer;
         EXPECT_FALSE(error.Found()) << "the paste on " << drawer << " stopped with a message";
     };
