@@ -376,9 +376,7 @@ int Client::Get()
     if (drawer && !options_.recursive)
         return Fail(options_.arguments[0] + " is a drawer (use -r)");
 
-    const std::string name = LocalNameFor(std::string(DisplayName(item.name, item.kind)));
-    if (name.empty())
-        return Fail(options_.arguments[0] + " has no name a file here can have");
+    const std::string name = PcNameOf(DisplayName(item.name, item.kind));
     const std::string localName = FromAmigaText(name, TextSide::FileNames);
     std::string local = options_.arguments.size() > 1 ? options_.arguments[1] : localName;
     if (const auto info = StatLocal(local); info && info->directory &&
@@ -443,13 +441,7 @@ void Client::GetTree(const RemoteItem& top, const std::string& topLocal,
         }
         for (auto it = items.rbegin(); it != items.rend(); ++it) {
             const ListedItem& listed = *it;
-            const std::string name = LocalNameFor(listed.item.name);
-            if (name.empty() || listed.item.name.find(':') != std::string::npos) {
-                err_ << "drovemark: skipped an item the Amiga named \""
-                     << FromAmigaText(listed.item.name, TextSide::Output) << "\"\n";
-                ++tally.failed;
-                continue;
-            }
+            const std::string name = PcNameOf(listed.item.name);
             const std::string path = JoinLocal(local, FromAmigaText(name, TextSide::FileNames));
             if (IsContainerKind(listed.item.kind)) {
                 if (const auto info = StatLocal(path); info && !info->directory) {
@@ -469,9 +461,7 @@ void Client::GetTree(const RemoteItem& top, const std::string& topLocal,
         for (const ListedItem& listed : items) {
             if (IsContainerKind(listed.item.kind) || tally.answer == OverwriteAnswer::Cancel)
                 continue;
-            const std::string name = LocalNameFor(listed.item.name);
-            if (name.empty() || listed.item.name.find(':') != std::string::npos)
-                continue;
+            const std::string name = PcNameOf(listed.item.name);
             Fetch(listed.item, &listed, JoinLocal(local, FromAmigaText(name, TextSide::FileNames)),
                   false, tally);
         }

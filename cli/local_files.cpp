@@ -86,27 +86,6 @@ bool SetLocalReadOnly(const std::string& path)
 #endif
 }
 
-std::string LocalNameFor(const std::string& amigaName)
-{
-#ifdef _WIN32
-    // The same rules as the Explorer folder's file names.
-    std::string name = MakeWindowsName(amigaName).value_or(std::string());
-    if (name.find('\\') != std::string::npos)
-        return std::string();
-    return name;
-#else
-    if (amigaName.empty())
-        return std::string();
-    std::string name = amigaName;
-    for (char& c : name)
-        if (c == '/' || c == '\0')
-            c = '_';
-    if (name.find_first_not_of('.') == std::string::npos)
-        name.assign(name.size(), '_');
-    return name;
-#endif
-}
-
 // Windows names here are in the ANSI code page, as the file calls below take them; the standard
 // library's paths would take them for UTF-8.
 std::vector<std::string> ListLocalFolder(const std::string& path)

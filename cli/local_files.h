@@ -20,10 +20,6 @@ std::optional<LocalFileInfo> StatLocal(const std::string& path);
 bool SetLocalWriteTime(const std::string& path, const FILETIME& time);
 // Takes away the right to write (read-only attribute on Windows, write bits elsewhere).
 bool SetLocalReadOnly(const std::string& path);
-// The name a file of this name on the Amiga gets here: only one path component, never "." or
-// "..", and on Windows none of the characters or device names that Windows refuses. Empty when
-// the name cannot be made one.
-std::string LocalNameFor(const std::string& amigaName);
 // The names in a folder, sorted, without "." and "..".
 std::vector<std::string> ListLocalFolder(const std::string& path);
 std::string JoinLocal(const std::string& folder, const std::string& name);

@@ -2,6 +2,7 @@
 
 #include "core/amiga_dates.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -13,6 +14,8 @@ constexpr size_t kMaxPath = 260;
 
 char WindowsSafe(char c)
 {
+    if (static_cast<unsigned char>(c) < 0x20)
+        return '_';
     switch (c) {
     case '"': return '\'';
     case '\\':
@@ -35,17 +38,6 @@ bool IsReservedDeviceName(std::string_view stem)
     return stem.size() == 4 &&
            (EqualsNoCase(stem.substr(0, 3), "COM") || EqualsNoCase(stem.substr(0, 3), "LPT")) &&
            std::isdigit(static_cast<unsigned char>(stem[3]));
-}
-
-std::string SafeComponent(std::string_view component)
-{
-    if (!component.empty() && component.find_first_not_of('.') == std::string_view::npos)
-        return std::string(component.size(), '_');
-    std::string safe;
-    if (IsReservedDeviceName(component.substr(0, component.find('.'))))
-        safe = '_';
-    safe += component;
-    return safe;
 }
 
 std::string_view VolumeText(const ItemLocation& item)
@@ -75,17 +67,40 @@ bool SameVolume(const ItemLocation& a, const ItemLocation& b)
            textA.substr(0, colon) == textB.substr(0, colon);
 }
 
+bool IsPossibleAmigaName(std::string_view name)
+{
+    if (name.empty())
+        return false;
+    for (char c : name)
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20)
+            return false;
+    return true;
+}
+
+std::string PcNameOf(std::string_view amigaName)
+{
+    std::string safe;
+    for (char c : amigaName)
+        safe += WindowsSafe(c);
+    if (safe.find_first_not_of('.') == std::string::npos)
+        return std::string(std::max<size_t>(safe.size(), 1), '_');
+    std::string_view stem = std::string_view(safe).substr(0, safe.find('.'));
+    stem = stem.substr(0, stem.find_last_not_of(' ') + 1);  // "con .txt" is the device too
+    if (IsReservedDeviceName(stem))
+        safe.insert(safe.begin(), '_');
+    // Windows drops a trailing dot or blank, and two Amiga names would become one.
+    if (safe.back() == '.' || safe.back() == ' ')
+        safe.back() = '_';
+    return safe;
+}
+
 std::optional<std::string> MakeWindowsName(std::string_view amigaPath)
 {
     std::string result;
     size_t start = 0;
     while (true) {
         const size_t slash = amigaPath.find('/', start);
-        const std::string_view component = amigaPath.substr(start, slash - start);
-        std::string mapped;
-        for (char c : component)
-            mapped += WindowsSafe(c);
-        result += SafeComponent(mapped);
+        result += PcNameOf(amigaPath.substr(start, slash - start));
         if (slash == std::string_view::npos)
             break;
         result += '\\';

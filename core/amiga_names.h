@@ -17,9 +17,17 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // agree up to and including the ":").
 bool SameVolume(const ItemLocation& a, const ItemLocation& b);
 
-// A "/"-separated Amiga path made safe as a Windows relative path: "\" separators, no
-// characters Windows refuses, no device names, no dot-only components. None when the result
-// would reach 260 characters.
+// A name an Amiga file or drawer can have: not empty, no "/", no control character. A listing
+// that holds another is damaged (or hostile): its names would climb out of the PC folder.
+bool IsPossibleAmigaName(std::string_view name);
+
+// The PC name of one Amiga name, whatever it holds: one component, never empty, ".", "..", a
+// device name or a drive, no character Windows refuses or trims. Everything that puts an Amiga
+// file on the PC names it by this.
+std::string PcNameOf(std::string_view amigaName);
+
+// A "/"-separated Amiga path made a Windows relative path of PcNameOf components: nothing in it
+// leaves the folder it is joined to. None when the result would reach 260 characters.
 std::optional<std::string> MakeWindowsName(std::string_view amigaPath);
 
 // What the shell tells us of one PC file or folder being dropped or pasted.

@@ -56,6 +56,8 @@ constexpr char kUsage[] =
     "  --baud N                   pace the pseudo-terminal to N baud\n"
     "  --packet-size N            largest file packet sent, 5 to 65535 (default 512)\n"
     "  --once                     exit when the first connection ends\n"
+    "  --escaped-names            (tests) %XX escapes in host names (of \"%\", \"/\", control\n"
+    "                             characters, dot-only names) reach the PC undone: a hostile side\n"
     "  --log FILE                 write the diagnostic log to FILE\n"
     "  --faults LIST              inject faults: bits=P,answers=P,lost=P,damaged=P,drop=P,\n"
     "                             delay=MS\n"
@@ -79,6 +81,7 @@ struct Options {
     uint32_t formatStepMs = 0;
     bool once = false;
     bool lineRecovery = false;
+    bool escapedNames = false;
     std::string log;
     FaultPlan faults;
     uint64_t seed = 1;
@@ -155,6 +158,10 @@ bool ParseArguments(int argc, char** argv, Options& options)
         }
         if (option == "--line-recovery") {
             options.lineRecovery = true;
+            continue;
+        }
+        if (option == "--escaped-names") {
+            options.escapedNames = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -443,6 +450,7 @@ int main(int argc, char** argv)
         SharedSection().loggingEnabled = 1;
     }
     ServedTree tree;
+    tree.SetEscapedNames(options.escapedNames);
     if (!BuildTree(options, tree))
         return 2;
     std::signal(SIGPIPE, SIG_IGN);

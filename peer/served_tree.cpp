@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -75,6 +76,39 @@ bool ValidLabel(std::string_view label)
 }
 
 // One name of a path below a drive.
+// Of --escaped-names: "%2E%2E" on the host is ".." on the wire.
+std::string Unescaped(std::string_view host)
+{
+    std::string name;
+    for (size_t i = 0; i < host.size(); ++i) {
+        if (host[i] == '%' && i + 2 < host.size() && std::isxdigit(uint8_t(host[i + 1])) &&
+            std::isxdigit(uint8_t(host[i + 2]))) {
+            name += char(std::stoi(std::string(host.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            name += host[i];
+        }
+    }
+    return name;
+}
+
+std::string Escaped(std::string_view name)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    const bool dotsOnly = name.find_first_not_of('.') == std::string_view::npos;
+    std::string host;
+    for (char c : name) {
+        if (c == '%' || c == '/' || uint8_t(c) < 0x20 || (dotsOnly && c == '.')) {
+            host += '%';
+            host += hex[uint8_t(c) >> 4];
+            host += hex[uint8_t(c) & 15];
+        } else {
+            host += c;
+        }
+    }
+    return host;
+}
+
 uint32_t CheckComponent(std::string_view name)
 {
     if (name.empty() || name == "." || name == ".." || IsReservedName(name))
@@ -552,6 +586,12 @@ uint32_t ServedTree::Resolve(std::string_view path, Target& target) const
     }
     if (parts.size() > kMaxComponents)
         return error::PathTooLong;
+    std::vector<std::string> escaped;
+    if (escapedNames_) {
+        for (const std::string_view part : parts)
+            escaped.push_back(Escaped(part));
+        parts.assign(escaped.begin(), escaped.end());
+    }
     for (const std::string_view part : parts) {
         if (const uint32_t code = CheckComponent(part))
             return code;
@@ -643,7 +683,7 @@ uint32_t ServedTree::List(std::string_view path, std::vector<DirectoryEntry>& en
         const auto it = meta.items.find(name.name);
         const ItemMeta* item = it == meta.items.end() ? nullptr : &it->second;
         DirectoryEntry entry;
-        entry.name = name.name;
+        entry.name = escapedNames_ ? Unescaped(name.name) : name.name;
         entry.protection = ItemProtection(st, item) & 0xFF;
         entry.date = ItemDate(st, item);
         entry.comment = item ? item->comment : "";

@@ -63,6 +63,9 @@ public:
     ServedTree(const ServedTree&) = delete;
     ServedTree& operator=(const ServedTree&) = delete;
 
+    // Host names carry %XX escapes that listings undo and requests redo (a test's hostile side).
+    void SetEscapedNames(bool escaped) { escapedNames_ = escaped; }
+
     // False, with the reason, when the drive cannot be served as configured.
     bool AddDrive(const DriveConfig& config, std::string& reason);
 
@@ -141,6 +144,7 @@ private:
     uint32_t Relabel(const Drive& drive, std::string_view newName) const;
 
     std::vector<std::unique_ptr<Drive>> drives_;
+    bool escapedNames_ = false;
 };
 
 }  // namespace dm::peer

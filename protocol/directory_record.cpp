@@ -1,5 +1,6 @@
 #include "protocol/directory_record.h"
 
+#include "core/amiga_names.h"
 #include "protocol/byte_order.h"
 
 #include <cstring>
@@ -101,7 +102,8 @@ HRESULT ParseListing(const uint8_t* data, size_t size,
     for (uint32_t i = 0; i < count; ++i) {
         DirectoryEntry entry;
         uint32_t entryLength = 0;
-        if (!DecodeRecord(data + at, size - at, entry, entryLength))
+        if (!DecodeRecord(data + at, size - at, entry, entryLength) ||
+            !IsPossibleAmigaName(entry.name))
             return E_FAIL;
         if (!sink(entry))
             return E_FAIL;

@@ -29,7 +29,8 @@ std::vector<uint8_t> EncodeListing(const std::vector<DirectoryEntry>& entries);
 bool DecodeRecord(const uint8_t* data, size_t size, DirectoryEntry& entry, uint32_t& entryLength);
 
 // Walks a listing by entry lengths, handing each record to `sink`. E_FAIL on the first bad
-// record or a count beyond the records present, or when the sink refuses one; the records
+// record (a name no Amiga can give included) or a count beyond the records present, or when
+// the sink refuses one; the records
 // before it have been handed over.
 HRESULT ParseListing(const uint8_t* data, size_t size,
                      const std::function<bool(const DirectoryEntry&)>& sink);

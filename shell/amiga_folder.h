@@ -30,10 +30,6 @@ enum class FolderColumn : int {
     Comment = 5
 };
 
-// The comparison of CompareIDs on two single identifiers: negative, zero or positive. An
-// identifier that is not valid compares unequal to everything (1).
-int CompareItemIds(int column, const ITEMIDLIST* a, const ITEMIDLIST* b);
-
 // The shell attributes of one item.
 SFGAOF ItemAttributes(const ITEMIDLIST* item);
 

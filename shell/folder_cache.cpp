@@ -260,14 +260,28 @@ HRESULT UpdateItemEverywhere(const ITEMIDLIST* item, uint32_t protection,
     return result;
 }
 
-void MarkCutEverywhere(const ITEMIDLIST* item, bool cut)
+void MarkCutEverywhere(const std::vector<const ITEMIDLIST*>& items, bool cut)
 {
-    std::vector<AmigaFolder*> folders = FoldersListing(ItemIdView(item));
-    for (AmigaFolder* folder : folders) {
-        folder->Items().SetCutMark(item, cut);
-        folder->Items().UpdateViews(ViewUpdate::CutMarks);
+    ItemIdSet set;
+    std::vector<std::string_view> parents;
+    for (const ITEMIDLIST* item : items) {
+        const ItemIdView view(item);
+        if (!view.IsValid())
+            continue;
+        set.insert(item);
+        if (std::none_of(parents.begin(), parents.end(), [&](std::string_view parent) {
+                return EqualsNoCase(parent, view.ParentPath());
+            }))
+            parents.push_back(view.ParentPath());
     }
-    ReleaseFolders(folders);
+    for (std::string_view parent : parents) {
+        std::vector<AmigaFolder*> folders = FolderRegistry::Matching(parent);
+        for (AmigaFolder* folder : folders) {
+            folder->Items().SetCutMarks(set, cut);
+            folder->Items().UpdateViews(ViewUpdate::CutMarks);
+        }
+        ReleaseFolders(folders);
+    }
 }
 
 }  // namespace dm

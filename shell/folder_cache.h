@@ -62,8 +62,8 @@ UniqueIdList MakeFolderItemId(const AmigaFolder& folder, std::string_view name, 
                               uint32_t size, uint32_t usedSpace, uint32_t protection,
                               const FILETIME& modified, std::string_view comment);
 
-// Sets or clears the cut mark of `item` in every open folder that lists it, and dims or
-// restores its rows in their views.
-void MarkCutEverywhere(const ITEMIDLIST* item, bool cut);
+// Sets or clears the cut mark of `items` in every open folder that lists them, and dims or
+// restores their rows in those folders' views, each once.
+void MarkCutEverywhere(const std::vector<const ITEMIDLIST*>& items, bool cut);
 
 }  // namespace dm

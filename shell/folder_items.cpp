@@ -154,11 +154,24 @@ void FolderItems::Append(UniqueIdList item)
     items_.push_back(std::move(item));
 }
 
-bool FolderItems::SetCutMark(const ITEMIDLIST* item, bool cut)
+bool FolderItems::SetCutMarks(const ItemIdSet& items, bool cut)
 {
+    bool marked = false;
     std::lock_guard<std::mutex> guard(lock_);
-    const auto found = FindEqual(item);
-    return found != items_.end() && dm::SetCutMark(found->get(), cut);
+    for (const UniqueIdList& listed : items_)
+        if (items.count(listed.get()) && dm::SetCutMark(listed.get(), cut))
+            marked = true;
+    return marked;
+}
+
+std::vector<UniqueIdList> FolderItems::CloneCut() const
+{
+    std::vector<UniqueIdList> cut;
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const UniqueIdList& listed : items_)
+        if (ItemIdView(listed.get()).IsCut())
+            cut.push_back(CloneUnique(listed.get()));
+    return cut;
 }
 
 UniqueIdList FolderItems::CloneByShownName(std::string_view name) const

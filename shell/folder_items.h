@@ -19,10 +19,24 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <vector>
 
 namespace dm {
+
+// The comparison of CompareIDs on two single identifiers: negative, zero or positive. An
+// identifier that is not valid compares unequal to everything (1).
+int CompareItemIds(int column, const ITEMIDLIST* a, const ITEMIDLIST* b);
+
+// The order of CompareItemIds by name, for sets of item identities (valid identifiers only).
+struct ItemIdOrder {
+    bool operator()(const ITEMIDLIST* a, const ITEMIDLIST* b) const
+    {
+        return CompareItemIds(0, a, b) < 0;
+    }
+};
+using ItemIdSet = std::set<const ITEMIDLIST*, ItemIdOrder>;
 
 class FolderItems {
 public:
@@ -48,7 +62,10 @@ public:
     // The first equal item is dropped and `replacement` appended; false when there is none.
     bool Replace(const ITEMIDLIST* item, UniqueIdList replacement);
     void Append(UniqueIdList item);
-    bool SetCutMark(const ITEMIDLIST* item, bool cut);
+    // Sets or clears the cut mark of every listed item in `items`, in one pass; whether any was.
+    bool SetCutMarks(const ItemIdSet& items, bool cut);
+    // Clones of the items that carry the cut mark.
+    std::vector<UniqueIdList> CloneCut() const;
     // The first item whose shown name equals `name`, ASCII letters folded.
     UniqueIdList CloneByShownName(std::string_view name) const;
 

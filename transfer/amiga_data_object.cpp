@@ -292,9 +292,11 @@ HRESULT AmigaDataObject::FileGroupDescriptor(STGMEDIUM& medium)
 
 HRESULT AmigaDataObject::IdListArray(STGMEDIUM& medium) const
 {
+    // The selection itself: a target that moves or copies these takes their contents along,
+    // so the entries a paste on the PC expanded would arrive twice.
     std::vector<const ITEMIDLIST*> lists;
-    for (const UniqueIdList& item : items_)
-        lists.push_back(item.get());
+    for (size_t i = 0; i < topLevelCount_ && i < items_.size(); ++i)
+        lists.push_back(items_[i].get());
     const std::vector<uint8_t> block = WriteIdListArray(lists);
     if (lists.empty() || block.empty())
         return E_FAIL;

@@ -1,8 +1,9 @@
 #include "transfer/amiga_file_stream.h"
 
+#include "core/amiga_names.h"
+#include "core/amiga_paths.h"
 #include "core/messages.h"
 #include "core/module.h"
-#include "core/amiga_paths.h"
 #include "protocol/packet_channel.h"
 #include "protocol/remote_errors.h"
 #include "protocol/remote_item.h"
@@ -216,7 +217,7 @@ STDMETHODIMP AmigaFileStream::Stat(STATSTG* stat, DWORD flags)
     stat->grfMode = STGM_SHARE_EXCLUSIVE;
     if (flags & STATFLAG_NONAME)
         return S_OK;
-    const std::string name(DisplayName(item.Name(), item.Kind()));
+    const std::string name = PcNameOf(DisplayName(item.Name(), item.Kind()));
     const int length = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
     stat->pwcsName = static_cast<LPOLESTR>(CoTaskMemAlloc(sizeof(WCHAR) * size_t(std::max(length, 1))));
     if (!stat->pwcsName)

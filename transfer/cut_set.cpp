@@ -2,6 +2,7 @@
 
 #include "shell/amiga_folder.h"
 #include "shell/folder_cache.h"
+#include "shell/item_id.h"
 #include "shell/item_id_list.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@ namespace {
 struct CutMembers {
     std::mutex lock;
     std::vector<UniqueIdList> items;
+    ItemIdSet identities;  // of `items`: a listing asks once per entry
     uint64_t generation = 0;
 };
 
@@ -26,8 +28,10 @@ CutMembers& State()
 
 void Mark(const std::vector<UniqueIdList>& members, bool cut)
 {
+    std::vector<const ITEMIDLIST*> items;
     for (const UniqueIdList& member : members)
-        MarkCutEverywhere(member.get(), cut);
+        items.push_back(member.get());
+    MarkCutEverywhere(items, cut);
 }
 
 }  // namespace
@@ -36,9 +40,7 @@ bool CutSet::Contains(const ITEMIDLIST* item)
 {
     CutMembers& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
-    return std::any_of(state.items.begin(), state.items.end(), [item](const UniqueIdList& m) {
-        return CompareItemIds(int(FolderColumn::Name), m.get(), item) == 0;
-    });
+    return ItemIdView(item).IsValid() && state.identities.count(item) != 0;
 }
 
 uint64_t CutSet::Replace(const std::vector<const ITEMIDLIST*>& items)
@@ -61,6 +63,10 @@ uint64_t CutSet::Replace(const std::vector<const ITEMIDLIST*>& items)
         CutMembers& state = State();
         std::lock_guard<std::mutex> guard(state.lock);
         state.items = std::move(clones);
+        state.identities.clear();
+        for (const UniqueIdList& member : state.items)
+            if (ItemIdView(member.get()).IsValid())
+                state.identities.insert(member.get());
         generation = ++state.generation;
     }
     Mark(marks, true);
@@ -76,6 +82,7 @@ void CutSet::ClearIfCurrent(uint64_t generation)
         if (generation == 0 || state.generation != generation)
             return;
         old.swap(state.items);
+        state.identities.clear();
     }
     Mark(old, false);
 }
@@ -87,6 +94,7 @@ void CutSet::Clear()
         CutMembers& state = State();
         std::lock_guard<std::mutex> guard(state.lock);
         old.swap(state.items);
+        state.identities.clear();
     }
     Mark(old, false);
 }

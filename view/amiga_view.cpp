@@ -329,13 +329,19 @@ void AmigaView::SyncCutMarks()
 {
     if (!list_)
         return;
+    // One pass over the rows against the folder's cut items: a Select All and Cut in a big
+    // drawer must not freeze the window.
+    const std::vector<UniqueIdList> cutItems = folder_.Items().CloneCut();
+    ItemIdSet cutSet;
+    for (const UniqueIdList& item : cutItems)
+        if (item && ItemIdView(item.get()).IsValid())
+            cutSet.insert(item.get());
     const int rows = int(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < rows; ++row) {
         auto* identifier = const_cast<ITEMIDLIST*>(RowItem(list_, row));
         if (!identifier)
             continue;
-        const UniqueIdList listed = folder_.Items().CloneEqual(identifier);
-        const bool cut = listed && ItemIdView(listed.get()).IsCut();
+        const bool cut = ItemIdView(identifier).IsValid() && cutSet.count(identifier) != 0;
         LVITEMA state = {};
         state.stateMask = LVIS_CUT;
         state.state = cut ? LVIS_CUT : 0;
@@ -346,7 +352,7 @@ void AmigaView::SyncCutMarks()
 
 bool AmigaView::BeginLabelEdit()
 {
-    const ITEMIDLIST* item = renameCandidate_ == -1 ? nullptr : RowItem(list_, renameCandidate_);
+    const ITEMIDLIST* item = renameCandidate_;
     SFGAOF attributes = SFGAO_CANRENAME;
     if (!item || FAILED(folder_.GetAttributesOf(1, &item, &attributes)) ||
         !(attributes & SFGAO_CANRENAME))
@@ -478,8 +484,21 @@ bool AmigaView::Command(UINT id)
     }
     if (id >= UINT(ViewCommand::NewFolder) && id <= UINT(ViewCommand::Paste) &&
         id != UINT(ViewCommand::Rename)) {
-        std::vector<const ITEMIDLIST*> items;
-        SelectedItems(SVGIO_SELECTION, items);
+        // Copies: the rows' identifiers go with the next refill, and a command's question pumps
+        // messages (a refill posted from another thread) before it acts on them.
+        std::vector<const ITEMIDLIST*> rows, items;
+        SelectedItems(SVGIO_SELECTION, rows);
+        std::vector<UniqueIdList> owned;
+        try {
+            for (const ITEMIDLIST* row : rows) {
+                owned.push_back(CloneUnique(row));
+                if (!owned.back())
+                    return true;
+                items.push_back(owned.back().get());
+            }
+        } catch (const std::bad_alloc&) {
+            return true;
+        }
         const bool browserOwns = id == UINT(ViewCommand::Open) || id == UINT(ViewCommand::Explore);
         folder_.DoCommand(ViewCommand(id), UINT(items.size()), items.data(),
                           browserOwns ? browserWindow_ : window_);
@@ -498,9 +517,15 @@ bool AmigaView::Command(UINT id)
         return true;
     }
     if (id == UINT(ViewCommand::Rename)) {
-        if (renameCandidate_ != -1) {
+        LVFINDINFOA find = {};
+        find.flags = LVFI_PARAM;
+        find.lParam = reinterpret_cast<LPARAM>(renameCandidate_);
+        const int row = renameCandidate_ ? int(SendMessageA(list_, LVM_FINDITEMA, WPARAM(-1),
+                                                            reinterpret_cast<LPARAM>(&find)))
+                                         : -1;
+        if (row != -1) {
             SetFocus(list_);
-            SendMessageA(list_, LVM_EDITLABELA, renameCandidate_, 0);
+            SendMessageA(list_, LVM_EDITLABELA, row, 0);
         }
         return true;
     }
@@ -627,7 +652,8 @@ LRESULT AmigaView::OnNotify(NMHDR& header)
         const auto& change = reinterpret_cast<NMLISTVIEW&>(header);
         if ((change.uChanged & LVIF_STATE) &&
             ((change.uNewState ^ change.uOldState) & LVIS_SELECTED)) {
-            renameCandidate_ = (change.uNewState & LVIS_SELECTED) ? change.iItem : -1;
+            renameCandidate_ =
+                (change.uNewState & LVIS_SELECTED) ? RowItem(list_, change.iItem) : nullptr;
             UpdateStatus();
             // The File entries and the toolbar follow the selection.
             if (activation_ != SVUIA_DEACTIVATE)
@@ -740,7 +766,7 @@ void AmigaView::ClearRows()
     for (int row = rows - 1; row >= 0; --row)
         FreeIdList(const_cast<ITEMIDLIST*>(RowItem(list_, row)));
     SendMessageA(list_, LVM_DELETEALLITEMS, 0, 0);
-    renameCandidate_ = -1;
+    renameCandidate_ = nullptr;
 }
 
 void AmigaView::DestroyList()

@@ -153,7 +153,9 @@ private:
     DWORD ownerThread_ = GetCurrentThreadId();
     HWND list_ = nullptr;
     HWND browserWindow_ = nullptr;
-    int renameCandidate_ = -1;
+    // The item Rename would edit: the row's identifier, not its index, so that a sort between
+    // choosing Rename and the edit box keeps to the item. Cleared with the rows.
+    const ITEMIDLIST* renameCandidate_ = nullptr;
     // From the start of an in-place edit to its end: keys belong to the edit box, not to the
     // view's commands.
     bool editingLabel_ = false;

@@ -31,6 +31,36 @@ TEST(MakeWindowsName, GuardsDeviceNamesAndDotOnlyComponents)
     EXPECT_EQ(MakeWindowsName(".info"), ".info");
 }
 
+// What a hostile server can name a file must stay one component inside the target folder.
+TEST(MakeWindowsName, KeepsEveryNameInsideTheFolderItIsJoinedTo)
+{
+    const struct {
+        const char* amiga;
+        const char* pc;
+    } cases[] = {
+        {"/evil-root", "_\\evil-root"},
+        {"//host/share/x", "_\\_\\host\\share\\x"},
+        {"a//b/", "a\\_\\b\\_"},
+        {"", "_"},
+        {"C:\\Windows", "C__Windows"},
+        {"..", "__"},
+        {".", "_"},
+        {"trail.", "trail_"},
+        {"trail ", "trail_"},
+        {"aux.", "_aux_"},
+        {"con .txt", "_con .txt"},
+        {"tab\there\x01\x1f", "tab_here__"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MakeWindowsName(c.amiga), c.pc) << c.amiga;
+    EXPECT_EQ(PcNameOf("x/../y"), "x_.._y");
+    EXPECT_EQ(PcNameOf(".."), "__");
+    for (const char* impossible : {"", "a/b", "/", "bell\a", "new\nline"})
+        EXPECT_FALSE(IsPossibleAmigaName(impossible)) << impossible;
+    for (const char* possible : {"..", "a:b", "trail ", "\xe9t\xe9", "DH0:Work"})
+        EXPECT_TRUE(IsPossibleAmigaName(possible)) << possible;
+}
+
 TEST(MakeWindowsName, FailsWhenTheResultReaches260Characters)
 {
     EXPECT_EQ(MakeWindowsName(std::string(259, 'x'))->size(), 259u);

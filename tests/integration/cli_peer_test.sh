@@ -73,7 +73,7 @@ dm() {
 sizes=(0 1 508 509 1048576)
 [ "$mode" = pty ] && sizes=(0 1 508 509 65536)
 
-start_peer
+start_peer --escaped-names
 
 dm ls >"$work/out" 2>&1 || fail "ls of the volumes"
 grep -q '^Work .*Volume' "$work/out" || fail "ls shows the Work volume: $(cat "$work/out")"
@@ -122,6 +122,23 @@ grep -q '2 files not fetched' "$work/err" || fail "skipped files not reported: $
 grep -qx changed "$work/back/Tree/a.txt" || fail "get -r replaced a file unasked"
 dm --yes get -r Work:Tree "$work/back" || fail "get -r --yes"
 cmp -s "$work/work/Tree/a.txt" "$work/back/Tree/a.txt" || fail "get -r --yes did not replace"
+# A hostile side's names land inside the target, each as one name (the peer serves %XX-escaped
+# host names unescaped): a drawer named ".." must not put its files beside the target.
+mkdir -p "$work/work/Hostile/%2E%2E" "$work/work/Bad"
+printf 'up\n' >"$work/work/Hostile/%2E%2E/escape.txt"
+printf 'dot\n' >"$work/work/Hostile/%2E"
+printf 'trail\n' >"$work/work/Hostile/trail."
+printf 'colon\n' >"$work/work/Hostile/C:x"
+printf 'root\n' >"$work/work/Bad/%2Fevil-root"
+mkdir -p "$work/back/in"
+dm get -r Work:Hostile "$work/back/in" 2>"$work/err" || fail "get -r of hostile names: $(cat "$work/err")"
+[ "$(cd "$work/back/in" && find . | LC_ALL=C sort | tr '\n' ' ')" = ". ./Hostile ./Hostile/C_x ./Hostile/_ ./Hostile/__ ./Hostile/__/escape.txt ./Hostile/trail_ " ] ||
+  fail "hostile names did not land inside, one each: $(cd "$work/back" && find . | sort)"
+[ -e "$work/back/escape.txt" ] && fail "a drawer named .. climbed out of the target"
+dm get -r Work:Bad "$work/back/in" 2>/dev/null && fail "a listing with a name holding / was taken"
+[ -n "$(find "$work/back" -name '*evil*')" ] && fail "a file named /evil-root was written"
+rm -rf "$work/work/Hostile" "$work/work/Bad" "$work/back/in"
+
 dm ls Work:Tree/a.txt >"$work/out" || fail "ls of a file below a drawer"
 [ "$(grep -c '^a.txt ' "$work/out")" = 1 ] || fail "ls of a file: $(cat "$work/out")"
 

@@ -39,6 +39,9 @@ public:
     {
         if (block)
             --outstanding;
+        // An identifier used after it was freed then reads as an empty list, not as the item.
+        if (block && poisonFreed)
+            *static_cast<USHORT*>(block) = 0;
         return block;
     }
     STDMETHODIMP_(void) PostFree(BOOL) override {}
@@ -56,6 +59,7 @@ public:
     STDMETHODIMP_(void) PostHeapMinimize() override {}
 
     std::atomic<long> outstanding {0};
+    std::atomic<bool> poisonFreed {false};
 };
 
 }  // namespace dm::test

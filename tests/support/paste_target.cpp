@@ -9,12 +9,14 @@
 // --stop-after N stops after N files without reporting anything (a cancelled paste).
 // Exits with the effect it reported (1 copy, 2 move; 0 when it reported nothing), plus 16 when
 // the clipboard would not pass the report on (Wine's does not) so that the caller must; 100 when
-// a file did not arrive with its announced size.
+// a file did not arrive with its announced size; 101 when a descriptor names a path that would
+// leave the target folder (nothing is written then).
 #include <windows.h>
 
 #include <ole2.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -115,6 +117,26 @@ bool CopyFile(IDataObject& data, LONG index, const FILEDESCRIPTORA& descriptor,
     return true;
 }
 
+// A name joined to the target stays below it: relative, no drive or stream, no empty, "." or
+// ".." component, no control character, no component Windows would trim.
+bool StaysInside(const std::string& name)
+{
+    size_t start = 0;
+    while (true) {
+        const size_t end = std::min(name.find('\\', start), name.size());
+        const std::string part = name.substr(start, end - start);
+        if (part.empty() || part == "." || part == ".." || part.back() == '.' ||
+            part.back() == ' ')
+            return false;
+        for (char c : part)
+            if (c == ':' || static_cast<unsigned char>(c) < 0x20)
+                return false;
+        if (end == name.size())
+            return true;
+        start = end + 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -140,6 +162,13 @@ int main(int argc, char** argv)
     const DWORD preferred = ReadDword(*data, "Preferred DropEffect");
     std::vector<FILEDESCRIPTORA> descriptors;
     bool ok = ReadDescriptors(*data, descriptors);
+    for (const FILEDESCRIPTORA& descriptor : descriptors) {
+        if (!StaysInside(descriptor.cFileName)) {
+            std::printf("a name leaves the folder: \"%s\"\n", descriptor.cFileName);
+            data->Release();
+            return 101;
+        }
+    }
     long files = 0;
     for (size_t i = 0; ok && i < descriptors.size(); ++i) {
         const FILEDESCRIPTORA& descriptor = descriptors[i];

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "link/tcp_link.h"
+#include "protocol/connection_lock.h"
 #include "protocol/session_support.h"
 
 #include <algorithm>
@@ -19,6 +20,10 @@ inline bool UseTestPeer()
         return false;
     RemoteSession::Config config;
     config.load = TcpLoader(uint16_t(std::atoi(port)));
+    // Each test process has an emulated Amiga of its own, so a lock of its own: the prefix's
+    // lock would make a paste wait for a test running beside it, then stop on the conflict
+    // message that no one answers.
+    config.lockName = DefaultConnectionLockName() + "Test" + std::to_string(GetCurrentProcessId());
     // What the module's class object does before the shell gets a folder.
     return RemoteSession::Process().Configure(config) && StartSockets();
 }

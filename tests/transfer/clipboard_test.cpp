@@ -18,9 +18,12 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 using Microsoft::WRL::ComPtr;
 namespace fs = std::filesystem;
@@ -189,10 +192,104 @@ TEST_F(ClipboardTest, ACopiedDrawerTreeIsPastedByAnotherProcessByteForByte)
     fs::remove_all(target_ / "Tree");
     EXPECT_EQ(Paste(target_), DROPEFFECT_COPY);
     EXPECT_EQ(ReadAll(pasted / "Sub" / "deep.txt"), "deep inside\n");
+
+    // Pasted on an Amiga drawer after the PC expanded it, it names the drawer alone: the
+    // contents arrive once, inside it. So does a Cut, which then moves the drawer whole.
+    auto pasteOnAmiga = [&](const char* drawer) {
+        const UniqueIdList into = Item(work_.Get(), drawer);
+        test::DialogDriver error([](HWND box) { test::PressEscape(box); }, GetCurrentThreadId(),
+                                 1000);
+        EXPECT_EQ(Command(ViewCommand::Paste, into.get()), S_OK) << drawer;
+        EXPECT_FALSE(error.Found()) << "the paste on " << drawer << " stopped with a message";
+    };
+    pasteOnAmiga("Devs");
+    EXPECT_EQ(ReadAll(test::PeerHostPath("work/Devs/Tree/Sub/deep.txt")), "deep inside\n");
+    EXPECT_FALSE(fs::exists(test::PeerHostPath("work/Devs/Sub")));
+    EXPECT_FALSE(fs::exists(test::PeerHostPath("work/Devs/mega.bin")));
+
+    const ITEMIDLIST* selected = tree.get();
+    ComPtr<IDataObject> source;
+    ASSERT_EQ(CopyToClipboard(Work(), 1, &selected, DROPEFFECT_MOVE, &source), S_OK);
+    fs::remove_all(pasted);
+    EXPECT_EQ(Paste(target_, "--stop-after 1", source.Get()), 0);
+    pasteOnAmiga("Docs");
+    EXPECT_EQ(ReadAll(test::PeerHostPath("work/Docs/Tree/Sub/deep.txt")), "deep inside\n");
+    EXPECT_FALSE(fs::exists(test::PeerHostPath("work/Tree"))) << "the cut drawer did not move";
+    EXPECT_FALSE(fs::exists(test::PeerHostPath("work/Docs/mega.bin")));
 }
+
+// A hostile side's names arrive one component each, inside the target; a listing no Amiga
+// could send is refused, and nothing of it is written.
+TEST_F(ClipboardTest, NamesFromAHostileSideStayInsideThePasteTarget)
+{
+    ComPtr<IShellFolder> data = Bind(root_.Get(), "Data");
+    auto copy = [&](const char* drawer) {
+        const UniqueIdList item = Item(data.Get(), drawer);
+        const ITEMIDLIST* selected = item.get();
+        return CopyToClipboard(*static_cast<AmigaFolder*>(data.Get()), 1, &selected,
+                               DROPEFFECT_COPY, nullptr);
+    };
+    ASSERT_EQ(copy("Hostile"), S_OK);
+    ASSERT_EQ(Paste(target_), DROPEFFECT_COPY);
+    std::vector<std::string> landed;
+    for (const auto& entry : fs::recursive_directory_iterator(target_))
+        landed.push_back(fs::relative(entry.path(), target_).generic_string());
+    std::sort(landed.begin(), landed.end());
+    EXPECT_EQ(landed, (std::vector<std::string> {"Hostile", "Hostile/C_x", "Hostile/_",
+                                                 "Hostile/__", "Hostile/__/escape.txt",
+                                                 "Hostile/_aux", "Hostile/back_slash",
+                                                 "Hostile/blank_", "Hostile/dot_"}));
+    EXPECT_EQ(ReadAll(target_ / "Hostile" / "__" / "escape.txt"), "up\n");
+    EXPECT_EQ(ReadAll(target_ / "Hostile" / "dot_"), "dot.\n");
+
+    ASSERT_EQ(copy("Bad"), S_OK);
+    fs::remove_all(target_ / "Hostile");
+    // The refusal is shown each time the target asks (Wine's clipboard asks twice).
+    std::atomic<bool> pasted {false};
+    std::atomic<int> refusals {0};
+    std::thread user([&, self = GetCurrentThreadId()] {
+        while (!pasted) {
+            if (HWND box = test::FindDialog(self); box && IsWindowEnabled(box)) {
+                ++refusals;
+                test::PressButton(box, IDOK);
+                while (IsWindow(box) && !pasted)
+                    Sleep(20);
+            }
+            Sleep(20);
+        }
+    });
+    EXPECT_EQ(Paste(target_), 100) << "a damaged listing was pasted";
+    pasted = true;
+    user.join();
+    EXPECT_GE(refusals, 1) << "the refusal was not shown";
+    EXPECT_TRUE(fs::is_empty(target_));
+}
+
+// Counts the cut-mark updates a folder asks of its views.
+struct CutMarkCounter final : FolderView {
+    DWORD OwnerThreadId() const override { return GetCurrentThreadId(); }
+    void Update(ViewUpdate update) override { updates += update == ViewUpdate::CutMarks; }
+    void PostUpdate(ViewUpdate) override {}
+    int updates = 0;
+};
 
 TEST_F(ClipboardTest, ACutIsDeletedOnlyWhenEveryFileArrivedAndTheTargetReportedTheMove)
 {
+    // A cut of many items marks them in one go: each view is updated once, not once per item.
+    CutMarkCounter view;
+    Work().Items().Attach(&view);
+    std::vector<UniqueIdList> several;
+    for (const char* name : {"Tree", "Docs", "readme.txt"})
+        several.push_back(Item(work_.Get(), name));
+    CutSet::Replace({several[0].get(), several[1].get(), several[2].get()});
+    EXPECT_EQ(view.updates, 1);
+    for (const UniqueIdList& item : several)
+        EXPECT_TRUE(ItemIdView(Work().Items().CloneEqual(item.get()).get()).IsCut());
+    CutSet::Clear();
+    EXPECT_EQ(view.updates, 2);
+    EXPECT_FALSE(ItemIdView(Work().Items().CloneEqual(several[1].get()).get()).IsCut());
+    Work().Items().Detach(&view);
+
     const UniqueIdList cut = Item(work_.Get(), "Cut");
     const ITEMIDLIST* selected = cut.get();
     ComPtr<IDataObject> source;

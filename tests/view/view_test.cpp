@@ -465,6 +465,22 @@ TEST_F(ViewTest, ItemMenusOfferWhatTheSelectionAllowsAndTheirVerbsRunTheViewsCom
     EXPECT_EQ(menuOf(view.Get(), {"big.bin"}), "Cut|Copy|-|Delete|Rename|-|Properties");
     EXPECT_EQ(menuOf(view.Get(), {"readme.txt", "big.bin"}), "Cut|Copy|-|Delete|-|Properties");
 
+    // Rename edits the item chosen, even when a sort moved its row before the box opens.
+    auto rowOf = [&](const char* name) {
+        LVFINDINFOA find = {LVFI_STRING, name};
+        return int(SendMessageA(list, LVM_FINDITEMA, WPARAM(-1), reinterpret_cast<LPARAM>(&find)));
+    };
+    SelectNames(list, {"readme.txt"});
+    const int byName = rowOf("readme.txt");
+    ClickHeader(view.Get(), 1);
+    ASSERT_NE(rowOf("readme.txt"), byName) << "the sort did not move the row";
+    Of(view.Get()).Command(UINT(ViewCommand::Rename));
+    HWND editBox = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETEDITCONTROL, 0, 0));
+    ASSERT_TRUE(editBox);
+    EXPECT_EQ(test::WindowText(editBox), "readme.txt");
+    SendMessageA(editBox, WM_KEYDOWN, VK_ESCAPE, 0);
+    ClickHeader(view.Get(), 0);
+
     // Verbs by name, as another program asks for them.
     SelectNames(list, {"readme.txt"});
     std::vector<const ITEMIDLIST*> readme;
@@ -522,6 +538,24 @@ TEST_F(ViewTest, ItemMenusOfferWhatTheSelectionAllowsAndTheirVerbsRunTheViewsCom
     Of(view.Get()).EndItemMenu();
     DestroyMenu(scratch);
     EXPECT_FALSE(std::filesystem::exists(test::PeerHostPath("work/big.bin")));
+
+    // Delete from the toolbar: a refill posted from another thread while the question is up
+    // frees the rows, yet what goes is the item that was selected, and nothing else.
+    SelectNames(list, {"empty.txt"});
+    test::AllocationSpy::Installed().poisonFreed = true;
+    {
+        test::DialogDriver driver([&](HWND question) {
+            static_cast<AmigaFolder*>(work.Get())->Items().UpdateViews(ViewUpdate::Refill);
+            Sleep(300);
+            test::PressButton(question, IDC_YES_NO_YES);
+        });
+        Of(view.Get()).Command(UINT(ViewCommand::Delete));
+        EXPECT_TRUE(driver.Found());
+    }
+    test::AllocationSpy::Installed().poisonFreed = false;
+    EXPECT_FALSE(std::filesystem::exists(test::PeerHostPath("work/empty.txt")));
+    for (const char* kept : {"work/readme.txt", "work/Devs", "work/Docs"})
+        EXPECT_TRUE(std::filesystem::exists(test::PeerHostPath(kept))) << kept;
     view->DestroyViewWindow();
     OleSetClipboard(nullptr);
 }
