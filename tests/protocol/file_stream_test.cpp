@@ -134,21 +134,29 @@ TEST(FileStream, OldOffsetsAreSkippedAndNewerOnesRefused)
     }
 }
 
-TEST(FileStream, MoreDataThanAnnouncedIsRefusedNotWrittenPastTheBuffer)
+TEST(FileStream, MoreDataThanRemainsIsRefusedNotWrittenPastTheBuffer)
 {
-    ChannelPair pair;
-    std::vector<uint8_t> got;
-    uint32_t size = 0;
-    HRESULT read = S_OK, answer = S_OK;
-    {
-        PeerThread pc([&] { read = pair.pc->ReadWholeFile(got, size, 0); });
-        ScriptedSender amiga {*pair.amiga};
-        EXPECT_EQ(amiga.Send(PacketType::FileHeader, Header(4, 64)), S_OK);
-        answer = amiga.Send(PacketType::FileData, Data(0, "0123456789abcdef"));
+    // Too much in the first packet, and a second packet that fits the total but not what is left.
+    for (const std::vector<std::string>& packets :
+         {std::vector<std::string> {"0123456789abcdef"}, {"0123", "456789"}}) {
+        ChannelPair pair;
+        std::vector<uint8_t> got;
+        uint32_t size = 0;
+        HRESULT read = S_OK, answer = S_OK;
+        {
+            PeerThread pc([&] { read = pair.pc->ReadWholeFile(got, size, 0); });
+            ScriptedSender amiga {*pair.amiga};
+            EXPECT_EQ(amiga.Send(PacketType::FileHeader, Header(8, 64)), S_OK);
+            uint32_t offset = 0;
+            for (const std::string& bytes : packets) {
+                answer = amiga.Send(PacketType::FileData, Data(offset, bytes));
+                offset += uint32_t(bytes.size());
+            }
+        }
+        EXPECT_EQ(read, E_FAIL);
+        EXPECT_EQ(answer, kCancelled);
+        EXPECT_TRUE(got.empty());
     }
-    EXPECT_EQ(read, E_FAIL);
-    EXPECT_EQ(answer, kCancelled);
-    EXPECT_TRUE(got.empty());
 }
 
 TEST(FileStream, BadHeadersAreRefused)
