@@ -64,26 +64,6 @@ std::string ReadString(TcpLink& link, uint32_t count, int32_t hint)
     return link.Read(bytes.data(), count, hint) == S_OK ? bytes : "<failed>";
 }
 
-// Logging into a scratch file for one test.
-class ScratchLog {
-public:
-    ScratchLog()
-    {
-        std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", path_.c_str());
-        SharedSection().loggingEnabled = 1;
-    }
-    ~ScratchLog()
-    {
-        SharedSection().loggingEnabled = 0;
-        SharedSection().logPath[0] = 0;
-    }
-    std::string Text() const { return test::ReadWholeFile(path_); }
-
-private:
-    test::ScratchFolder folder_;
-    std::string path_ = folder_.File("Drovemark_pc.log");
-};
-
 class TcpLinkTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(StartSockets()); }
@@ -97,7 +77,7 @@ protected:
 
 TEST_F(TcpLinkTest, CarriesExactBytesBothWaysAndLogsThem)
 {
-    ScratchLog log;
+    test::ScratchLog log;
     std::string request;
     for (int i = 0; i < 256; ++i)
         request += char(i);
@@ -182,7 +162,7 @@ TEST_F(TcpLinkTest, ReadWaitsForBytesArrivingOneAtATime)
 
 TEST_F(TcpLinkTest, SilentServerTimesOutAfterTheHint)
 {
-    ScratchLog log;
+    test::ScratchLog log;
     LoopbackServer server([](LoopbackConnection& peer) {
         if (peer.Receive(1).empty())
             return;
@@ -216,7 +196,7 @@ TEST_F(TcpLinkTest, SilentServerTimesOutAfterTheHint)
 
 TEST_F(TcpLinkTest, ClosedPeerFailsReadAtOnceAndWritesSoonAfter)
 {
-    ScratchLog log;
+    test::ScratchLog log;
     LoopbackServer server([](LoopbackConnection&) {});
     TcpLink link(kKey);
     PointAt(link, server);
@@ -334,7 +314,7 @@ TEST_F(TcpLinkTest, OnlyNamesAreLookedUp)
 
 TEST_F(TcpLinkTest, DiscardDrainsOnlyWhatIsPending)
 {
-    ScratchLog log;
+    test::ScratchLog log;
     const std::string junk = Pattern(300);
     LoopbackServer server([&](LoopbackConnection& peer) {
         peer.Send(junk);
