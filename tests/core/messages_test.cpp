@@ -29,22 +29,12 @@ TEST(MessageText, RefusesFormatsThatNeedMoreInsertsThanGiven)
     EXPECT_FALSE(FormatMessageText("%1!d", {1}));  // unterminated form
 }
 
-TEST(StringTable, HoldsTheTextsWithTheirInserts)
+TEST(StringTable, FormsTheTextsWithTheirInsertsAndMissingOnesGiveNothing)
 {
-    EXPECT_EQ(LoadStringById(IDS_APP_NAME, ThisModule()), "Drovemark");
-    EXPECT_EQ(LoadStringById(IDS_CAPTION_ERROR, ThisModule()), "Error");
-    EXPECT_EQ(FormatStringById(IDS_ERROR_CODE_UNKNOWN, ThisModule(), {0x1234ABCDu}),
-              "Error code 0x1234ABCD.");
-    EXPECT_EQ(FormatStringById(IDS_CONFIRM_DELETE_ITEMS, ThisModule(), {12}),
-              "Are you sure you want to delete these 12 items?");
     EXPECT_EQ(FormatStringById(IDS_FORMAT_WARNING, ThisModule(), {"DF0:", "880KB", 42}),
               "WARNING!\r\nDo you really wish to format the disk in device DF0: (880KB capacity, "
               "42% used) and lose all its data?");
     EXPECT_EQ(LoadStringById(IDS_APP_NAME, ThisModule(), 5), "Drove");
-}
-
-TEST(StringTable, MissingStringsGiveNothing)
-{
     EXPECT_FALSE(LoadStringById(9999, ThisModule()));
     EXPECT_FALSE(FormatStringById(9999, ThisModule(), {"x"}));
 }

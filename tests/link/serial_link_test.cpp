@@ -175,21 +175,6 @@ protected:
         link_ = std::make_unique<SerialLink>(port, 512);
         ASSERT_EQ(link_->Open(), S_OK);
     }
-    void TearDown() override
-    {
-        SharedSection().loggingEnabled = 0;
-        SharedSection().logPath[0] = 0;
-    }
-    void StartLog()
-    {
-        log_ = scratch_.File("serial.log");
-        std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", log_.c_str());
-        SharedSection().loggingEnabled = 1;
-    }
-    std::string Log() const
-    {
-        return test::ReadWholeFile(log_);
-    }
     void Reopen(uint32_t baudRate)
     {
         link_->Close();
@@ -197,8 +182,6 @@ protected:
         ASSERT_EQ(link_->Open(), S_OK);
     }
 
-    test::ScratchFolder scratch_;
-    std::string log_;
     std::unique_ptr<Peer> peer_;
     std::unique_ptr<SerialLink> link_;
 };
@@ -247,7 +230,7 @@ TEST_F(SerialLinkLine, ReadWaitsForBytesArrivingOneAtATime)
 
 TEST_F(SerialLinkLine, SilentAndShortReadsFailAtTheTimeOutAndAreLogged)
 {
-    StartLog();
+    test::ScratchLog log;
     char bytes[8];
     for (const std::string& sent : {std::string(), std::string("\x01\x02\x03")}) {
         link_->ClearPendingError();
@@ -260,30 +243,31 @@ TEST_F(SerialLinkLine, SilentAndShortReadsFailAtTheTimeOutAndAreLogged)
         EXPECT_EQ(link_->PendingErrorId(), UINT(IDS_ERR_COM_READ));
     }
     ASSERT_EQ(link_->Write("\xAB\xCD", 2, -1000), S_OK);
-    const std::string log = Log();
-    EXPECT_NE(log.find("< [0 bytes]\r\nCOM READ ERROR: 8 bytes expected (code 0, timeout 300)\r\n"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("< [3 bytes]\r\n< 01 02 03\r\nCOM READ ERROR: 8 bytes expected (code 0, "
-                       "timeout 300)\r\n"),
+    const std::string text = log.Text();
+    EXPECT_NE(
+        text.find("< [0 bytes]\r\nCOM READ ERROR: 8 bytes expected (code 0, timeout 300)\r\n"),
+        std::string::npos)
+        << text;
+    EXPECT_NE(text.find("< [3 bytes]\r\n< 01 02 03\r\nCOM READ ERROR: 8 bytes expected (code 0, "
+                        "timeout 300)\r\n"),
               std::string::npos);
-    EXPECT_NE(log.find("> [2 bytes]\r\n> AB CD\r\n"), std::string::npos);
+    EXPECT_NE(text.find("> [2 bytes]\r\n> AB CD\r\n"), std::string::npos);
 }
 
 TEST_F(SerialLinkLine, DiscardDrainsAndLogsPendingInput)
 {
-    StartLog();
+    test::ScratchLog log;
     std::string junk;
     for (int i = 0; i < 300; ++i)
         junk += char(i);
     peer_->Send(junk);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(link_->Discard(), S_OK);
-    const std::string log = Log();
-    EXPECT_NE(log.find("DISCARDING UNEXPECTED DATA\r\n! [256 bytes]\r\n! 00 01 02"),
+    const std::string text = log.Text();
+    EXPECT_NE(text.find("DISCARDING UNEXPECTED DATA\r\n! [256 bytes]\r\n! 00 01 02"),
               std::string::npos)
-        << log;
-    EXPECT_NE(log.find("DISCARDING UNEXPECTED DATA\r\n! [44 bytes]\r\n! 00 01 02"),
+        << text;
+    EXPECT_NE(text.find("DISCARDING UNEXPECTED DATA\r\n! [44 bytes]\r\n! 00 01 02"),
               std::string::npos);
     char byte;
     EXPECT_EQ(link_->Read(&byte, 1, -100), E_FAIL);
@@ -319,7 +303,7 @@ TEST_F(SerialLinkLine, DiscardGivesUpOnAPeerThatNeverFallsSilent)
 
 TEST_F(SerialLinkLine, WritesNobodyTakesAreShortThenNameThePort)
 {
-    StartLog();
+    test::ScratchLog log;
     const std::string flood(1 << 20, 'x');
     EXPECT_EQ(link_->Write(flood.data(), uint32_t(flood.size()), -300), E_FAIL);
     EXPECT_EQ(link_->PendingErrorId(), UINT(IDS_ERR_COM_WRITE));
@@ -329,8 +313,8 @@ TEST_F(SerialLinkLine, WritesNobodyTakesAreShortThenNameThePort)
     EXPECT_EQ(link_->PendingErrorId(), UINT(IDS_ERR_COM_NO_ANSWER));
     ASSERT_NE(link_->ErrorInsert(), nullptr);
     EXPECT_EQ(link_->ErrorInsert(), link_->Name());
-    EXPECT_NE(Log().find("> [0 bytes]\r\nCOM WRITE ERROR: 4096 bytes should have been written "
-                         "(code 0, timeout 200)"),
+    EXPECT_NE(log.Text().find("> [0 bytes]\r\nCOM WRITE ERROR: 4096 bytes should have been written "
+                              "(code 0, timeout 200)"),
               std::string::npos);
     link_->Close();
     while (!peer_->Receive(1 << 16, 200).empty()) {
@@ -358,7 +342,7 @@ TEST_F(SerialLinkLine, OpensARawEightBitLineAtTheStoredSpeedOnly)
 
 TEST_F(SerialLinkLine, HangUpFailsAWaitingReadAtOnce)
 {
-    StartLog();
+    test::ScratchLog log;
     std::thread hangup([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         peer_->Hangup();
@@ -370,7 +354,7 @@ TEST_F(SerialLinkLine, HangUpFailsAWaitingReadAtOnce)
     hangup.join();
     EXPECT_LT(took, 1000);
     EXPECT_EQ(link_->PendingErrorId(), UINT(IDS_ERR_COM_READ));
-    EXPECT_NE(Log().find("COM READ ERROR: code 5 (4 to read, timeout 3000)\r\n"),
+    EXPECT_NE(log.Text().find("COM READ ERROR: code 5 (4 to read, timeout 3000)\r\n"),
               std::string::npos);
     EXPECT_EQ(link_->Write("ab", 2, -3000), E_FAIL);
     EXPECT_EQ(link_->PendingErrorId(), UINT(IDS_ERR_COM_WRITE));

@@ -64,26 +64,6 @@ std::string ReadString(TcpLink& link, uint32_t count, int32_t hint)
     return link.Read(bytes.data(), count, hint) == S_OK ? bytes : "<failed>";
 }
 
-// Logging into a scratch file for one test.
-class ScratchLog {
-public:
-    ScratchLog()
-    {
-        std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", path_.c_str());
-        SharedSection().loggingEnabled = 1;
-    }
-    ~ScratchLog()
-    {
-        SharedSection().loggingEnabled = 0;
-        SharedSection().logPath[0] = 0;
-    }
-    std::string Text() const { return test::ReadWholeFile(path_); }
-
-private:
-    test::ScratchFolder folder_;
-    std::string path_ = folder_.File("Drovemark_pc.log");
-};
-
 class TcpLinkTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(StartSockets()); }
@@ -97,7 +77,7 @@ protected:
 
 TEST_F(TcpLinkTest, CarriesExactBytesBothWaysAndLogsThem)
 {
-    ScratchLog log;
+    test::ScratchLog log;
     std::string request;
     for (int i = 0; i < 256; ++i)
         request += char(i);
@@ -125,26 +105,37 @@ TEST_F(TcpLinkTest, CarriesExactBytesBothWaysAndLogsThem)
         << text;
 }
 
-TEST_F(TcpLinkTest, ClosedLinkRefusesIoAndOpenDoesNotReconnect)
+TEST_F(TcpLinkTest, AClosedOrRefusedLinkRefusesIoAndTheNextOpenStartsAfresh)
 {
-    LoopbackServer server([](LoopbackConnection& peer) { peer.Receive(1); });
     TcpLink link(kKey);
-    PointAt(link, server);
+    link.SetPort(test::UnusedLoopbackPort());
     char byte = 'x';
     EXPECT_TRUE(FailedWith(link.Read(&byte, 1, 0), link, IDS_ERR_READ_CLOSED));
     EXPECT_TRUE(FailedWith(link.Write(&byte, 1, 0), link, IDS_ERR_WRITE_CLOSED));
-
     StopSockets();
     EXPECT_TRUE(FailedWith(link.Open(), link, IDS_ERR_NO_WINSOCK));
     ASSERT_TRUE(StartSockets());
 
+    EXPECT_TRUE(FailedWith(link.Open(), link, IDS_ERR_TCP_CONNECT_LOCAL));
+    EXPECT_EQ(Insert(link), "127.0.0.1");
+    EXPECT_FALSE(link.IsOpen());
+    link.SetAddress("127.0.0.2");
+    EXPECT_TRUE(FailedWith(link.Open(), link, IDS_ERR_TCP_CONNECT));
+    EXPECT_EQ(Insert(link), "127.0.0.2");
+    EXPECT_FALSE(link.IsOpen());
+
+    // A second Open of an open link does not connect again.
+    std::string received;
+    LoopbackServer server([&](LoopbackConnection& peer) { received = peer.Receive(2); });
+    PointAt(link, server);
     ASSERT_EQ(link.Open(), S_OK);
     ASSERT_EQ(link.Open(), S_OK);
-    EXPECT_EQ(link.Write(&byte, 1, 0), S_OK);
+    EXPECT_EQ(link.Write("ok", 2, 0), S_OK);
     EXPECT_EQ(link.Close(), S_OK);
     EXPECT_EQ(link.Close(), S_OK);
     EXPECT_TRUE(FailedWith(link.Read(&byte, 1, 0), link, IDS_ERR_READ_CLOSED));
     EXPECT_EQ(server.Stop(), 1);
+    EXPECT_EQ(received, "ok");
 }
 
 TEST_F(TcpLinkTest, ReadWaitsForBytesArrivingOneAtATime)
@@ -182,7 +173,7 @@ TEST_F(TcpLinkTest, ReadWaitsForBytesArrivingOneAtATime)
 
 TEST_F(TcpLinkTest, SilentServerTimesOutAfterTheHint)
 {
-    ScratchLog log;
+    test::ScratchLog log;
     LoopbackServer server([](LoopbackConnection& peer) {
         if (peer.Receive(1).empty())
             return;
@@ -216,7 +207,7 @@ TEST_F(TcpLinkTest, SilentServerTimesOutAfterTheHint)
 
 TEST_F(TcpLinkTest, ClosedPeerFailsReadAtOnceAndWritesSoonAfter)
 {
-    ScratchLog log;
+    test::ScratchLog log;
     LoopbackServer server([](LoopbackConnection&) {});
     TcpLink link(kKey);
     PointAt(link, server);
@@ -281,30 +272,6 @@ TEST_F(TcpLinkTest, LargeTransfersArriveWholeAndAStuckReaderTimesOut)
     EXPECT_TRUE(received == data);
 }
 
-TEST_F(TcpLinkTest, RefusedConnectionNamesTheAddressAndLeavesTheLinkClosed)
-{
-    TcpLink link(kKey);
-    link.SetPort(test::UnusedLoopbackPort());
-    EXPECT_TRUE(FailedWith(link.Open(), link, IDS_ERR_TCP_CONNECT_LOCAL));
-    EXPECT_EQ(Insert(link), "127.0.0.1");
-    EXPECT_FALSE(link.IsOpen());
-
-    link.SetAddress("127.0.0.2");
-    EXPECT_TRUE(FailedWith(link.Open(), link, IDS_ERR_TCP_CONNECT));
-    EXPECT_EQ(Insert(link), "127.0.0.2");
-    EXPECT_FALSE(link.IsOpen());
-
-    // The next Open starts afresh.
-    std::string received;
-    LoopbackServer server([&](LoopbackConnection& peer) { received = peer.Receive(2); });
-    PointAt(link, server);
-    ASSERT_EQ(link.Open(), S_OK);
-    EXPECT_EQ(link.Write("ok", 2, 0), S_OK);
-    link.Close();
-    EXPECT_EQ(server.Stop(), 1);
-    EXPECT_EQ(received, "ok");
-}
-
 TEST_F(TcpLinkTest, OnlyNamesAreLookedUp)
 {
     LoopbackServer server([](LoopbackConnection& peer) { peer.Receive(1, 1000); });
@@ -334,7 +301,7 @@ TEST_F(TcpLinkTest, OnlyNamesAreLookedUp)
 
 TEST_F(TcpLinkTest, DiscardDrainsOnlyWhatIsPending)
 {
-    ScratchLog log;
+    test::ScratchLog log;
     const std::string junk = Pattern(300);
     LoopbackServer server([&](LoopbackConnection& peer) {
         peer.Send(junk);

@@ -25,17 +25,8 @@ namespace fs = std::filesystem;
 namespace dm {
 namespace {
 
-
-bool WaitFor(const std::function<bool()>& condition, int milliseconds = 15000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
+using namespace std::chrono_literals;
+using test::WaitFor;
 
 bool Enabled(HWND dialog, int id)
 {
@@ -95,7 +86,7 @@ protected:
                 return;
             user(dialog);
             // A test gone wrong fails rather than hangs: questions left open are closed too.
-            WaitFor([&] { return !IsWindow(dialog); }, 5000);
+            WaitFor([&] { return !IsWindow(dialog); }, 5s);
             WaitFor([&] {
                 if (HWND question = OwnedDialog(dialog))
                     PostMessageA(question, WM_CLOSE, 0, 0);
@@ -114,11 +105,11 @@ protected:
         int asked = 0;
         for (int button : buttons) {
             HWND question = nullptr;
-            if (!WaitFor([&] { return (question = OwnedDialog(dialog)) != nullptr; }, 10000))
+            if (!WaitFor([&] { return (question = OwnedDialog(dialog)) != nullptr; }, 10s))
                 break;
             ++asked;
             test::PressButton(question, button);
-            WaitFor([&] { return !IsWindow(question); }, 5000);
+            WaitFor([&] { return !IsWindow(question); }, 5s);
         }
         return asked;
     }

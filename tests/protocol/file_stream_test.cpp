@@ -43,6 +43,7 @@ std::string Data(uint32_t offset, const std::string& bytes)
     return std::string(reinterpret_cast<char*>(b), 4) + bytes;
 }
 
+// With the smallest buffer each data packet carries one byte.
 TEST(FileStream, FilesArriveWholeInBothDirectionsAtEveryPacketBoundary)
 {
     for (uint32_t packetSize : {512u, 5u}) {
@@ -51,6 +52,7 @@ TEST(FileStream, FilesArriveWholeInBothDirectionsAtEveryPacketBoundary)
                 continue;
             SCOPED_TRACE(testing::Message() << "packet " << packetSize << ", size " << size);
             ChannelPair pair(packetSize);
+            pair.pcLink->RecordWrites(true);
             const std::vector<uint8_t> file = Pattern(size);
             for (bool toAmiga : {true, false}) {
                 PacketChannel& writer = toAmiga ? *pair.pc : *pair.amiga;
@@ -65,26 +67,16 @@ TEST(FileStream, FilesArriveWholeInBothDirectionsAtEveryPacketBoundary)
                 EXPECT_EQ(read, S_OK);
                 EXPECT_EQ(gotSize, size);
                 EXPECT_EQ(got, file);
+                if (toAmiga && packetSize == 5) {
+                    size_t onePerByte = 0;
+                    for (const std::string& write : pair.pcLink->TakeRecordedWrites())
+                        onePerByte +=
+                            write.size() == 12 + 5 + 4 && write[1] == char(PacketType::FileData);
+                    EXPECT_EQ(onePerByte, size);
+                }
             }
         }
     }
-}
-
-TEST(FileStream, TheSmallestBufferCarriesOneByteAPacket)
-{
-    ChannelPair pair(5);
-    pair.pcLink->RecordWrites(true);
-    std::vector<uint8_t> got;
-    uint32_t size = 0;
-    {
-        PeerThread peer([&] { pair.amiga->ReadWholeFile(got, size, 0); });
-        EXPECT_EQ(WriteWhole(*pair.pc, Pattern(7), 7), S_OK);
-    }
-    EXPECT_EQ(got, Pattern(7));
-    size_t dataPackets = 0;
-    for (const std::string& write : pair.pcLink->TakeRecordedWrites())
-        dataPackets += write.size() == 12 + 5 + 4 && write[1] == char(PacketType::FileData);
-    EXPECT_EQ(dataPackets, 7u);
 }
 
 // The Amiga side sends a stream packet by packet, as a scripted server would.
@@ -101,54 +93,62 @@ struct ScriptedSender {
 
 TEST(FileStream, OldOffsetsAreSkippedAndNewerOnesRefused)
 {
-    {
+    for (const bool skipAhead : {false, true}) {
         ChannelPair pair;
         std::vector<uint8_t> got;
         uint32_t size = 0;
         HRESULT read = E_FAIL;
         {
-            PeerThread pc([&] { read = pair.pc->ReadWholeFile(got, size, 0); });
+            PeerThread pc([&] {
+                if (!skipAhead) {
+                    read = pair.pc->ReadWholeFile(got, size, 0);
+                    return;
+                }
+                uint8_t first[4];
+                EXPECT_EQ(pair.pc->BeginFileRead(nullptr, 0), S_OK);
+                read = pair.pc->ReadFileData(first, 4, &size);
+                got.assign(first, first + size);
+                pair.pc->EndFileRead();
+            });
             ScriptedSender amiga {*pair.amiga};
             EXPECT_EQ(amiga.Send(PacketType::FileHeader, Header(8, 8)), S_OK);
-            EXPECT_EQ(amiga.Send(PacketType::FileData, Data(0, "abcd")), S_OK);
-            EXPECT_EQ(amiga.Send(PacketType::FileData, Data(0, "abcd")), S_OK);  // again
-            EXPECT_EQ(amiga.Send(PacketType::FileData, Data(4, "efgh")), S_OK);
-            EXPECT_EQ(amiga.Send(PacketType::FileEnd), S_OK);
+            if (skipAhead) {
+                amiga.Send(PacketType::FileData, Data(4, "efgh"));  // skips 0..3
+            } else {
+                EXPECT_EQ(amiga.Send(PacketType::FileData, Data(0, "abcd")), S_OK);
+                EXPECT_EQ(amiga.Send(PacketType::FileData, Data(0, "abcd")), S_OK);  // again
+                EXPECT_EQ(amiga.Send(PacketType::FileData, Data(4, "efgh")), S_OK);
+                EXPECT_EQ(amiga.Send(PacketType::FileEnd), S_OK);
+            }
         }
-        EXPECT_EQ(read, S_OK);
-        EXPECT_EQ(std::string(got.begin(), got.end()), "abcdefgh");
-    }
-    {
-        ChannelPair pair;
-        std::vector<uint8_t> got;
-        uint32_t size = 0;
-        HRESULT read = S_OK;
-        {
-            PeerThread pc([&] { read = pair.pc->ReadWholeFile(got, size, 0); });
-            ScriptedSender amiga {*pair.amiga};
-            EXPECT_EQ(amiga.Send(PacketType::FileHeader, Header(8, 8)), S_OK);
-            test::Send(*pair.amiga, PacketType::FileData, Data(4, "efgh"));  // skips 0..3
-        }
-        EXPECT_EQ(read, E_FAIL);
-        EXPECT_TRUE(got.empty());
+        EXPECT_EQ(read, skipAhead ? E_FAIL : S_OK);
+        EXPECT_EQ(std::string(got.begin(), got.end()), skipAhead ? "" : "abcdefgh");
     }
 }
 
-TEST(FileStream, MoreDataThanAnnouncedIsRefusedNotWrittenPastTheBuffer)
+TEST(FileStream, MoreDataThanRemainsIsRefusedNotWrittenPastTheBuffer)
 {
-    ChannelPair pair;
-    std::vector<uint8_t> got;
-    uint32_t size = 0;
-    HRESULT read = S_OK, answer = S_OK;
-    {
-        PeerThread pc([&] { read = pair.pc->ReadWholeFile(got, size, 0); });
-        ScriptedSender amiga {*pair.amiga};
-        EXPECT_EQ(amiga.Send(PacketType::FileHeader, Header(4, 64)), S_OK);
-        answer = amiga.Send(PacketType::FileData, Data(0, "0123456789abcdef"));
+    // Too much in the first packet, and a second packet that fits the total but not what is left.
+    for (const std::vector<std::string>& packets :
+         {std::vector<std::string> {"0123456789abcdef"}, {"0123", "456789"}}) {
+        ChannelPair pair;
+        std::vector<uint8_t> got;
+        uint32_t size = 0;
+        HRESULT read = S_OK, answer = S_OK;
+        {
+            PeerThread pc([&] { read = pair.pc->ReadWholeFile(got, size, 0); });
+            ScriptedSender amiga {*pair.amiga};
+            EXPECT_EQ(amiga.Send(PacketType::FileHeader, Header(8, 64)), S_OK);
+            uint32_t offset = 0;
+            for (const std::string& bytes : packets) {
+                answer = amiga.Send(PacketType::FileData, Data(offset, bytes));
+                offset += uint32_t(bytes.size());
+            }
+        }
+        EXPECT_EQ(read, E_FAIL);
+        EXPECT_EQ(answer, kCancelled);
+        EXPECT_TRUE(got.empty());
     }
-    EXPECT_EQ(read, E_FAIL);
-    EXPECT_EQ(answer, kCancelled);
-    EXPECT_TRUE(got.empty());
 }
 
 TEST(FileStream, BadHeadersAreRefused)
@@ -175,38 +175,31 @@ TEST(FileStream, BadHeadersAreRefused)
     }
 }
 
-TEST(FileStream, AShortWriteEndsWithAbortAndIsNotASuccess)
+TEST(FileStream, WritingFewerOrMoreBytesThanAnnouncedFailsAndTheReaderDropsTheFile)
 {
-    ChannelPair pair;
-    std::vector<uint8_t> got;
-    uint32_t size = 0;
-    HRESULT read = S_OK, ended = S_OK;
-    {
-        PeerThread amiga([&] { read = pair.amiga->ReadWholeFile(got, size, 0); });
-        ASSERT_EQ(pair.pc->BeginFileWrite(10), S_OK);
-        EXPECT_EQ(pair.pc->WriteFileData("123456", 6, nullptr), S_OK);
-        ended = pair.pc->EndFileWrite();
+    // Six of ten bytes and then the end; five of eight and then four more (still buffered).
+    for (const bool tooMany : {false, true}) {
+        SCOPED_TRACE(tooMany);
+        ChannelPair pair;
+        std::vector<uint8_t> got;
+        uint32_t size = 0;
+        HRESULT read = S_OK, failed = S_OK;
+        {
+            PeerThread amiga([&] { read = pair.amiga->ReadWholeFile(got, size, 0); });
+            ASSERT_EQ(pair.pc->BeginFileWrite(tooMany ? 8 : 10), S_OK);
+            EXPECT_EQ(
+                pair.pc->WriteFileData(tooMany ? "12345" : "123456", tooMany ? 5 : 6, nullptr),
+                S_OK);
+            if (tooMany)
+                failed = pair.pc->WriteFileData("6789", 4, nullptr);
+            const HRESULT ended = pair.pc->EndFileWrite();
+            if (!tooMany)
+                failed = ended;
+        }
+        EXPECT_EQ(failed, E_FAIL);
+        EXPECT_EQ(read, kCancelled);
+        EXPECT_TRUE(got.empty());
     }
-    EXPECT_EQ(ended, E_FAIL);
-    EXPECT_EQ(read, kCancelled);
-    EXPECT_TRUE(got.empty());
-}
-
-TEST(FileStream, WritingMoreThanAnnouncedIsRefused)
-{
-    ChannelPair pair;
-    std::vector<uint8_t> got;
-    uint32_t size = 0;
-    HRESULT read = S_OK, more = S_OK;
-    {
-        PeerThread amiga([&] { read = pair.amiga->ReadWholeFile(got, size, 0); });
-        ASSERT_EQ(pair.pc->BeginFileWrite(8), S_OK);
-        EXPECT_EQ(pair.pc->WriteFileData("12345", 5, nullptr), S_OK);
-        more = pair.pc->WriteFileData("6789", 4, nullptr);  // one byte too many, still buffered
-        pair.pc->EndFileWrite();
-    }
-    EXPECT_EQ(more, E_FAIL);
-    EXPECT_EQ(read, kCancelled);
 }
 
 TEST(FileStream, AReaderThatStopsEarlyAbortsTheWriter)

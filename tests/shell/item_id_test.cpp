@@ -173,13 +173,6 @@ TEST(ItemIdMaking, RefusesWhatCannotBeStoredAndFailedAllocations)
     EXPECT_EQ(ItemIdView(built->item).Comment(), "abc");
 }
 
-// Each case damages a good identifier; the view gets exactly the bytes that remain, on the
-// heap, so that a read past them is caught by AddressSanitizer.
-struct Damage {
-    const char* what;
-    void (*apply)(std::vector<uint8_t>& id);
-};
-
 void SetCb(std::vector<uint8_t>& id, size_t cb)
 {
     id[0] = uint8_t(cb);
@@ -192,68 +185,50 @@ void SetOffset(std::vector<uint8_t>& id, ItemText text, uint16_t offset)
     id[kOffsetsAt + 2 * size_t(text) + 1] = uint8_t(offset >> 8);
 }
 
-const Damage kDamages[] = {
-    {"cb below the header and empty texts",
-     [](auto& id) {
-         id.resize(44);
-         SetCb(id, 44);
-     }},
-    {"cb odd",
-     [](auto& id) {
-         SetCb(id, id.size() - 1);
-         id.resize(id.size() - 1);
-     }},
-    {"cb beyond the bytes available",
-     [](auto& id) {
-         id.resize(id.size() - 2);
-     }},
-    {"cb zero",
-     [](auto& id) {
-         SetCb(id, 0);
-     }},
-    {"header cut short",
-     [](auto& id) {
-         id.resize(20);
-     }},
-    {"only one byte",
-     [](auto& id) {
-         id.resize(1);
-     }},
-    {"nothing",
-     [](auto& id) {
-         id.clear();
-     }},
-    {"version 2",
-     [](auto& id) {
-         id[kVersionAt] = 2;
-     }},
-    {"kind 7",
-     [](auto& id) {
-         id[kKindAt] = 7;
-     }},
-    {"offset at cb",
-     [](auto& id) {
-         SetOffset(id, ItemText::DateText, uint16_t(id.size() - kTextsAt));
-     }},
-    {"offset far outside",
-     [](auto& id) {
-         SetOffset(id, ItemText::Name, 0xFFFF);
-     }},
-    {"last text without terminator",
-     [](auto& id) {
-         const size_t start = kTextsAt + (id[36] | (id[37] << 8));
-         std::memset(id.data() + start, 'x', id.size() - start);
-     }},
-};
+const char* const kDamages[] = {"cb below the header and empty texts",
+                                "cb odd",
+                                "cb beyond the bytes available",
+                                "cb zero",
+                                "header cut short",
+                                "only one byte",
+                                "nothing",
+                                "version 2",
+                                "kind 7",
+                                "offset at cb",
+                                "offset far outside",
+                                "last text without terminator"};
 
+void Damage(std::vector<uint8_t>& id, size_t which)
+{
+    switch (which) {
+    case 0: id.resize(44), SetCb(id, 44); break;
+    case 1: SetCb(id, id.size() - 1), id.resize(id.size() - 1); break;
+    case 2: id.resize(id.size() - 2); break;
+    case 3: SetCb(id, 0); break;
+    case 4: id.resize(20); break;
+    case 5: id.resize(1); break;
+    case 6: id.clear(); break;
+    case 7: id[kVersionAt] = 2; break;
+    case 8: id[kKindAt] = 7; break;
+    case 9: SetOffset(id, ItemText::DateText, uint16_t(id.size() - kTextsAt)); break;
+    case 10: SetOffset(id, ItemText::Name, 0xFFFF); break;
+    case 11: {
+        const size_t start = kTextsAt + (id[36] | (id[37] << 8));
+        std::memset(id.data() + start, 'x', id.size() - start);
+    }
+    }
+}
+
+// Each case damages a good identifier; the view gets exactly the bytes that remain, on the
+// heap, so that a read past them is caught by AddressSanitizer.
 TEST(ItemIdValidation, DamagedIdentifiersAreRefusedWithinTheirBytes)
 {
     const auto built = Make("DH0:Work", "file", ItemKind::File, 100, 0, "comment");
     ASSERT_TRUE(ItemIdView(built->Copy().data(), built->Copy().size()).IsValid());
-    for (const Damage& damage : kDamages) {
-        SCOPED_TRACE(damage.what);
+    for (size_t which = 0; which < std::size(kDamages); ++which) {
+        SCOPED_TRACE(kDamages[which]);
         std::vector<uint8_t> id = built->Copy();
-        damage.apply(id);
+        Damage(id, which);
         const std::unique_ptr<uint8_t[]> exact(new uint8_t[id.size() + (id.empty() ? 1 : 0)]);
         std::memcpy(exact.get(), id.data(), id.size());
 

@@ -38,8 +38,6 @@ HWND FindDialog(DWORD thread)
     return found;
 }
 
-namespace {
-
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit)
 {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -50,8 +48,6 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
     }
     return true;
 }
-
-}  // namespace
 
 DialogDriver::DialogDriver(std::function<void(HWND)> action, DWORD uiThread, DWORD waitMilliseconds)
 {

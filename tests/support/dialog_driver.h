@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -31,6 +32,10 @@ private:
     std::atomic<bool> found_ {false};
     std::atomic<bool> forcedClose_ {false};
 };
+
+// Whether `condition` came true within `limit`, checked every 20 ms.
+bool WaitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds limit = std::chrono::seconds(15));
 
 // The first visible dialog of `thread`, as a user would find it on the screen; null if none.
 HWND FindDialog(DWORD thread);

@@ -1,6 +1,9 @@
 // Scratch files and environment for tests.
 #pragma once
 
+#include "core/shared_settings_section.h"
+
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -45,6 +48,26 @@ inline void WriteWholeFile(const std::string& path, const std::string& content)
 {
     std::ofstream(path, std::ios::binary) << content;
 }
+
+// The diagnostic log, written into a scratch file for the object's lifetime.
+class ScratchLog {
+public:
+    ScratchLog()
+    {
+        std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", path_.c_str());
+        SharedSection().loggingEnabled = 1;
+    }
+    ~ScratchLog()
+    {
+        SharedSection().loggingEnabled = 0;
+        SharedSection().logPath[0] = 0;
+    }
+    std::string Text() const { return ReadWholeFile(path_); }
+
+private:
+    ScratchFolder folder_;
+    std::string path_ = folder_.File("Drovemark_pc.log");
+};
 
 }  // namespace dm::test
 
