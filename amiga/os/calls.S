@@ -88,3 +88,19 @@ vbl_entry:
     addq.l #4,%sp
     moveq #0,%d0
     rts
+
+| 32-bit product from three 16 x 16 ones (the high halves' product falls outside 32 bits).
+    .globl __mulsi3
+__mulsi3:
+    move.w 6(%sp),%d0
+    mulu.w 10(%sp),%d0
+    move.w 4(%sp),%d1
+    mulu.w 10(%sp),%d1
+    move.l %d1,%a0
+    move.w 8(%sp),%d1
+    mulu.w 6(%sp),%d1
+    add.l %a0,%d1
+    swap %d1
+    clr.w %d1
+    add.l %d1,%d0
+    rts

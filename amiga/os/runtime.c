@@ -48,14 +48,7 @@ size_t strlen(const char *s)
     return n;
 }
 
-/* 16 x 16 products are one mulu each. */
-uint32_t __mulsi3(uint32_t a, uint32_t b)
-{
-    uint16_t al = (uint16_t)a, ah = (uint16_t)(a >> 16);
-    uint16_t bl = (uint16_t)b, bh = (uint16_t)(b >> 16);
-    uint32_t high = (uint32_t)(uint16_t)((uint32_t)ah * bl + (uint32_t)al * bh);
-    return (uint32_t)al * bl + (high << 16);
-}
+/* __mulsi3 is in calls.S: in C the compiler turns its own products back into calls to it. */
 
 static uint32_t divide(uint32_t n, uint32_t d, uint32_t *remainder)
 {

@@ -44,6 +44,19 @@ static int read_word(Channel *ch, uint32_t *word, int32_t timeout)
     return IO_OK;
 }
 
+/* Whether the four bytes read in place of an answer word begin a packet header of the PC's;
+ * if so the header is kept for the next read. */
+static int pc_packet_follows(Channel *ch, uint32_t first)
+{
+    uint8_t *h = ch->stash;
+    put32(h, first);
+    if (ch->line->read(ch->line, h + 4, 8, time_for(ch, 8) - 1500) != IO_OK ||
+        get32(h + 8) != crc32(h, 8))
+        return 0;
+    ch->stashed = 1;
+    return 1;
+}
+
 int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
 {
     uint8_t header[HEADER_SIZE], tail[4];
@@ -89,6 +102,9 @@ int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
             /* The PC lost our answer to its last packet. */
             if (send_word(ch, ANSWER_OK) != RC_OK)
                 return RC_LINE;
+        } else if (pc_packet_follows(ch, answer)) {
+            /* The PC has gone on without this packet: its own comes first. */
+            return RC_FAIL;
         } else {
             t->discard(t);
         }
@@ -132,10 +148,17 @@ int channel_read(Channel *ch, uint16_t *type, void *buffer, uint16_t capacity,
     uint8_t header[HEADER_SIZE];
     uint8_t identification[14];
     for (;;) {
-        int io = t->read(t, header, 4, timeout_ms);
-        if (io != IO_OK)
-            return line_result(io);
-        io = t->read(t, header + 4, 8, timeout_ms == WAIT_FOREVER ? SHORT_WAIT_MS : timeout_ms);
+        int io = IO_OK;
+        if (ch->stashed) {
+            memcpy(header, ch->stash, HEADER_SIZE);
+            ch->stashed = 0;
+        } else {
+            io = t->read(t, header, 4, timeout_ms);
+            if (io != IO_OK)
+                return line_result(io);
+            io = t->read(t, header + 4, 8,
+                         timeout_ms == WAIT_FOREVER ? SHORT_WAIT_MS : timeout_ms);
+        }
         if (io == IO_STOP)
             return RC_STOP;
         if (io != IO_OK) {
@@ -185,16 +208,18 @@ int channel_read(Channel *ch, uint16_t *type, void *buffer, uint16_t capacity,
         if (send_word(ch, ANSWER_OK) != RC_OK)
             return RC_LINE;
         ch->last_accepted = number;
-        if (!accept)
-            continue;
         if (kind == PK_IDENTIFY) {
-            ch->verified = length >= IDENTIFICATION_LENGTH &&
+            /* Answered again when repeated: the PC may not have received our reply. */
+            if (accept)
+                ch->verified = length >= IDENTIFICATION_LENGTH &&
                            memcmp(identification, IDENTIFICATION, IDENTIFICATION_LENGTH) == 0;
             int r = channel_write(ch, PK_IDENTIFY, IDENTIFICATION, IDENTIFICATION_LENGTH);
-            if (r != RC_OK)
+            if (r != RC_OK && r != RC_FAIL)
                 return r;
             continue;
         }
+        if (!accept)
+            continue;
         *type = kind;
         if (delivered)
             *delivered = length < room ? length : room;
