@@ -42,12 +42,14 @@ void Discard(Transport* t)
 
 }  // namespace
 
-void InitMemoryTransport(MemoryTransport& transport, Link& link, uint32_t bytesPerSecond)
+void InitMemoryTransport(MemoryTransport& transport, Link& link, uint32_t bytesPerSecond,
+                         uint32_t answerWaitMs)
 {
     transport.base.read = Read;
     transport.base.write = Write;
     transport.base.discard = Discard;
     transport.base.bytes_per_second = bytesPerSecond;
+    transport.base.answer_wait_ms = answerWaitMs;
     transport.link = &link;
 }
 

@@ -18,6 +18,7 @@ struct MemoryTransport {
     std::atomic<bool> stop {false};
 };
 
-void InitMemoryTransport(MemoryTransport& transport, Link& link, uint32_t bytesPerSecond);
+void InitMemoryTransport(MemoryTransport& transport, Link& link, uint32_t bytesPerSecond,
+                         uint32_t answerWaitMs = 0);
 
 }  // namespace dm::amiga

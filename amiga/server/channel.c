@@ -19,7 +19,8 @@ void channel_init(Channel *ch, Transport *line, uint16_t stream_buffer_size)
 static int32_t time_for(const Channel *ch, uint32_t bytes)
 {
     uint32_t rate = ch->line->bytes_per_second ? ch->line->bytes_per_second : 1000;
-    return (int32_t)(2000 + (bytes + bytes / 8) * 1000 / rate);
+    uint32_t wait = ch->line->answer_wait_ms ? ch->line->answer_wait_ms : 2000;
+    return (int32_t)(wait + (bytes + bytes / 8) * 1000 / rate);
 }
 
 static int line_result(int io)
@@ -50,7 +51,7 @@ static int pc_packet_follows(Channel *ch, uint32_t first)
 {
     uint8_t *h = ch->stash;
     put32(h, first);
-    if (ch->line->read(ch->line, h + 4, 8, time_for(ch, 8) - 1500) != IO_OK ||
+    if (ch->line->read(ch->line, h + 4, 8, SHORT_WAIT_MS) != IO_OK ||
         get32(h + 8) != crc32(h, 8))
         return 0;
     ch->stashed = 1;
@@ -103,8 +104,25 @@ int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
             if (send_word(ch, ANSWER_OK) != RC_OK)
                 return RC_LINE;
         } else if (pc_packet_follows(ch, answer)) {
-            /* The PC has gone on without this packet: its own comes first. */
-            return RC_FAIL;
+            uint16_t kind = get16(ch->stash), size = get16(ch->stash + 2);
+            if ((int32_t)get32(ch->stash + 4) == -(int32_t)ch->last_accepted) {
+                /* The PC sends again what we took: it lacks our answer, perhaps our packet. */
+                ch->stashed = 0;
+                for (uint32_t left = size ? size + 4u : 0; left;) {
+                    uint32_t n = left < sizeof ch->scratch ? left : sizeof ch->scratch;
+                    if (t->read(t, ch->scratch, n, time_for(ch, n)) != IO_OK)
+                        break;
+                    left -= n;
+                }
+                if (send_word(ch, ANSWER_OK) != RC_OK)
+                    return RC_LINE;
+                continue;
+            }
+            /* The PC went on: it had our packet unless it gave up and sends a new command. */
+            if (kind >= CMD_LIST)
+                return RC_FAIL;
+            ++ch->send_sequence;
+            return RC_OK;
         } else {
             t->discard(t);
         }
@@ -156,18 +174,20 @@ int channel_read(Channel *ch, uint16_t *type, void *buffer, uint16_t capacity,
             io = t->read(t, header, 4, timeout_ms);
             if (io != IO_OK)
                 return line_result(io);
-            io = t->read(t, header + 4, 8,
-                         timeout_ms == WAIT_FOREVER ? SHORT_WAIT_MS : timeout_ms);
-        }
-        if (io == IO_STOP)
-            return RC_STOP;
-        if (io != IO_OK) {
-            /* Four bytes alone: the PC asks for the answer word it did not receive. */
             uint32_t word = get32(header);
-            if (send_word(ch, ch->last_accepted && word == ch->last_accepted ? ANSWER_OK
-                                                                            : ANSWER_RESEND) != RC_OK)
-                return RC_LINE;
-            continue;
+            int recovery = word && (word == ch->last_accepted || word == ch->last_accepted + 1);
+            /* A header never starts like that (Ok packets carry no data): it is the PC asking
+             * for the answer to its packet. Otherwise only silence after four bytes says so. */
+            if (!recovery || (word >> 16) != 0)
+                io = t->read(t, header + 4, 8,
+                             timeout_ms == WAIT_FOREVER || recovery ? SHORT_WAIT_MS : timeout_ms);
+            if (io == IO_STOP)
+                return RC_STOP;
+            if ((recovery && (word >> 16) == 0) || io != IO_OK) {
+                if (send_word(ch, word == ch->last_accepted ? ANSWER_OK : ANSWER_RESEND) != RC_OK)
+                    return RC_LINE;
+                continue;
+            }
         }
         if (get32(header + 8) != crc32(header, 8)) {
             t->discard(t);
@@ -178,6 +198,12 @@ int channel_read(Channel *ch, uint16_t *type, void *buffer, uint16_t capacity,
         uint16_t kind = get16(header);
         uint16_t length = get16(header + 2);
         int32_t sequence = (int32_t)get32(header + 4);
+        if (!ch->idle && kind >= CMD_LIST && sequence >= 0) {
+            /* A new command in the middle of an exchange: the PC has given up on this one. */
+            memcpy(ch->stash, header, HEADER_SIZE);
+            ch->stashed = 1;
+            return RC_FAIL;
+        }
         uint32_t number = sequence < 0 ? (uint32_t)0 - (uint32_t)sequence : (uint32_t)sequence;
         /* A retransmission of the packet accepted last is a duplicate: its answer was lost. */
         int accept = sequence >= 0 || number != ch->last_accepted;

@@ -27,7 +27,8 @@ typedef struct {
     uint16_t max_retries;
     uint16_t stream_buffer_size; /* our FileData packets, offset included */
     uint8_t verified;            /* the PC identified itself */
-    uint8_t stashed;             /* a header read in place of an answer word waits in `stash` */
+    uint8_t stashed;             /* a header read ahead waits in `stash` for the next read */
+    uint8_t idle;                /* between commands: a new command is the caller's business */
     uint8_t stash[12];
     uint8_t scratch[128];
 } Channel;

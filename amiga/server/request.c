@@ -241,7 +241,9 @@ int server_run(Server *sv)
     static uint8_t request[REQUEST_CAPACITY];
     for (;;) {
         uint16_t type = 0, got = 0;
+        sv->ch->idle = 1;
         int r = channel_read(sv->ch, &type, request, sizeof request, &got, WAIT_FOREVER);
+        sv->ch->idle = 0;
         if (r == RC_STOP)
             return r;
         if (r != RC_OK) {

@@ -22,6 +22,8 @@ struct Transport {
     void (*discard)(Transport *self);
     /* Line speed, for time-outs that grow with the bytes on the way. */
     uint32_t bytes_per_second;
+    /* How long an answer may take beyond the bytes' own time (0: two seconds). */
+    uint32_t answer_wait_ms;
 };
 
 #endif

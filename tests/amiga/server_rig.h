@@ -3,7 +3,9 @@
 #pragma once
 
 #include "amiga/native/memory_transport.h"
+#include "core/shared_settings_section.h"
 #include "link/memory_link.h"
+#include "peer/fault_link.h"
 #include "protocol/packet_channel.h"
 #include "protocol/remote_questions.h"
 #include "support/test_files.h"
@@ -16,6 +18,8 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -50,6 +54,10 @@ public:
         std::filesystem::create_directories(work);
         crc32_init();
         host = host_fs_create(work.c_str(), "Work", &fs);
+        if (const char* log = std::getenv("DROVEMARK_TEST_LOG")) {
+            std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", log);
+            SharedSection().loggingEnabled = 1;
+        }
     }
     ~AmigaServerRig()
     {
@@ -57,19 +65,27 @@ public:
         host_fs_destroy(host);
     }
 
-    void Start(uint16_t streamBuffer = 512)
+    // Faults, when given, go into what that side writes; waits are then short.
+    void Start(uint16_t streamBuffer = 512, const peer::FaultPlan& pcFaults = {},
+               const peer::FaultPlan& amigaFaults = {}, uint64_t seed = 1)
     {
         auto [pcEnd, amigaEnd] = MakeMemoryLinkPair("PC", "Amiga");
         pcLink = pcEnd.get();
-        amigaLink = std::move(amigaEnd);
         pcEnd->SetTimeouts(3000, 0.001f);
-        amigaLink->SetTimeouts(2000, 0.001f);
+        amigaEnd->SetTimeouts(2000, 0.001f);
         pcEnd->SetDiscardWaitMs(2);
-        amigaLink->SetDiscardWaitMs(2);
-        pc = std::make_unique<PacketChannel>(std::move(pcEnd), 512, 50, pcState);
+        amigaEnd->SetDiscardWaitMs(2);
+        const bool faults = pcFaults.Any() || amigaFaults.Any();
+        auto pcSide = std::make_unique<peer::FaultLink>(std::move(pcEnd), pcFaults, seed);
+        amigaLink = std::make_unique<peer::FaultLink>(std::move(amigaEnd), amigaFaults, seed + 1);
+        if (faults) {
+            pcSide->SetTimeouts(600, 0.001f);
+            amigaLink->SetTimeouts(600, 0.001f);
+        }
+        pc = std::make_unique<PacketChannel>(std::move(pcSide), 512, 50, pcState);
         pc->Open();
         amigaLink->Open();
-        amiga::InitMemoryTransport(line, *amigaLink, 100000);
+        amiga::InitMemoryTransport(line, *amigaLink, 100000, faults ? 300 : 0);
         channel_init(&channel, &line.base, streamBuffer);
         server_init(&server, &channel, &fs);
         thread = std::thread([this] { server_run(&server); });
@@ -149,7 +165,7 @@ public:
     HostFs* host = nullptr;
     HandshakeState pcState;
     MemoryLink* pcLink = nullptr;
-    std::unique_ptr<MemoryLink> amigaLink;
+    std::unique_ptr<peer::FaultLink> amigaLink;
     std::unique_ptr<PacketChannel> pc;
     amiga::MemoryTransport line;
     Channel channel {};
