@@ -2,11 +2,8 @@
 // the PC on one side, the emulator's serial socket on the other, and faults injected into the
 // bytes on their way: answer words damaged or lost, chunks of writes lost, bits flipped.
 //   amiga-line-relay PTY-LINK PORT [--faults LIST] [--seed N] [--to-pc | --to-amiga]
-//                    [--rate-file FILE]
 // LIST as for amiga-peer: damaged=P,lost=P,drop=P,bits=P. Faults go into what the Amiga sends
-// (--to-pc, the default) or what the PC sends (--to-amiga). With --rate-file, the line's own
-// speed is written there after every long burst from the Amiga: the bytes of the burst after
-// its first read, over the time they took (bytes a second, the best burst so far).
+// (--to-pc, the default) or what the PC sends (--to-amiga).
 #include "peer/fault_link.h"
 
 #include <arpa/inet.h>
@@ -21,8 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <chrono>
-#include <fstream>
 #include <random>
 #include <string>
 
@@ -116,7 +111,6 @@ int main(int argc, char** argv)
     bool intoAmiga = false;
     uint64_t seed = 1;
     FaultPlan plan;
-    std::string rateFile;
     for (int i = 3; i < argc; ++i) {
         const std::string option = argv[i];
         std::string error;
@@ -127,8 +121,6 @@ int main(int argc, char** argv)
             }
         } else if (option == "--seed" && i + 1 < argc) {
             seed = std::strtoull(argv[++i], nullptr, 10);
-        } else if (option == "--rate-file" && i + 1 < argc) {
-            rateFile = argv[++i];
         } else if (option == "--to-amiga") {
             intoAmiga = true;
         } else if (option != "--to-pc") {
@@ -148,10 +140,6 @@ int main(int argc, char** argv)
     }
     pollfd fds[2] = {{pc, POLLIN, 0}, {amiga, POLLIN, 0}};
     char buffer[4096];
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point burstStart, burstLast;
-    size_t burstBytes = 0;
-    double bestRate = 0;
     for (;;) {
         if (poll(fds, 2, -1) < 0)
             return 1;
@@ -163,22 +151,6 @@ int main(int argc, char** argv)
                 if (side == 1)
                     return 0;  // the emulator has gone
                 continue;
-            }
-            if (side == 1 && !rateFile.empty()) {
-                const auto now = Clock::now();
-                if (burstBytes == 0 || now - burstLast > std::chrono::milliseconds(60)) {
-                    const double seconds =
-                        std::chrono::duration<double>(burstLast - burstStart).count();
-                    if (burstBytes >= 400 && seconds > 0 && burstBytes / seconds > bestRate) {
-                        bestRate = burstBytes / seconds;
-                        std::ofstream(rateFile) << long(bestRate) << "\n";
-                    }
-                    burstStart = now;
-                    burstBytes = 0;
-                } else {
-                    burstBytes += size_t(n);
-                }
-                burstLast = now;
             }
             std::string bytes(buffer, size_t(n));
             (side == 0 ? toAmiga : toPc).Apply(bytes);

@@ -3,6 +3,7 @@
 #include "text.h"
 
 #define TEMP_PREFIX ".drovemark-"
+#define GATHER_SIZE 8192
 
 int cmd_open_file(Server *sv, Request *r)
 {
@@ -78,20 +79,37 @@ static int receive_file(Server *sv, const uint8_t *record)
     temp_name_for(sv->path, sv->temp);
     FsFile *file = 0;
     uint32_t code = fs->open_write(fs->ctx, sv->temp, &file);
+    /* Packets are gathered into larger writes: each file-system call costs a 68000 dearly. */
+    uint8_t *gather = mem_alloc(GATHER_SIZE);
+    uint32_t gathered = 0;
+    if (!code && !gather)
+        code = E_NO_MEMORY;
     while (result == RC_OK) {
         const uint8_t *data = 0;
         uint32_t count = 0;
         result = in_next(&s, &data, &count);
         if (result != RC_OK || count == 0)
             break;
-        if (!code)
-            code = fs->write(fs->ctx, file, data, count);
+        while (!code && count) {
+            uint32_t n = GATHER_SIZE - gathered < count ? GATHER_SIZE - gathered : count;
+            memcpy(gather + gathered, data, n);
+            gathered += n;
+            data += n;
+            count -= n;
+            if (gathered == GATHER_SIZE) {
+                code = fs->write(fs->ctx, file, gather, gathered);
+                gathered = 0;
+            }
+        }
         /* A failed write stops the PC at its next packet. */
         result = in_answer(&s, code == E_NONE);
         if (code)
             break;
     }
     in_end(&s);
+    if (!code && gathered && result == RC_OK)
+        code = fs->write(fs->ctx, file, gather, gathered);
+    mem_free(gather, GATHER_SIZE);
     if (file) {
         uint32_t closed = fs->close(fs->ctx, file);
         if (!code)
