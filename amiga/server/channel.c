@@ -100,9 +100,11 @@ int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
         if (++retries > ch->max_retries)
             return RC_FAIL;
         if (ch->last_accepted && answer == ch->last_accepted) {
-            /* The PC lost our answer to its last packet. */
+            /* The PC lost our answer to its last packet, so it has not taken this one yet:
+             * it goes again as new, which the PC would otherwise drop as a repeat. */
             if (send_word(ch, ANSWER_OK) != RC_OK)
                 return RC_LINE;
+            first = 1;
         } else if (pc_packet_follows(ch, answer)) {
             uint16_t kind = get16(ch->stash), size = get16(ch->stash + 2);
             if ((int32_t)get32(ch->stash + 4) == -(int32_t)ch->last_accepted) {

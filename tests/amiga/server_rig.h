@@ -149,6 +149,10 @@ public:
             hr = pc->WriteFileData(content.data() + at,
                                    uint32_t(std::min<size_t>(1000, content.size() - at)), nullptr);
         const HRESULT ended = pc->EndFileWrite();
+        // As the PC does: the server's error, which also waits for the server to finish.
+        uint32_t code = 0;
+        std::string text;
+        pc->GetLastError(code, text);
         return FAILED(hr) ? hr : ended;
     }
     uint32_t LastError()

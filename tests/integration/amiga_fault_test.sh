@@ -24,7 +24,8 @@ faults() {
   seed=1
   for way in --to-pc --to-amiga; do
     for class in "${classes[@]}"; do
-      "$relay" "$line" "$DROVEMARK_AMIGA_PORT" --faults "$class" --seed $((seed++)) "$way" &
+      seed=$((seed + 1))
+      "$relay" "$line" "$DROVEMARK_AMIGA_PORT" --faults "$class" --seed $seed "$way" &
       relay_pid=$!
       for _ in $(seq 50); do [ -e "$line" ] && break; sleep 0.1; done
       name="up$seed.bin"
