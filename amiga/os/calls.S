@@ -1,0 +1,106 @@
+| Calls into the ROM's libraries. Our C code passes arguments on the stack and expects pointers
+| in a0; the libraries take registers, need their base in a6 and answer in d0.
+
+    .macro CALL name, base, offset, r1, r2, r3, r4
+    .globl \name
+    .type \name, @function
+\name:
+    movem.l %d2-%d7/%a2-%a6,-(%sp)
+    .ifnb \r1
+    move.l 48(%sp),%\r1
+    .endif
+    .ifnb \r2
+    move.l 52(%sp),%\r2
+    .endif
+    .ifnb \r3
+    move.l 56(%sp),%\r3
+    .endif
+    .ifnb \r4
+    move.l 60(%sp),%\r4
+    .endif
+    move.l \base,%a6
+    jsr \offset(%a6)
+    move.l %d0,%a0
+    movem.l (%sp)+,%d2-%d7/%a2-%a6
+    rts
+    .endm
+
+    .text
+    CALL Forbid, SysBase, -132
+    CALL Permit, SysBase, -138
+    CALL Disable, SysBase, -120
+    CALL Enable, SysBase, -126
+    CALL AllocMem, SysBase, -198, d0, d1
+    CALL FreeMem, SysBase, -210, a1, d0
+    CALL FindTask, SysBase, -294, a1
+    CALL SetSignal, SysBase, -306, d0, d1
+    CALL Wait, SysBase, -318, d0
+    CALL Signal, SysBase, -324, a1, d0
+    CALL AllocSignal, SysBase, -330, d0
+    CALL FreeSignal, SysBase, -336, d0
+    CALL SetIntVector, SysBase, -162, d0, a1
+    CALL AddIntServer, SysBase, -168, d0, a1
+    CALL RemIntServer, SysBase, -174, d0, a1
+    CALL FindName, SysBase, -276, a0, a1
+    CALL AddPort, SysBase, -354, a1
+    CALL RemPort, SysBase, -360, a1
+    CALL FindPort, SysBase, -390, a1
+    CALL RemDevice, SysBase, -438, a1
+    CALL CloseLibrary, SysBase, -414, a1
+    CALL OpenResource, SysBase, -498, a1
+    CALL OpenLibrary, SysBase, -552, a1, d0
+
+    CALL Open, DOSBase, -30, d1, d2
+    CALL Close, DOSBase, -36, d1
+    CALL Read, DOSBase, -42, d1, d2, d3
+    CALL Write, DOSBase, -48, d1, d2, d3
+    CALL Output, DOSBase, -60
+    CALL DeleteFile, DOSBase, -72, d1
+    CALL Rename, DOSBase, -78, d1, d2
+    CALL Lock, DOSBase, -84, d1, d2
+    CALL UnLock, DOSBase, -90, d1
+    CALL Examine, DOSBase, -102, d1, d2
+    CALL ExNext, DOSBase, -108, d1, d2
+    CALL Info, DOSBase, -114, d1, d2
+    CALL CreateDir, DOSBase, -120, d1
+    CALL IoErr, DOSBase, -132
+    CALL SetComment, DOSBase, -180, d1, d2
+    CALL SetProtection, DOSBase, -186, d1, d2
+    CALL Delay, DOSBase, -198, d1
+    CALL SetFileDate, DOSBase, -396, d1, d2
+
+    CALL AllocMiscResource, MiscBase, -6, d0, a1
+    CALL FreeMiscResource, MiscBase, -12, d0
+
+| Interrupt code gets its data in a1 and may use d0/d1/a0/a1/a5/a6; the C handlers take it as
+| their argument. A server returns with Z set so that the next one in the chain runs.
+    .globl rbf_entry
+rbf_entry:
+    move.l %a1,-(%sp)
+    jsr rbf_interrupt
+    addq.l #4,%sp
+    rts
+
+    .globl vbl_entry
+vbl_entry:
+    move.l %a1,-(%sp)
+    jsr vbl_interrupt
+    addq.l #4,%sp
+    moveq #0,%d0
+    rts
+
+| 32-bit product from three 16 x 16 ones (the high halves' product falls outside 32 bits).
+    .globl __mulsi3
+__mulsi3:
+    move.w 6(%sp),%d0
+    mulu.w 10(%sp),%d0
+    move.w 4(%sp),%d1
+    mulu.w 10(%sp),%d1
+    move.l %d1,%a0
+    move.w 8(%sp),%d1
+    mulu.w 6(%sp),%d1
+    add.l %a0,%d1
+    swap %d1
+    clr.w %d1
+    add.l %d1,%d0
+    rts

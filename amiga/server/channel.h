@@ -1,0 +1,83 @@
+/* The server's end of the packet exchange: answer words, sequence numbers, retransmission,
+ * answer recovery, identification, and file streams in both directions. */
+#ifndef DM_CHANNEL_H
+#define DM_CHANNEL_H
+
+#include "transport.h"
+
+#include <stdint.h>
+
+/* Results: 0 or one of these. */
+enum {
+    RC_OK = 0,
+    RC_CANCELLED = 1, /* the PC sent Abort */
+    RC_FAIL = -1,     /* protocol error or too many retries */
+    RC_LINE = -2,     /* the line timed out or failed */
+    RC_STOP = -3,     /* the user stopped the server */
+    RC_MEMORY = -4
+};
+
+/* A packet in the middle of an exchange must arrive within this time. */
+#define EXCHANGE_TIMEOUT_MS 20000L
+
+typedef struct {
+    Transport *line;
+    int32_t send_sequence;
+    uint32_t last_accepted;
+    uint16_t max_retries;
+    uint16_t stream_buffer_size; /* our FileData packets, offset included */
+    uint8_t verified;            /* the PC identified itself */
+    uint8_t stashed;             /* a header read ahead waits in `stash` for the next read */
+    uint8_t idle;                /* between commands: a new command is the caller's business */
+    uint8_t stash[12];
+    uint8_t scratch[128];
+} Channel;
+
+void channel_init(Channel *ch, Transport *line, uint16_t stream_buffer_size);
+
+int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length);
+/* The next packet: at most `capacity` data bytes delivered (the rest received and dropped).
+ * `timeout_ms` applies to the first byte; WAIT_FOREVER for the next command. While waiting for
+ * it, a request for a lost answer word is answered. Identify packets are answered inside. */
+int channel_read(Channel *ch, uint16_t *type, void *buffer, uint16_t capacity,
+                 uint16_t *delivered, int32_t timeout_ms);
+/* Reads packets until Ok (RC_OK) or Abort (RC_CANCELLED). */
+int channel_wait_answer(Channel *ch, int32_t timeout_ms);
+
+/* Outgoing stream (download, listing). */
+typedef struct {
+    Channel *ch;
+    uint8_t *buffer;
+    uint16_t size, used;
+    uint32_t offset, remaining;
+    int failed;
+} OutStream;
+
+int out_begin(OutStream *s, Channel *ch, uint32_t total);
+int out_write(OutStream *s, const void *data, uint32_t count);
+/* FileEnd when everything announced was sent, else Abort; frees the buffer. */
+int out_end(OutStream *s);
+
+/* Incoming stream (upload). */
+typedef struct {
+    Channel *ch;
+    uint8_t *buffer;
+    uint16_t size;
+    uint32_t total, offset;
+    int ended;
+} InStream;
+
+/* Reads the FileHeader and answers it with Ok. */
+int in_begin(InStream *s, Channel *ch, uint32_t *total);
+/* The next piece of data: `*data`/`*count` point into the stream buffer, count 0 at FileEnd.
+ * `accept` is the answer to the previous piece (Ok, or Abort to stop the PC). */
+int in_next(InStream *s, const uint8_t **data, uint32_t *count);
+/* Answers the piece just taken: Ok to go on, Abort to stop the sender. */
+int in_answer(InStream *s, int go_on);
+void in_end(InStream *s);
+
+/* Memory for packets and streams, from the platform. */
+void *mem_alloc(uint32_t size);
+void mem_free(void *p, uint32_t size);
+
+#endif

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Our Drovemark on an emulated Amiga (fs-uae, AROS ROM), driven by the command-line client over
+# the emulated serial line: every command on a served volume, files byte for byte both ways,
+# drawers with all they hold, and the same listings amiga-peer gives for the same folder.
+#   amiga_emulator_test.sh a500|a1200 PROGRAM CLI PEER
+set -uo pipefail
+model=$1
+program=$2
+cli=$3
+peer=$4
+tools=$(cd "$(dirname "$0")/../../tools" && pwd)
+
+here=$(mktemp -d "${TMPDIR:-/tmp}/drovemark-emu-XXXXXX")
+export XDG_RUNTIME_DIR=$here TZ=UTC
+trap 'rm -rf "$here"' EXIT
+mkdir -p "$here/served/Fixed/Inner" "$here/local/tree/sub/empty" "$here/back"
+printf 'hello amiga\n' >"$here/served/readme.txt"
+head -c 3000 /dev/urandom >"$here/served/Fixed/data.bin"
+printf 'inner\n' >"$here/served/Fixed/Inner/note.txt"
+printf 'top\n' >"$here/local/tree/a.txt"
+head -c 2000 /dev/urandom >"$here/local/tree/sub/b.bin"
+sizes=(0 1 508 509 12000)
+for size in "${sizes[@]}"; do head -c "$size" /dev/urandom >"$here/local/f$size.bin"; done
+
+# Without the dates, which the two servers take from different clocks.
+undated() { sed -E 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}/DATE/'; }
+
+session() {
+  failures=0
+  fail() { echo "FAIL ($model): $*" >&2; failures=$((failures + 1)); }
+  dm() { timeout 120 "$cli" --serial "$DROVEMARK_LINE" "$@" </dev/null; }
+
+  dm ls >"$here/out" 2>&1 || fail "ls of the volumes: $(cat "$here/out")"
+  grep -q '^Work .*Volume' "$here/out" || fail "ls shows the Work volume: $(cat "$here/out")"
+  grep -q '^DF0 .*Floppy' "$here/out" || fail "ls shows the empty floppy drive"
+  dm ls Work:Fixed | undated >"$here/fixed.amiga" || fail "ls Work:Fixed"
+
+  for size in "${sizes[@]}"; do
+    dm put "$here/local/f$size.bin" Work: || fail "put $size bytes"
+    dm get "Work:f$size.bin" "$here/back/f$size.bin" || fail "get $size bytes"
+    cmp -s "$here/local/f$size.bin" "$here/served/f$size.bin" || fail "$size bytes stored different"
+    cmp -s "$here/local/f$size.bin" "$here/back/f$size.bin" || fail "$size bytes came back different"
+  done
+  dm put -r "$here/local/tree" Work: || fail "put -r"
+  dm get -r Work:tree "$here/back" || fail "get -r"
+  diff -r "$here/local/tree" "$here/back/tree" >/dev/null || fail "get -r brought back another tree"
+  diff -r -x '*.uaem' "$here/local/tree" "$here/served/tree" >/dev/null || fail "put -r stored another tree"
+
+  dm mkdir Work:Dest || fail "mkdir"
+  dm cp Work:tree Work:Dest || fail "cp of a drawer"
+  diff -r -x '*.uaem' "$here/local/tree" "$here/served/Dest/tree" >/dev/null || fail "cp copied another tree"
+  dm mv Work:f509.bin Work:Dest || fail "mv"
+  [ -e "$here/served/Dest/f509.bin" ] && [ ! -e "$here/served/f509.bin" ] || fail "mv did not move"
+  dm rename Work:readme.txt notes.txt || fail "rename"
+  [ -e "$here/served/notes.txt" ] || fail "rename did not rename"
+  dm protect Work:notes.txt -d || fail "protect"
+  dm comment Work:notes.txt "kept safe" || fail "comment"
+  dm ls Work: >"$here/out" || fail "ls Work:"
+  grep -q '^notes.txt .* RWE  *kept safe$' "$here/out" || fail "ls shows protection and comment: $(cat "$here/out")"
+  dm rm Work:notes.txt 2>"$here/err" && fail "a delete-protected file was deleted"
+  grep -q 'protected from deletion' "$here/err" || fail "the refusal does not say why: $(cat "$here/err")"
+  dm count Work:Dest >"$here/out" || fail "count"
+  grep -q '^3 drawers, 3 files, 2513 bytes' "$here/out" || fail "count: $(cat "$here/out")"
+  dm rm -r Work:Dest || fail "rm -r"
+  [ ! -e "$here/served/Dest" ] || fail "rm -r left the drawer"
+  return $failures
+}
+
+export -f session
+export model cli here
+start=$(date +%s)
+"$tools/with-amiga" "$model" "$program" "$here/served" bash -c "$(declare -p sizes); $(declare -f undated session); session"
+status=$?
+echo "$model: emulator session $(( $(date +%s) - start )) s"
+
+# The same folder through amiga-peer: the same listing.
+"$peer" --volume DH0:Work="$here/served" --listen 127.0.0.1:0 --port-file "$here/port" >"$here/peer.log" 2>&1 &
+peer_pid=$!
+for _ in $(seq 50); do [ -s "$here/port" ] && break; sleep 0.1; done
+timeout 60 "$cli" --port "$(cat "$here/port")" ls Work:Fixed | undated >"$here/fixed.peer"
+kill $peer_pid; wait $peer_pid 2>/dev/null
+if ! diff "$here/fixed.peer" "$here/fixed.amiga"; then
+  echo "FAIL ($model): the listing differs from amiga-peer's" >&2
+  status=1
+fi
+exit $status
