@@ -365,9 +365,9 @@ uint32_t ServedTree::Resolve(std::string_view path, Target& target) const
     if (const uint32_t code = OpenDriveFolder(*target.drive, folder))
         return code;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        const std::optional<std::string> found = FindEntry(folder.Get(), std::string(parts[i]));
         struct stat st;
-        if (!found || !StatAt(folder.Get(), *found, st) || !S_ISDIR(st.st_mode))
+        const std::optional<std::string> found = FindEntry(folder.Get(), std::string(parts[i]), st);
+        if (!found || !S_ISDIR(st.st_mode))
             return error::NotFound;
         Fd next = OpenDirectoryAt(folder.Get(), *found);
         if (!next.Valid())
@@ -375,9 +375,9 @@ uint32_t ServedTree::Resolve(std::string_view path, Target& target) const
         folder = std::move(next);
     }
     const std::string leaf(parts.back());
-    if (const std::optional<std::string> found = FindEntry(folder.Get(), leaf)) {
+    if (const std::optional<std::string> found = FindEntry(folder.Get(), leaf, target.st)) {
         target.name = *found;
-        target.exists = StatAt(folder.Get(), target.name, target.st);
+        target.exists = true;
     } else {
         target.name = leaf;
     }
