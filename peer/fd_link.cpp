@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -115,12 +116,31 @@ HRESULT FdLink::Read(void* buffer, uint32_t count, int32_t hint)
     uint32_t done = 0;
     bool timedOut = false;
     while (done < count && !gone_ && !timedOut) {
-        const size_t want = std::min<size_t>(count - done, PaceChunk());
-        const ssize_t got = ::read(fd_, out + done, want);
-        if (got > 0) {
-            done += uint32_t(got);
-            Pace(readClock_, size_t(got));
+        if (ahead_ < got_) {
+            const size_t take = std::min<size_t>(count - done, got_ - ahead_);
+            std::memcpy(out + done, readAhead_.data() + ahead_, take);
+            ahead_ += take;
+            done += uint32_t(take);
             continue;
+        }
+        // Unpaced, a packet's header, data and check come from one system call rather than
+        // one each.
+        ssize_t got;
+        if (pace_ == 0) {
+            got = ::read(fd_, readAhead_.data(), readAhead_.size());
+            if (got > 0) {
+                ahead_ = 0;
+                got_ = size_t(got);
+                continue;
+            }
+        } else {
+            const size_t want = std::min<size_t>(count - done, PaceChunk());
+            got = ::read(fd_, out + done, want);
+            if (got > 0) {
+                done += uint32_t(got);
+                Pace(readClock_, size_t(got));
+                continue;
+            }
         }
         if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             gone_ = true;  // end of stream, or EIO from a pseudo-terminal nobody holds
@@ -191,7 +211,9 @@ HRESULT FdLink::Discard()
         return S_OK;
     const auto giveUp = Clock::now() + std::chrono::milliseconds(kDiscardLimitMs);
     const int quiet = int(std::max<uint32_t>(quietMs_, pace_ ? 4000 / pace_ + 1 : 0));
-    std::vector<uint8_t> dropped;
+    std::vector<uint8_t> dropped(readAhead_.begin() + ptrdiff_t(ahead_),
+                                 readAhead_.begin() + ptrdiff_t(got_));
+    ahead_ = got_ = 0;
     while (Clock::now() < giveUp) {
         pollfd wait {fd_, POLLIN, 0};
         const int ready = poll(&wait, 1, quiet);

@@ -5,6 +5,7 @@
 
 #include "link/link.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -72,6 +73,9 @@ private:
     uint32_t pace_ = 0;
     uint32_t quietMs_ = 50;
     Clock::time_point readClock_ {}, writeClock_ {};
+    std::array<uint8_t, 4096> readAhead_ {};
+    size_t ahead_ = 0;  // the next unread byte of readAhead_
+    size_t got_ = 0;    // its end
 };
 
 }  // namespace dm::peer

@@ -190,13 +190,18 @@ bool HasSubfolder(int dirfd)
 std::optional<std::string> FindEntry(int dirfd, const std::string& name)
 {
     struct stat st;
+    return FindEntry(dirfd, name, st);
+}
+
+std::optional<std::string> FindEntry(int dirfd, const std::string& name, struct stat& st)
+{
     if (StatAt(dirfd, name, st))
         return name;
     std::vector<NameEntry> names;
     if (ListNames(dirfd, names) != 0)
         return std::nullopt;
     for (const NameEntry& entry : names) {
-        if (EqualNoCase(entry.name, name))
+        if (EqualNoCase(entry.name, name) && StatAt(dirfd, entry.name, st))
             return entry.name;
     }
     return std::nullopt;

@@ -106,6 +106,8 @@ bool HasSubfolder(int dirfd);
 // The name as it exists in the folder: an exact match first, else one that differs only in
 // ASCII case (the Amiga's names are case-insensitive).
 std::optional<std::string> FindEntry(int dirfd, const std::string& name);
+// The same, with the item's stat.
+std::optional<std::string> FindEntry(int dirfd, const std::string& name, struct stat& st);
 
 // Removes a file or a whole tree; 0 or an errno. Links are removed, never followed.
 int RemoveTree(int dirfd, const std::string& name);
