@@ -43,8 +43,13 @@ void RunWindow(PropertiesRequest& request)
     const bool anyDrawer = std::any_of(items.begin(), items.end(), [](const ITEMIDLIST* item) {
         return IsContainerKind(ItemIdView(item).Kind());
     });
-    if (anyDrawer)
+    MSG message;
+    if (anyDrawer) {
+        // The counter posts its counts to this thread: without a queue the first ones are lost,
+        // and a drawer counted within a moment would show nothing at all.
+        PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
         request.counter.Start(items, GetCurrentThreadId());
+    }
 
     request.dialog = ItemPageFor(request.items);
     const std::string title = Title(request);
@@ -63,7 +68,6 @@ void RunWindow(PropertiesRequest& request)
     header.ppsp = &page;
     HWND sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
 
-    MSG message;
     while (sheet && PropSheet_GetCurrentPageHwnd(sheet) && GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (message.hwnd == nullptr && message.message == kMsgCounts) {
             std::unique_ptr<CountStep> step = TakeCountStep(message);
