@@ -277,7 +277,7 @@ TEST_F(SerialLinkLine, DiscardDrainsAndLogsPendingInput)
     peer_->Send("stale");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(link_->DiscardArrived(), S_OK);
-    EXPECT_NE(Log().find("DISCARDING UNEXPECTED DATA\r\n! [5 bytes]\r\n! 73 74 61"),
+    EXPECT_NE(log.Text().find("DISCARDING UNEXPECTED DATA\r\n! [5 bytes]\r\n! 73 74 61"),
               std::string::npos);
     EXPECT_EQ(link_->Read(&byte, 1, -100), E_FAIL);
 }
