@@ -98,6 +98,22 @@ bool WriteAll(int fd, const std::string& bytes)
     return true;
 }
 
+// The emulator hands the Amiga's writes over a few bytes at a time as it emulates them: what
+// follows within a moment belongs to the same write, and a lost write loses all of it.
+void GatherBurst(int fd, std::string& bytes)
+{
+    constexpr int kGapMs = 8;
+    constexpr size_t kMost = 2048;
+    char more[512];
+    pollfd p {fd, POLLIN, 0};
+    while (bytes.size() < kMost && poll(&p, 1, kGapMs) > 0 && (p.revents & POLLIN)) {
+        const ssize_t n = read(fd, more, sizeof more);
+        if (n <= 0)
+            break;
+        bytes.append(more, size_t(n));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -153,6 +169,8 @@ int main(int argc, char** argv)
                 continue;
             }
             std::string bytes(buffer, size_t(n));
+            if (side == 1)
+                GatherBurst(amiga, bytes);
             (side == 0 ? toAmiga : toPc).Apply(bytes);
             if (!WriteAll(side == 0 ? amiga : pc, bytes))
                 return 1;

@@ -103,10 +103,15 @@ static int32_t ticks_for(int32_t ms)
 
 static int take(uint8_t *to, uint32_t count, uint32_t *got)
 {
-    while (*got < count && line.tail != line.head) {
-        to[(*got)++] = line.ring[line.tail];
-        line.tail = (uint16_t)((line.tail + 1) & RING_MASK);
+    /* Local copies: the volatile fields cost a 68000 dearly per byte. */
+    uint16_t tail = line.tail, head = line.head;
+    uint32_t n = *got;
+    while (n < count && tail != head) {
+        to[n++] = line.ring[tail];
+        tail = (uint16_t)((tail + 1) & RING_MASK);
     }
+    *got = n;
+    line.tail = tail;
     if (line.rts_held && room() >= RING_SIZE / 2) {
         line.rts_held = 0;
         set_rts(1);

@@ -5,6 +5,11 @@
 #include "wire.h"
 
 #define SHORT_WAIT_MS 400L
+/* Beyond the time the PC takes to answer a request, which it tells from a packet by silence. */
+#define RECOVERY_WAIT_MS 1200L
+/* Together longer than the PC's wait for the rest of a packet's data and then for its CRC. */
+#define RECOVERY_REQUESTS 10
+#define CRC_PIECE 64
 
 void channel_init(Channel *ch, Transport *line, uint16_t stream_buffer_size)
 {
@@ -79,16 +84,17 @@ int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
 
         uint32_t answer = 0;
         int io = read_word(ch, &answer, time_for(ch, HEADER_SIZE + length + 4));
-        if (io == IO_STOP)
-            return RC_STOP;
-        if (io != IO_OK) {
-            /* Our packet or its answer word was lost: ask for the answer again. */
+        /* Silence: the answer word was lost, or bytes of our packet were, and the PC still
+         * waits for them. Each request for the answer also feeds that wait, until the PC's
+         * read completes (a bad CRC, answered PkRs) or runs out (missing data, the same), so
+         * it is asked again until the PC has had time for both. */
+        for (int asked = 0; io == IO_TIMEOUT && asked < RECOVERY_REQUESTS; ++asked) {
             if (send_word(ch, (uint32_t)ch->send_sequence) != RC_OK)
                 return RC_LINE;
-            io = read_word(ch, &answer, time_for(ch, 8));
-            if (io != IO_OK)
-                return line_result(io);
+            io = read_word(ch, &answer, RECOVERY_WAIT_MS);
         }
+        if (io != IO_OK)
+            return line_result(io);
         if (answer == ANSWER_OK) {
             ++ch->send_sequence;
             return RC_OK;
@@ -108,7 +114,8 @@ int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
         } else if (pc_packet_follows(ch, answer)) {
             uint16_t kind = get16(ch->stash), size = get16(ch->stash + 2);
             if ((int32_t)get32(ch->stash + 4) == -(int32_t)ch->last_accepted) {
-                /* The PC sends again what we took: it lacks our answer, perhaps our packet. */
+                /* The PC sends again what we took: it lacks our answer, and took what we sent
+                 * since for a bad answer, so ours goes again as new. */
                 ch->stashed = 0;
                 for (uint32_t left = size ? size + 4u : 0; left;) {
                     uint32_t n = left < sizeof ch->scratch ? left : sizeof ch->scratch;
@@ -118,6 +125,7 @@ int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
                 }
                 if (send_word(ch, ANSWER_OK) != RC_OK)
                     return RC_LINE;
+                first = 1;
                 continue;
             }
             /* The PC went on: it had our packet unless it gave up and sends a new command. */
@@ -139,11 +147,14 @@ static int receive_data(Channel *ch, uint8_t *to, uint16_t capacity, uint16_t le
     int32_t timeout = time_for(ch, (uint32_t)length + 4);
     uint32_t crc = 0xFFFFFFFFUL;
     uint16_t kept = length < capacity ? length : capacity;
-    if (kept) {
-        int io = t->read(t, to, kept, timeout);
+    /* In pieces, so that the CRC runs while the rest is still on the line. */
+    for (uint16_t at = 0; at < kept;) {
+        uint16_t n = kept - at < CRC_PIECE ? (uint16_t)(kept - at) : CRC_PIECE;
+        int io = t->read(t, to + at, n, timeout);
         if (io != IO_OK)
             return io;
-        crc = crc32_update(crc, to, kept);
+        crc = crc32_update(crc, to + at, n);
+        at = (uint16_t)(at + n);
     }
     for (uint32_t left = (uint32_t)length - kept; left;) {
         uint32_t n = left < sizeof ch->scratch ? left : sizeof ch->scratch;
@@ -177,6 +188,12 @@ int channel_read(Channel *ch, uint16_t *type, void *buffer, uint16_t capacity,
             if (io != IO_OK)
                 return line_result(io);
             uint32_t word = get32(header);
+            if (word == ANSWER_OK || word == ANSWER_RESEND) {
+                /* A second answer to a request of ours that had been answered already. */
+                if (++errors > ch->max_retries)
+                    return RC_FAIL;
+                continue;
+            }
             int recovery = word && (word == ch->last_accepted || word == ch->last_accepted + 1);
             /* A header never starts like that (Ok packets carry no data): it is the PC asking
              * for the answer to its packet. Otherwise only silence after four bytes says so. */

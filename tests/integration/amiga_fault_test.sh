@@ -4,6 +4,7 @@
 # and listing must complete with every byte right.
 #   amiga_fault_test.sh PROGRAM CLI RELAY
 set -uo pipefail
+FAULT_CLASSES=${FAULT_CLASSES:-} FAULT_WAYS=${FAULT_WAYS:-} FAULT_LOGS=${FAULT_LOGS:-}
 program=$1
 cli=$2
 relay=$3
@@ -14,15 +15,16 @@ trap 'rm -rf "$here"' EXIT
 mkdir -p "$here/served/many" "$here/back"
 for i in $(seq 30); do printf x >"$here/served/many/entry-with-a-longish-name-$i"; done
 head -c 4000 /dev/urandom >"$here/data.bin"
-export cli relay here
+export cli relay here FAULT_CLASSES FAULT_WAYS FAULT_LOGS
 
 faults() {
   failures=0
   line=$here/faulty
   classes=("damaged=0.02" "lost=0.01" "drop=0.005" "bits=0.00001" "damaged=0.02,lost=0.01,drop=0.005,bits=0.00001")
+  [ -n "${FAULT_CLASSES:-}" ] && read -ra classes <<<"$FAULT_CLASSES"
   kill "$DROVEMARK_RELAY_PID" 2>/dev/null
   seed=1
-  for way in --to-pc --to-amiga; do
+  for way in ${FAULT_WAYS:---to-pc --to-amiga}; do
     for class in "${classes[@]}"; do
       seed=$((seed + 1))
       "$relay" "$line" "$DROVEMARK_AMIGA_PORT" --faults "$class" --seed $seed "$way" &
@@ -30,16 +32,16 @@ faults() {
       for _ in $(seq 50); do [ -e "$line" ] && break; sleep 0.1; done
       name="up$seed.bin"
       cp "$here/data.bin" "$here/$name"
-      timeout 120 "$cli" --serial "$line" put "$here/$name" "Work:" </dev/null 2>"$here/err" &&
+      timeout 120 "$cli" --serial "$line" ${FAULT_LOGS:+--log "$FAULT_LOGS/$seed-put.log"} put "$here/$name" "Work:" </dev/null 2>"$here/err" &&
         cmp -s "$here/data.bin" "$here/served/$name" ||
         { echo "FAIL: put with $class $way: $(cat "$here/err")" >&2; failures=$((failures + 1)); }
       rm -f "$here/back/$name"
-      if timeout 120 "$cli" --serial "$line" get "Work:$name" "$here/back/$name" </dev/null 2>"$here/err"; then
+      if timeout 120 "$cli" --serial "$line" ${FAULT_LOGS:+--log "$FAULT_LOGS/$seed-get.log"} get "Work:$name" "$here/back/$name" </dev/null 2>"$here/err"; then
         cmp -s "$here/data.bin" "$here/back/$name" || { echo "FAIL: get with $class $way brought other bytes" >&2; failures=$((failures + 1)); }
       else
         echo "FAIL: get with $class $way: $(cat "$here/err")" >&2; failures=$((failures + 1))
       fi
-      count=$(timeout 120 "$cli" --serial "$line" ls Work:many </dev/null 2>"$here/err" | grep -c entry-with)
+      count=$(timeout 120 "$cli" --serial "$line" ${FAULT_LOGS:+--log "$FAULT_LOGS/$seed-ls.log"} ls Work:many </dev/null 2>"$here/err" | grep -c entry-with)
       [ "$count" = 30 ] || { echo "FAIL: ls with $class $way: $count entries $(cat "$here/err")" >&2; failures=$((failures + 1)); }
       kill $relay_pid; wait $relay_pid 2>/dev/null
       rm -f "$line"
