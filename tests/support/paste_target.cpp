@@ -2,11 +2,13 @@
 // group descriptor, then one "FileContents" stream per file, each released before the next,
 // then the paste's outcome reported back. It runs as a process of its own, as Explorer does.
 //
-//   paste-target TARGET-FOLDER [--skip N] [--stop-after N]
+//   paste-target TARGET-FOLDER [--skip N] [--stop-after N] [--copy-to 1]
 //
 // --skip N leaves out the Nth file (from 0) yet still reports a finished paste (a consumer that
 // lies);
-// --stop-after N stops after N files without reporting anything (a cancelled paste).
+// --stop-after N stops after N files without reporting anything (a cancelled paste);
+// --copy-to 1 copies each stream with CopyTo for the descriptor's size and keeps whatever came,
+// short or not, as a shell that trusts the descriptor does.
 // Exits with the effect it reported (1 copy, 2 move; 0 when it reported nothing), plus 16 when
 // the clipboard would not pass the report on (Wine's does not) so that the caller must; 100 when
 // a file did not arrive with its announced size; 101 when a descriptor names a path that would
@@ -83,7 +85,7 @@ bool ReadDescriptors(IDataObject& data, std::vector<FILEDESCRIPTORA>& descriptor
 }
 
 bool CopyFile(IDataObject& data, LONG index, const FILEDESCRIPTORA& descriptor,
-              const std::string& path)
+              const std::string& path, bool copyTo)
 {
     FORMATETC format = Request(Format("FileContents"), TYMED_ISTREAM, index);
     STGMEDIUM medium = {};
@@ -96,6 +98,22 @@ bool CopyFile(IDataObject& data, LONG index, const FILEDESCRIPTORA& descriptor,
     std::vector<char> buffer(65536);
     ULONGLONG written = 0;
     HRESULT hr = S_OK;
+    IStream* memory = nullptr;
+    if (copyTo && file != INVALID_HANDLE_VALUE &&
+        SUCCEEDED(hr = CreateStreamOnHGlobal(nullptr, TRUE, &memory))) {
+        ULARGE_INTEGER announced, read = {}, put = {};
+        announced.QuadPart = (ULONGLONG(descriptor.nFileSizeHigh) << 32) | descriptor.nFileSizeLow;
+        hr = medium.pstm->CopyTo(memory, announced, &read, &put);
+        HGLOBAL block = nullptr;
+        GetHGlobalFromStream(memory, &block);
+        DWORD wrote = 0;
+        WriteFile(file, GlobalLock(block), DWORD(put.QuadPart), &wrote, nullptr);
+        GlobalUnlock(block);
+        memory->Release();
+        ReleaseStgMedium(&medium);
+        CloseHandle(file);
+        return SUCCEEDED(hr);
+    }
     while (file != INVALID_HANDLE_VALUE) {
         ULONG read = 0;
         hr = medium.pstm->Read(buffer.data(), ULONG(buffer.size()), &read);
@@ -146,12 +164,14 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string target = argv[1];
-    long skip = -1, stopAfter = -1;
+    long skip = -1, stopAfter = -1, copyTo = 0;
     for (int i = 2; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--skip") == 0)
             skip = std::atol(argv[i + 1]);
         else if (std::strcmp(argv[i], "--stop-after") == 0)
             stopAfter = std::atol(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--copy-to") == 0)
+            copyTo = std::atol(argv[i + 1]);
     }
     OleInitialize(nullptr);
     IDataObject* data = nullptr;
@@ -181,7 +201,7 @@ int main(int argc, char** argv)
             break;
         if (files++ == skip)
             continue;
-        ok = CopyFile(*data, LONG(i), descriptor, path);
+        ok = CopyFile(*data, LONG(i), descriptor, path, copyTo != 0);
     }
     const bool stopped = stopAfter >= 0 && files == stopAfter && ok;
     int result = ok ? 0 : 100;

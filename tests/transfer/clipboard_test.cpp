@@ -317,6 +317,23 @@ TEST_F(ClipboardTest, ACutIsDeletedOnlyWhenEveryFileArrivedAndTheTargetReportedT
     EXPECT_EQ(PerformedEffect(), DWORD(DROPEFFECT_MOVE));
     EXPECT_FALSE(Work().Items().Contains(cut.get()));
     EXPECT_EQ(CutSet::Count(), 0u);
+
+    // A file that changed size on the Amiga after it was listed is not whole, though a target
+    // that copies the listed size reports the move: shorter (fewer bytes than listed), or
+    // longer (the listed bytes arrive, fewer than the Amiga announced). The original stays.
+    for (const char* now : {"shrunk\n", "grown well beyond the listing\n"}) {
+        const std::string changed = test::PeerHostPath("work/changed.txt");
+        std::ofstream(changed, std::ios::binary) << "as listed, 20 bytes\n";
+        ReRead(Work());
+        const UniqueIdList item = Item(work_.Get(), "changed.txt");
+        std::ofstream(changed, std::ios::binary) << now;
+        selected = item.get();
+        ASSERT_EQ(CopyToClipboard(Work(), 1, &selected, DROPEFFECT_MOVE, &source), S_OK);
+        fs::remove(target_ / "changed.txt");
+        EXPECT_EQ(Paste(target_, "--copy-to 1", source.Get()), DROPEFFECT_MOVE) << now;
+        EXPECT_TRUE(fs::exists(changed)) << "a move deleted a file it did not deliver: " << now;
+        EXPECT_EQ(PerformedEffect(), DWORD(DROPEFFECT_COPY)) << now;
+    }
 }
 
 // Records what would have been opened.
