@@ -76,13 +76,8 @@ uint32_t copy_tree(Server *sv, char *from, char *to, const FsEntry *source)
 int cmd_copy(Server *sv, Request *r)
 {
     const FileSystem *fs = sv->fs;
-    const char *remote = request_text(r);
     int is_drive = 0;
-    if (!remote)
-        return fail(sv, E_NOT_POSSIBLE);
-    uint32_t code = path_from_remote(remote, sv->path, &is_drive);
-    if (!code && is_drive)
-        code = E_NOT_POSSIBLE;
+    uint32_t code = request_item_path(r, sv->path);
     request_skip_zeros(r);
     const char *destination = request_optional_text(r);
     if (!code && !destination)

@@ -58,11 +58,7 @@ static uint32_t count_drawer(Server *sv, char *path, Counter *c, unsigned depth)
 int cmd_count(Server *sv, Request *r)
 {
     const FileSystem *fs = sv->fs;
-    const char *remote = request_text(r);
-    int is_drive = 0;
-    if (!remote)
-        return fail(sv, E_NOT_POSSIBLE);
-    uint32_t code = path_from_remote(remote, sv->path, &is_drive);
+    uint32_t code = request_folder_path(r, sv->path);
     if (!code)
         code = fs->examine(fs->ctx, sv->path, &sv->entry);
     if (code)

@@ -43,31 +43,16 @@ static int within(const char *inner, const char *outer)
            (inner[n] == 0 || inner[n] == '/' || outer[n - 1] == ':');
 }
 
-static uint32_t item_path(const char *remote, char *out)
-{
-    int is_drive = 0;
-    if (!remote)
-        return E_NOT_POSSIBLE;
-    uint32_t code = path_from_remote(remote, out, &is_drive);
-    return code ? code : is_drive ? E_NOT_POSSIBLE : E_NONE;
-}
-
-static uint32_t folder_path(const char *remote, char *out)
-{
-    int is_drive = 0;
-    return remote ? path_from_remote(remote, out, &is_drive) : E_NOT_POSSIBLE;
-}
-
 static uint32_t do_delete(Server *sv, Request *r)
 {
-    uint32_t code = item_path(request_text(r), sv->work);
+    uint32_t code = request_item_path(r, sv->work);
     return code ? code : delete_tree(sv, sv->work);
 }
 
 static uint32_t do_rename(Server *sv, Request *r)
 {
     const FileSystem *fs = sv->fs;
-    uint32_t code = item_path(request_text(r), sv->path);
+    uint32_t code = request_item_path(r, sv->path);
     if (code)
         return code;
     request_skip_zeros(r);
@@ -91,11 +76,15 @@ static uint32_t do_rename(Server *sv, Request *r)
 static uint32_t do_move(Server *sv, Request *r)
 {
     const FileSystem *fs = sv->fs;
-    uint32_t code = item_path(request_text(r), sv->path);
+    uint32_t code = request_item_path(r, sv->path);
     if (code)
         return code;
     request_skip_zeros(r);
-    if ((code = folder_path(request_optional_text(r), sv->second)) != E_NONE)
+    const char *destination = request_optional_text(r);
+    int is_drive = 0;
+    if (!destination)
+        return E_NOT_POSSIBLE;
+    if ((code = path_from_remote(destination, sv->second, &is_drive)) != E_NONE)
         return code;
     if (within(sv->second, sv->path))
         return E_NOT_POSSIBLE;
@@ -120,7 +109,7 @@ static uint32_t do_set_attributes(Server *sv, Request *r)
     uint32_t value = 0;
     if (!request_word(r, &value))
         return E_NOT_POSSIBLE;
-    uint32_t code = item_path(request_text(r), sv->path);
+    uint32_t code = request_item_path(r, sv->path);
     if (code)
         return code;
     const char *comment = 0;
@@ -142,7 +131,7 @@ static uint32_t do_set_attributes(Server *sv, Request *r)
 static uint32_t do_new_drawer(Server *sv, Request *r)
 {
     const FileSystem *fs = sv->fs;
-    uint32_t code = folder_path(request_text(r), sv->path);
+    uint32_t code = request_folder_path(r, sv->path);
     if (code)
         return code;
     size_t length = strlen(sv->path);

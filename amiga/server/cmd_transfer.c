@@ -8,13 +8,7 @@
 int cmd_open_file(Server *sv, Request *r)
 {
     const FileSystem *fs = sv->fs;
-    const char *remote = request_text(r);
-    int is_drive = 0;
-    if (!remote)
-        return fail(sv, E_NOT_POSSIBLE);
-    uint32_t code = path_from_remote(remote, sv->path, &is_drive);
-    if (!code && is_drive)
-        code = E_NOT_POSSIBLE;
+    uint32_t code = request_item_path(r, sv->path);
     FsFile *file = 0;
     uint32_t size = 0;
     if (!code)

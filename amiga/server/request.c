@@ -128,6 +128,23 @@ uint32_t path_from_remote(const char *remote, char *out, int *is_drive)
     return E_NONE;
 }
 
+uint32_t request_item_path(Request *r, char *out)
+{
+    int is_drive = 0;
+    const char *remote = request_text(r);
+    if (!remote)
+        return E_NOT_POSSIBLE;
+    uint32_t code = path_from_remote(remote, out, &is_drive);
+    return code ? code : is_drive ? E_NOT_POSSIBLE : E_NONE;
+}
+
+uint32_t request_folder_path(Request *r, char *out)
+{
+    int is_drive = 0;
+    const char *remote = request_text(r);
+    return remote ? path_from_remote(remote, out, &is_drive) : E_NOT_POSSIBLE;
+}
+
 uint32_t path_append(char *path, const char *name)
 {
     uint32_t code = check_name(name);

@@ -24,6 +24,10 @@ void request_skip_zeros(Request *r);
  * in `out`: one device or volume, no empty parts (a parent reference), no ":" after the first,
  * no control characters. `*is_drive` tells a bare drive. Returns an error code. */
 uint32_t path_from_remote(const char *remote, char *out, int *is_drive);
+/* The request's next text as a checked path in `out`: of an item inside a drive, or of any
+ * folder including a bare drive. A missing text is E_NOT_POSSIBLE. */
+uint32_t request_item_path(Request *r, char *out);
+uint32_t request_folder_path(Request *r, char *out);
 /* Appends "/name" (or "name" after a ":"); the name must be a valid part. */
 uint32_t path_append(char *path, const char *name);
 /* The last part of a checked path; empty for a drive. */
