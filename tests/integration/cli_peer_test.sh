@@ -210,7 +210,7 @@ fi
 stop_peer
 start_peer
 dm ls Work: >"$work/out" || fail "ls after restart"
-grep -q 'read me first' "$work/out" || fail "the comment did not survive a restart"
+grep -q 'read me first' "$work/out" || fail "the comment did not survive a restart: $(cat "$work/out")"
 stop_peer
 
 # Faults on the line (TCP only): bit errors must never reach a file. Each damaged packet costs
