@@ -31,6 +31,7 @@ typedef struct {
     volatile uint16_t head; /* written by the interrupt */
     volatile uint16_t tail; /* written by the task */
     volatile uint8_t waiting;
+    volatile uint16_t wanted; /* bytes the waiting task needs before it is worth waking */
     volatile uint8_t rts_held;
     uint8_t handshake;
     volatile int32_t ticks_left;
@@ -80,8 +81,9 @@ void rbf_interrupt(void *data)
         line.rts_held = 1;
         set_rts(0);
     }
-    /* One signal per wait, not per byte: a 7 MHz 68000 cannot afford more. */
-    if (line.waiting) {
+    /* One signal per wait, and only once the bytes it waits for are in: a 7 MHz 68000 cannot
+     * afford a task switch per byte. */
+    if (line.waiting && ((line.head - line.tail) & RING_MASK) >= line.wanted) {
         line.waiting = 0;
         Signal(line.task, line.signal);
     }
@@ -130,8 +132,10 @@ static int serial_read(Transport *self, void *buffer, uint32_t count, int32_t ti
         if (timeout_ms != WAIT_FOREVER && line.ticks_left == 0)
             return IO_TIMEOUT;
         /* Signals are latched: one that comes between these lines ends the Wait at once. */
+        uint32_t needed = count - got;
+        line.wanted = (uint16_t)(needed < RING_LOW_WATER ? needed : RING_LOW_WATER);
         line.waiting = 1;
-        if (line.tail != line.head) {
+        if (((line.head - line.tail) & RING_MASK) >= line.wanted) {
             line.waiting = 0;
             continue;
         }
@@ -231,6 +235,8 @@ const char *serial_open(uint32_t baud, int handshake)
     transport.write = serial_write;
     transport.discard = serial_discard;
     transport.bytes_per_second = baud / 10;
+    /* The CRC of 16 bytes takes a 68000 about as long as one byte takes on the line. */
+    transport.write_piece = 16;
     return 0;
 }
 

@@ -66,10 +66,11 @@ static int pc_packet_follows(Channel *ch, uint32_t first)
 int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
 {
     uint8_t header[HEADER_SIZE], tail[4];
-    uint32_t data_crc = length ? crc32(data, length) : 0;
+    uint32_t data_crc = 0xFFFFFFFFUL;
+    int crc_known = length == 0;
     unsigned retries = 0;
     int first = 1;
-    put32(tail, data_crc);
+    put32(tail, 0);
     for (;;) {
         int32_t sequence = first ? ch->send_sequence : -ch->send_sequence;
         first = 0;
@@ -78,9 +79,27 @@ int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
         put32(header + 4, (uint32_t)sequence);
         put32(header + 8, crc32(header, 8));
         Transport *t = ch->line;
-        if (t->write(t, header, HEADER_SIZE) != IO_OK ||
-            (length && (t->write(t, data, length) != IO_OK || t->write(t, tail, 4) != IO_OK)))
+        if (t->write(t, header, HEADER_SIZE) != IO_OK)
             return RC_LINE;
+        if (length && !crc_known) {
+            /* The first time in small pieces, the CRC of each while the line still sends its
+             * last bytes: computed beforehand it would hold every packet back. */
+            const uint8_t *p = data;
+            uint16_t piece = t->write_piece ? t->write_piece : length;
+            for (uint16_t at = 0; at < length;) {
+                uint16_t n = length - at < piece ? (uint16_t)(length - at) : piece;
+                if (t->write(t, p + at, n) != IO_OK)
+                    return RC_LINE;
+                data_crc = crc32_update(data_crc, p + at, n);
+                at = (uint16_t)(at + n);
+            }
+            put32(tail, ~data_crc);
+            crc_known = 1;
+            if (t->write(t, tail, 4) != IO_OK)
+                return RC_LINE;
+        } else if (length && (t->write(t, data, length) != IO_OK || t->write(t, tail, 4) != IO_OK)) {
+            return RC_LINE;
+        }
 
         uint32_t answer = 0;
         int io = read_word(ch, &answer, time_for(ch, HEADER_SIZE + length + 4));

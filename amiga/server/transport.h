@@ -22,6 +22,9 @@ struct Transport {
     void (*discard)(Transport *self);
     /* Line speed, for time-outs that grow with the bytes on the way. */
     uint32_t bytes_per_second;
+    /* Packets go out in pieces of this many bytes, their CRC computed between them, where the
+     * line is slow enough to hide it (0: whole). */
+    uint16_t write_piece;
     /* How long an answer may take beyond the bytes' own time (0: two seconds). */
     uint32_t answer_wait_ms;
 };
