@@ -5,6 +5,7 @@
 
 part = 'RAM:Drovemark.part'
 program = 'RAM:Drovemark'
+start = 'RAM:Drovemark.start'
 
 SAY 'Drovemark Setup: receiving Drovemark from the PC. Please wait...'
 ADDRESS COMMAND 'Type SER: TO' part
@@ -23,7 +24,7 @@ DO WHILE keep > 0
 END
 
 CALL Seek 'in', 0, 'B'
-IF keep < 32 | ReadCh('in', 4) ~= '000003F3'x THEN DO
+IF keep < 32 | ReadCh('in', 4) ~== '000003F3'x THEN DO
     CALL Close 'in'
     CALL Fail 'What arrived is not the Drovemark program.'
 END
@@ -48,8 +49,13 @@ CALL Close 'in'
 CALL Close 'out'
 ADDRESS COMMAND 'Delete >NIL:' part 'QUIET'
 
+/* Started the way its icon starts it: with the stack its icon asks for. */
+IF ~Open('script', start, 'W') THEN CALL Fail 'Cannot write' start'.'
+CALL WriteLn 'script', 'Stack 20000'
+CALL WriteLn 'script', program
+CALL Close 'script'
 SAY 'Drovemark arrived ('keep' bytes). Starting it; the PC now copies its files to the RAM Disk.'
-ADDRESS COMMAND 'Run >NIL: <NIL:' program
+ADDRESS COMMAND 'Run >NIL: Execute' start
 EXIT 0
 
 Fail:
