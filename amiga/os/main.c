@@ -1,9 +1,12 @@
-/* Drovemark for the Amiga: serves the serial port until Ctrl+C, or until started again. */
+/* Drovemark for the Amiga: serves the serial port until Ctrl+C, or until started again (from a
+ * Shell or by its icon). */
 #include "amiga.h"
 #include "fs_dos.h"
 #include "serial_paula.h"
+#include "workbench.h"
 #include "../server/crc32.h"
 #include "../server/server.h"
+#include "../server/settings.h"
 #include "../server/text.h"
 
 #define PORT_NAME "Drovemark"
@@ -16,56 +19,44 @@ static Server server;
 static FileSystem fs;
 static struct MsgPort port;
 
+static struct WBStartup *workbench;
+
 static void say(const char *text)
 {
     BPTR out = Output();
-    if (out)
+    if (out && !workbench)
         Write(out, text, (int32_t)strlen(text));
 }
 
-/* The value after "NAME=" in the argument line, or `fallback`. */
-static uint32_t option(const char *args, int32_t length, const char *name, uint32_t fallback)
+/* Workbench gives us no output: a reason not to run shows in a window there. */
+static void refuse(const char *problem, const char *detail)
 {
-    size_t n = strlen(name);
-    for (int32_t i = 0; i + (int32_t)n < length; ++i) {
-        if (!text_equal_nocase(args + i, name, n))
-            continue;
-        uint32_t value = 0;
-        int32_t at = i + (int32_t)n;
-        if (args[at] < '0' || args[at] > '9')
-            continue;
-        while (at < length && args[at] >= '0' && args[at] <= '9')
-            value = value * 10 + (uint32_t)(args[at++] - '0');
-        return value;
+    if (workbench) {
+        char text[200];
+        size_t n = text_copy(text, problem, sizeof text);
+        text_copy(text + n, detail, sizeof text - n);
+        workbench_show(text);
+        return;
     }
-    return fallback;
+    say("Drovemark: ");
+    say(problem);
+    say(detail);
+    say(".\n");
 }
 
-static int has_word(const char *args, int32_t length, const char *word)
+static int serve(const ServerSettings *settings)
 {
-    size_t n = strlen(word);
-    for (int32_t i = 0; i + (int32_t)n <= length; ++i) {
-        if (text_equal_nocase(args + i, word, n))
-            return 1;
-    }
-    return 0;
-}
-
-static int serve(uint32_t baud, uint16_t buffer, int handshake)
-{
-    const char *problem = serial_open(baud, handshake);
+    const char *problem = serial_open(settings->baud, settings->handshake);
     if (problem) {
-        say("Drovemark: ");
-        say(problem);
-        say(".\n");
+        refuse(problem, "");
         return 20;
     }
     char number[12];
-    text_number(number, baud);
+    text_number(number, settings->baud);
     say("Drovemark serves the serial port at ");
     say(number);
     say(" baud. Ctrl+C, or starting it again, stops it.\n");
-    channel_init(&channel, serial_transport(), buffer);
+    channel_init(&channel, serial_transport(), settings->buffer);
     server_init(&server, &channel, &fs);
     server_run(&server);
     serial_close();
@@ -73,11 +64,30 @@ static int serve(uint32_t baud, uint16_t buffer, int handshake)
     return 0;
 }
 
-int amiga_main(const char *args, int32_t length)
+/* The settings from the icon's tool types or the argument line; 0 (told) when one is bad. */
+static int read_settings(ServerSettings *settings, const char *args, int32_t length)
 {
-    DOSBase = OpenLibrary("dos.library", LIBRARY_MINIMUM);
-    if (!DOSBase)
-        return 20;
+    settings_defaults(settings);
+    if (workbench) {
+        char bad[120];
+        if (workbench_settings(workbench, settings, bad, sizeof bad))
+            return 1;
+        refuse("this tool type has a value I cannot use: ", bad);
+        return 0;
+    }
+    const char *bad;
+    size_t bad_length;
+    if (settings_line(settings, args, (size_t)length, &bad, &bad_length))
+        return 1;
+    char word[60];
+    text_copy(word, bad, bad_length + 1 < sizeof word ? bad_length + 1 : sizeof word);
+    refuse("I do not understand ", word);
+    say("Arguments: BAUD=n BUFFER=n HANDSHAKE=RTSCTS|NONE PORT=n PASSWORD=text\n");
+    return 0;
+}
+
+static int run(const char *args, int32_t length)
+{
     int result = 0;
     Forbid();
     struct MsgPort *running = FindPort(PORT_NAME);
@@ -86,7 +96,6 @@ int amiga_main(const char *args, int32_t length)
     Permit();
     if (running) {
         say("Drovemark: asked the running server to stop.\n");
-        CloseLibrary(DOSBase);
         return 0;
     }
 
@@ -104,20 +113,33 @@ int amiga_main(const char *args, int32_t length)
     AddPort(&port);
 
     crc32_init();
-    if (!fs_dos_init(&fs)) {
-        say("Drovemark: not enough memory.\n");
+    ServerSettings settings;
+    if (!read_settings(&settings, args, length)) {
+        result = 20;
+    } else if (!fs_dos_init(&fs)) {
+        refuse("not enough memory", "");
         result = 20;
     } else {
-        uint32_t buffer = option(args, length, "BUFFER=", 512);
-        result = serve(option(args, length, "BAUD=", 19200),
-                       (uint16_t)(buffer < 5 ? 5 : buffer > 8192 ? 8192 : buffer),
-                       !has_word(args, length, "NOHANDSHAKE"));
+        result = serve(&settings);
         fs_dos_close();
     }
     RemPort(&port);
     SetSignal(0, SIGBREAKF_CTRL_C);
     if (self[TASK_NODE_TYPE] == NT_PROCESS)
         *window = old_window;
-    CloseLibrary(DOSBase);
+    return result;
+}
+
+int amiga_main(const char *args, int32_t length)
+{
+    workbench = workbench_startup();
+    int result = 20;
+    DOSBase = OpenLibrary("dos.library", LIBRARY_MINIMUM);
+    if (DOSBase) {
+        result = run(args, length);
+        CloseLibrary(DOSBase);
+    }
+    if (workbench)
+        workbench_reply(workbench);
     return result;
 }

@@ -1,23 +1,28 @@
 #!/usr/bin/env bash
 # Installs Drovemark with its INF into a fresh 64-bit Wine prefix, checks every key, value and
-# file the installation promises in both registry views, that a 64-bit and a 32-bit process each
+# file the installation promises (the Amiga side's files among them, where Setup looks for them) in both registry views, that a 64-bit and a 32-bit process each
 # reach the folder through the shell from that registration alone, removes it through the
 # UninstallString (the DLL's Uninstall export, answered Yes), and compares the registry with its
 # state before the installation.
-#   inf_install_test.sh SOURCE_DIR DLL DLL32 INSTALL_CHECK_EXE INSTALL_CHECK32_EXE WORK_DIR
+#   inf_install_test.sh SOURCE_DIR DLL DLL32 INSTALL_CHECK_EXE INSTALL_CHECK32_EXE AMIGA_DIR WORK_DIR
 set -uo pipefail
 src=$1
 dll=$2
 dll32=$3
 check=$4
 check32=$5
-work=$6
+amiga=$6
+work=$7
 for tool in wine wineserver winepath iconv; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
 done
 [ -f "$dll" ] && [ -f "$check" ] || { echo "SKIP: build drovemark_dll and install_check first"; exit 77; }
 [ -f "$dll32" ] && [ -f "$check32" ] ||
   { echo "SKIP: build the windows32 preset first (its drovemark.dll and install_check.exe)"; exit 77; }
+amiga_files=(Setup.rexx Drovemark Drovemark.info ReadMe.txt ReadMe.txt.info)
+for file in "${amiga_files[@]}"; do
+  [ -f "$amiga/$file" ] || { echo "SKIP: build the native preset's amiga-package first"; exit 77; }
+done
 # Wine's own programs as a 64-bit Windows runs them: regedit sees the native registry view.
 wine() { "$src/tools/wine-native" "$@"; }
 case "$work" in /*/inf-test) ;; *) echo "refusing work folder $work"; exit 2 ;; esac
@@ -83,13 +88,16 @@ apply_reg "$(printf '[%s]\n\n' "HKEY_CURRENT_USER\\$hide\\ClassicStartMenu" \
 export_registry before
 
 step "installing"
-"$src/install/wine-install" "$prefix" "$dll" "$dll32" "$src/install/drovemark.inf" install ||
+"$src/install/wine-install" --amiga "$amiga" "$prefix" "$dll" "$dll32" "$src/install/drovemark.inf" install ||
   fail "wine-install install failed"
 export_registry installed
 
 cmp -s "$dll" "$installed/drovemark.dll" || fail "drovemark.dll is not in $folder"
 cmp -s "$src/install/drovemark.inf" "$installed/drovemark.inf" || fail "drovemark.inf is not in $folder"
 cmp -s "$dll32" "$installed32/drovemark.dll" || fail "the 32-bit drovemark.dll is not in $folder32"
+for file in "${amiga_files[@]}"; do
+  cmp -s "$amiga/$file" "$installed/Amiga/$file" || fail "$file is not in $folder\Amiga"
+done
 
 classes='HKEY_LOCAL_MACHINE\Software\Classes\CLSID\'$clsid
 explorer='Software\Microsoft\Windows\CurrentVersion\Explorer'
@@ -174,7 +182,10 @@ export_registry removed
 [ -e "$installed32/drovemark.dll" ] && fail "the 32-bit drovemark.dll is still installed"
 [ -z "$(ls -A "$installed32" 2>/dev/null)" ] || fail "$folder32 still holds: $(ls -A "$installed32")"
 [ -e "$installed/drovemark.inf" ] && fail "drovemark.inf is still installed"
-# DelFiles removes files only: the emptied folder stays, and must be empty.
+# DelFiles removes files only: the emptied folders stay, and must be empty.
+[ -z "$(ls -A "$installed/Amiga" 2>/dev/null)" ] ||
+  fail "$folder\Amiga still holds: $(ls -A "$installed/Amiga")"
+rmdir "$installed/Amiga" 2>/dev/null
 [ -z "$(ls -A "$installed" 2>/dev/null)" ] || fail "$folder still holds: $(ls -A "$installed")"
 
 # The maker's key stays (other products of the maker may live there) and must be empty.

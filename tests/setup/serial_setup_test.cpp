@@ -80,14 +80,6 @@ private:
     std::vector<std::string> texts_;
 };
 
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = char((i * 29 + seed * 11 + (i >> 7)) & 0xFF);
-    return bytes;
-}
-
 size_t Count(const std::string& text, const std::string& part)
 {
     size_t count = 0;
@@ -108,15 +100,17 @@ protected:
         far_ = std::string("Z:") + farEnd;
         std::replace(far_.begin(), far_.end(), '/', '\\');
 
-        // The Amiga side's files, as the installer leaves them: ours, each one recognisable.
+        // The Amiga side's files as the installer leaves them: the ones the build made.
+        std::string package = std::string("Z:") + DROVEMARK_AMIGA_PACKAGE;
+        std::replace(package.begin(), package.end(), '/', '\\');
         fs::create_directories(pc_.Path() / "Amiga");
-        files_ = {{"Setup.rexx", "/* Setup sample */\n" + Pattern(1300, 1)},
-                  {"Drovemark", Pattern(5000, 2)},
-                  {"Drovemark.info", Pattern(700, 3)},
-                  {"ReadMe.txt", "Read me, sample.\n"},
-                  {"ReadMe.txt.info", Pattern(600, 4)}};
-        for (const auto& [name, bytes] : files_)
-            test::WriteWholeFile(pc_.File("Amiga\\" + name), bytes);
+        for (const char* name :
+             {"Setup.rexx", "Drovemark", "Drovemark.info", "ReadMe.txt", "ReadMe.txt.info"}) {
+            files_[name] = test::ReadWholeFile(package + "\\" + name);
+            if (files_[name].empty())
+                GTEST_SKIP() << "no " << name << ": build the native preset's amiga-package";
+            test::WriteWholeFile(pc_.File(std::string("Amiga\\") + name), files_[name]);
+        }
 
         const std::string key = SettingsStore().SettingsKey();
         ASSERT_EQ(settings_.Create(HKEY_LOCAL_MACHINE, key, KEY_ALL_ACCESS), ERROR_SUCCESS);
