@@ -40,7 +40,7 @@ static uint32_t count_drawer(Server *sv, char *path, Counter *c, unsigned depth)
         }
         ++c->drawers;
         size_t length = strlen(path);
-        if (depth < 64 && path_append(path, item->name) == E_NONE) {
+        if (depth < PATH_MAX_LENGTH / 2 && path_append(path, item->name) == E_NONE) {
             count_drawer(sv, path, c, depth + 1); /* an unreadable drawer counts as empty */
             path_cut(path, length);
         }

@@ -19,6 +19,9 @@ head -c 3000 /dev/urandom >"$here/served/Fixed/data.bin"
 printf 'inner\n' >"$here/served/Fixed/Inner/note.txt"
 printf 'top\n' >"$here/local/tree/a.txt"
 head -c 2000 /dev/urandom >"$here/local/tree/sub/b.bin"
+deep=$(printf 'd/%.0s' $(seq 99))d
+mkdir -p "$here/served/Deep/$deep"
+printf 'leaf\n' >"$here/served/Deep/$deep/leaf"
 sizes=(0 1 508 509 12000)
 for size in "${sizes[@]}"; do head -c "$size" /dev/urandom >"$here/local/f$size.bin"; done
 
@@ -63,13 +66,21 @@ session() {
   grep -q '^3 drawers, 3 files, 2513 bytes' "$here/out" || fail "count: $(cat "$here/out")"
   dm rm -r Work:Dest || fail "rm -r"
   [ ! -e "$here/served/Dest" ] || fail "rm -r left the drawer"
+
+  # Walks as deep as a path goes, on the small stack a Shell of Kickstart 1.x gives.
+  dm count Work:Deep >"$here/out" || fail "count of a deep drawer"
+  grep -q '^100 drawers, 1 files, 5 bytes' "$here/out" || fail "count of a deep drawer: $(cat "$here/out")"
+  dm mkdir Work:Copies && dm cp Work:Deep Work:Copies || fail "cp of a deep drawer"
+  cmp -s "$here/served/Deep/$deep/leaf" "$here/served/Copies/Deep/$deep/leaf" || fail "cp lost the deepest file"
+  dm rm -r Work:Copies || fail "rm -r of a deep drawer"
+  [ ! -e "$here/served/Copies" ] || fail "rm -r left the deep drawer"
   return $failures
 }
 
 export -f session
 export model cli here
 start=$(date +%s)
-"$tools/with-amiga" "$model" "$program" "$here/served" bash -c "$(declare -p sizes); $(declare -f undated session); session"
+"$tools/with-amiga" "$model" "$program" "$here/served" bash -c "$(declare -p sizes deep); $(declare -f undated session); session"
 status=$?
 echo "$model: emulator session $(( $(date +%s) - start )) s"
 
