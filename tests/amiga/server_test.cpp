@@ -1,33 +1,24 @@
 // Our Amiga server's request handling and packet layer, run natively against the PC's own
 // packet layer and commands.
 #include "amiga/server_rig.h"
+#include "support/fault_classes.h"
 
 #include "core/crc32.h"
 #include "support/test_files.h"
 
 #include <cstring>
 
-#include <sys/stat.h>
-
 namespace dm::test {
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr uint32_t kDeleteForbidden = 0x01;
-
-bool Exists(const fs::path& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
 TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
 {
     AmigaServerRig rig;
     fs::create_directories(rig.work / "Docs" / "Deep");
-    WriteWholeFile((rig.work / "Docs" / "a.txt").string(), "alpha");
-    WriteWholeFile((rig.work / "Docs" / "Deep" / "b.bin").string(), Bytes(3000, 2));
+    WriteWholeFile(rig.Host("Docs/a.txt"), "alpha");
+    WriteWholeFile(rig.Host("Docs/Deep/b.bin"), Pattern(3000, 2));
     rig.Start();
 
     // The drives, then a drawer with its sizes.
@@ -44,29 +35,29 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
     EXPECT_EQ(rig.Find(docs, "Deep")->kind, ItemKind::Drawer);
 
     // Both ways, byte for byte, across many packets; a second upload asks before replacing.
-    const std::string big = Bytes(70000, 3);
-    AnswerScript ask;
+    const std::string big = Pattern(70000, 3);
+    ScriptedQuestions ask;
     EXPECT_EQ(rig.Upload("DH0:Work/Docs/big.bin", big, ask), S_OK);
-    EXPECT_TRUE(ReadWholeFile((rig.work / "Docs" / "big.bin").string()) == big);
+    EXPECT_TRUE(ReadWholeFile(rig.Host("Docs/big.bin")) == big);
     std::string back;
-    EXPECT_EQ(rig.Download(At("DH0:Work/Docs", "big.bin"), back), S_OK);
+    EXPECT_EQ(rig.Download(Item("DH0:Work/Docs", "big.bin"), back), S_OK);
     EXPECT_TRUE(back == big) << back.size();
     bool declined = false;
     ask.answers = {OverwriteAnswer::No};
     EXPECT_EQ(rig.Upload("DH0:Work/Docs/big.bin", "other", ask, &declined), S_OK);
     EXPECT_TRUE(declined);
-    EXPECT_TRUE(ReadWholeFile((rig.work / "Docs" / "big.bin").string()) == big);
+    EXPECT_TRUE(ReadWholeFile(rig.Host("Docs/big.bin")) == big);
     ask.answers = {OverwriteAnswer::Yes};
     EXPECT_EQ(rig.Upload("DH0:Work/Docs/big.bin", "other", ask, &declined), S_OK);
-    EXPECT_EQ(rig.LastError(), 0u);
-    EXPECT_EQ(ReadWholeFile((rig.work / "Docs" / "big.bin").string()).size(), 5u);
+    EXPECT_EQ(rig.LastError().code, 0u);
+    EXPECT_EQ(ReadWholeFile(rig.Host("Docs/big.bin")).size(), 5u);
     EXPECT_EQ(ask.asked, (std::vector<std::string> {"big.bin", "big.bin"}));
 
     // A disk that fills up mid-file leaves nothing behind and says why.
     host_fs_fail_writes(rig.host, 1);
     EXPECT_NE(rig.Upload("DH0:Work/full.bin", big, ask), S_OK);
     host_fs_fail_writes(rig.host, 0);
-    EXPECT_EQ(rig.LastError(), 3u);
+    EXPECT_EQ(rig.LastError().code, 3u);
     EXPECT_EQ(rig.List("DH0:Work").size(), 1u);
 
     // Drawer, rename, attributes, copy, move, count.
@@ -75,15 +66,15 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
     drawer.name = "DH0:Work/New";
     OverwriteAnswer answer = OverwriteAnswer::Yes;
     EXPECT_EQ(rig.pc->CreateObject(drawer, RemoteItem {}, answer, 1, ask, nullptr), S_OK);
-    EXPECT_EQ(rig.LastError(), 0u);
+    EXPECT_EQ(rig.LastError().code, 0u);
     EXPECT_TRUE(fs::is_directory(rig.work / "New"));
-    EXPECT_EQ(rig.pc->NewDrawer(At("DH0:Work", "", ItemKind::Volume)), S_OK);
+    EXPECT_EQ(rig.pc->NewDrawer(Item("DH0:Work", "", ItemKind::Volume)), S_OK);
     EXPECT_TRUE(fs::is_directory(rig.work / "Unnamed1"));
-    EXPECT_EQ(rig.pc->Rename(At("DH0:Work/Docs", "a.txt"), "b.txt"), S_OK);
-    EXPECT_TRUE(Exists(rig.work / "Docs" / "b.txt"));
-    EXPECT_EQ(rig.pc->Rename(At("DH0:Work/Docs", "b.txt"), "Deep"), kCancelled);
-    EXPECT_EQ(rig.LastError(), 20u);
-    EXPECT_EQ(rig.pc->SetAttributes(At("DH0:Work/Docs", "b.txt"), 0x10 | kDeleteForbidden,
+    EXPECT_EQ(rig.pc->Rename(Item("DH0:Work/Docs", "a.txt"), "b.txt"), S_OK);
+    EXPECT_TRUE(rig.HostExists("Docs/b.txt"));
+    EXPECT_EQ(rig.pc->Rename(Item("DH0:Work/Docs", "b.txt"), "Deep"), kCancelled);
+    EXPECT_EQ(rig.LastError().code, 20u);
+    EXPECT_EQ(rig.pc->SetAttributes(Item("DH0:Work/Docs", "b.txt"), 0x10 | kDeleteForbidden,
                                     "kept"),
               S_OK);
     const auto renamed = rig.List("DH0:Work/Docs");
@@ -93,22 +84,22 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
 
     ask.answers = {OverwriteAnswer::Yes};
     declined = false;
-    EXPECT_EQ(rig.pc->Copy(At("DH0:Work", "Docs", ItemKind::Drawer),
-                           At("DH0:Work", "New", ItemKind::Drawer), answer, 1, ask, &declined),
+    EXPECT_EQ(rig.pc->Copy(Item("DH0:Work", "Docs", ItemKind::Drawer),
+                           Item("DH0:Work", "New", ItemKind::Drawer), answer, 1, ask, &declined),
               S_OK);
-    EXPECT_EQ(ReadWholeFile((rig.work / "New" / "Docs" / "Deep" / "b.bin").string()),
-              Bytes(3000, 2));
-    EXPECT_EQ(rig.pc->Copy(At("DH0:Work", "Docs", ItemKind::Drawer),
-                           At("DH0:Work/Docs", "Deep", ItemKind::Drawer), answer, 1, ask, nullptr),
+    EXPECT_EQ(ReadWholeFile(rig.Host("New/Docs/Deep/b.bin")),
+              Pattern(3000, 2));
+    EXPECT_EQ(rig.pc->Copy(Item("DH0:Work", "Docs", ItemKind::Drawer),
+                           Item("DH0:Work/Docs", "Deep", ItemKind::Drawer), answer, 1, ask, nullptr),
               E_FAIL);
-    EXPECT_EQ(rig.LastError(), 8u);
-    EXPECT_EQ(rig.pc->Move(At("DH0:Work/New/Docs", "Deep", ItemKind::Drawer),
-                           At("DH0:Work", "Unnamed1", ItemKind::Drawer)),
+    EXPECT_EQ(rig.LastError().code, 8u);
+    EXPECT_EQ(rig.pc->Move(Item("DH0:Work/New/Docs", "Deep", ItemKind::Drawer),
+                           Item("DH0:Work", "Unnamed1", ItemKind::Drawer)),
               S_OK);
-    EXPECT_TRUE(Exists(rig.work / "Unnamed1" / "Deep" / "b.bin"));
-    EXPECT_FALSE(Exists(rig.work / "New" / "Docs" / "Deep"));
+    EXPECT_TRUE(rig.HostExists("Unnamed1/Deep/b.bin"));
+    EXPECT_FALSE(rig.HostExists("New/Docs/Deep"));
 
-    ASSERT_EQ(rig.pc->CountContents(At("DH0:Work", "Docs", ItemKind::Drawer)), S_OK);
+    ASSERT_EQ(rig.pc->CountContents(Item("DH0:Work", "Docs", ItemKind::Drawer)), S_OK);
     uint64_t bytes = 0, drawers = 0, files = 0;
     for (bool finished = false; !finished;) {
         uint32_t b = 0, d = 0, f = 0;
@@ -120,12 +111,12 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
     EXPECT_EQ(files, 3u);
 
     // Delete takes a drawer with all it holds, but stops at a delete-protected file.
-    EXPECT_EQ(rig.pc->Delete(At("DH0:Work", "Docs", ItemKind::Drawer)), kCancelled);
-    EXPECT_EQ(rig.LastError(), 13u);
-    EXPECT_TRUE(Exists(rig.work / "Docs" / "b.txt"));
-    EXPECT_EQ(rig.pc->SetAttributes(At("DH0:Work/Docs", "b.txt"), 0x40000000, ""), S_OK);
-    EXPECT_EQ(rig.pc->Delete(At("DH0:Work", "Docs", ItemKind::Drawer)), S_OK);
-    EXPECT_FALSE(Exists(rig.work / "Docs"));
+    EXPECT_EQ(rig.pc->Delete(Item("DH0:Work", "Docs", ItemKind::Drawer)), kCancelled);
+    EXPECT_EQ(rig.LastError().code, 13u);
+    EXPECT_TRUE(rig.HostExists("Docs/b.txt"));
+    EXPECT_EQ(rig.pc->SetAttributes(Item("DH0:Work/Docs", "b.txt"), 0x40000000, ""), S_OK);
+    EXPECT_EQ(rig.pc->Delete(Item("DH0:Work", "Docs", ItemKind::Drawer)), S_OK);
+    EXPECT_FALSE(rig.HostExists("Docs"));
     EXPECT_EQ(rig.pc->FinishSetup(), S_OK);
 }
 
@@ -134,7 +125,7 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
 TEST(AmigaServer, BadRequestsAreRefusedWithTheirReason)
 {
     AmigaServerRig rig;
-    WriteWholeFile((rig.work / "file").string(), "data");
+    WriteWholeFile(rig.Host("file"), "data");
     WriteWholeFile((rig.scratch.Path() / "secret").string(), "outside the volume");
     rig.Start();
     struct Case {
@@ -161,10 +152,10 @@ TEST(AmigaServer, BadRequestsAreRefusedWithTheirReason)
         ASSERT_EQ(rig.pc->WritePacket(c.type, c.data.data(), uint16_t(c.data.size())), S_OK);
         const HRESULT answered = rig.pc->WaitForAnswer(0);
         EXPECT_EQ(answered, c.code ? kCancelled : S_OK) << c.data;
-        EXPECT_EQ(rig.LastError(), c.code) << c.data;
+        EXPECT_EQ(rig.LastError().code, c.code) << c.data;
     }
-    EXPECT_TRUE(Exists(rig.work / "file"));
-    EXPECT_TRUE(Exists(rig.scratch.Path() / "secret"));
+    EXPECT_TRUE(rig.HostExists("file"));
+    EXPECT_TRUE(fs::exists(rig.scratch.Path() / "secret"));
 
     // A command sent again after its answer word was damaged is answered, not run twice.
     const auto raw = [](uint16_t type, const std::string& data, int32_t sequence) {
@@ -200,65 +191,31 @@ TEST(AmigaServer, BadRequestsAreRefusedWithTheirReason)
         }
     }
     EXPECT_TRUE(fs::is_directory(rig.work / "Unnamed1"));
-    EXPECT_FALSE(Exists(rig.work / "Unnamed2"));
+    EXPECT_FALSE(rig.HostExists("Unnamed2"));
 }
 
-// Line faults of every class, in what either side writes: every upload, download and listing
-// completes, right to the byte. Our server answers a request for a lost answer word also while
-// it waits for the next command, so no class needs a floor below all of them.
-struct FaultCase {
-    const char* name;
-    peer::FaultPlan plan;
-};
-
-class AmigaServerFaults : public testing::TestWithParam<std::tuple<size_t, bool>> {
-public:
-    static std::vector<FaultCase> Cases()
-    {
-        peer::FaultPlan damaged, lost, dropped, late, bits, all;
-        damaged.damagedAnswers = all.damagedAnswers = 0.02;
-        lost.lostAnswers = all.lostAnswers = 0.01;
-        dropped.drop = all.drop = 0.005;
-        late.delayMs = all.delayMs = 30;
-        bits.bits = all.bits = 1e-5;
-        for (peer::FaultPlan* plan : {&damaged, &lost, &dropped, &late, &bits, &all})
-            plan->incoming = false;
-        return {{"DamagedAnswers", damaged}, {"LostAnswers", lost}, {"LostWrites", dropped},
-                {"LateWrites", late},        {"BitErrors", bits},   {"All", all}};
-    }
-};
+// Every line fault class, in what either side writes: our server answers a request for a lost
+// answer word also while it waits for the next command, so every operation completes.
+class AmigaServerFaults : public testing::TestWithParam<std::tuple<size_t, bool>> {};
 
 TEST_P(AmigaServerFaults, EveryOperationCompletesRight)
 {
     const auto [index, pcWrites] = GetParam();
-    const FaultCase fault = Cases()[index];
+    const peer::FaultPlan plan = LineFaults()[index].plan;
+    const std::string content = Pattern(8000, 4);
     AmigaServerRig rig;
-    const std::string content = Bytes(8000, 4);
-    WriteWholeFile((rig.work / "source").string(), content);
-    fs::create_directories(rig.work / "many");
-    for (int i = 0; i < 60; ++i)
-        WriteWholeFile((rig.work / "many" / ("entry-with-a-longish-name-" + std::to_string(i))).string(), "x");
-    rig.Start(512, pcWrites ? fault.plan : peer::FaultPlan {},
-              pcWrites ? peer::FaultPlan {} : fault.plan, 100 + index);
-    AnswerScript ask;
-    for (int round = 0; round < 1; ++round) {
-        const std::string name = "up" + std::to_string(round);
-        EXPECT_EQ(rig.Upload("DH0:Work/" + name, content, ask), S_OK) << name;
-        rig.LastError();
-        EXPECT_TRUE(ReadWholeFile((rig.work / name).string()) == content) << name;
-        std::string copy;
-        EXPECT_EQ(rig.Download(At("DH0:Work", "source"), copy), S_OK) << round;
-        rig.LastError();
-        EXPECT_TRUE(copy == content) << round;
-        EXPECT_EQ(rig.List("DH0:Work/many").size(), 60u) << round;
-        rig.LastError();
-    }
+    PrepareFaultRun(rig, content);
+    rig.Start(512, pcWrites ? plan : peer::FaultPlan {}, pcWrites ? peer::FaultPlan {} : plan,
+              100 + index);
+    const Tally tally = RunOperations(rig, 1, content);
+    EXPECT_EQ(tally.completed, tally.attempted);
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes, AmigaServerFaults,
-                         testing::Combine(testing::Range(size_t(0), size_t(6)), testing::Bool()),
+                         testing::Combine(testing::Range(size_t(0), LineFaults().size()),
+                                          testing::Bool()),
                          [](const auto& info) {
-                             return std::string(AmigaServerFaults::Cases()[std::get<0>(info.param)].name) +
+                             return std::string(LineFaults()[std::get<0>(info.param)].id) +
                                     (std::get<1>(info.param) ? "FromPc" : "FromAmiga");
                          });
 

@@ -3,17 +3,13 @@
 # the emulated serial line: every command on a served volume, files byte for byte both ways,
 # drawers with all they hold, and the same listings amiga-peer gives for the same folder.
 #   amiga_emulator_test.sh a500|a1200 PROGRAM CLI PEER
-set -uo pipefail
 model=$1
 program=$2
 cli=$3
 peer=$4
-tools=$(cd "$(dirname "$0")/../../tools" && pwd)
+source "$(dirname "$0")/amiga_emulator_rig.sh"
 
-here=$(mktemp -d "${TMPDIR:-/tmp}/drovemark-emu-XXXXXX")
-export XDG_RUNTIME_DIR=$here TZ=UTC
-trap 'rm -rf "$here"' EXIT
-mkdir -p "$here/served/Fixed/Inner" "$here/local/tree/sub/empty" "$here/back"
+mkdir -p "$here/served/Fixed/Inner" "$here/local/tree/sub/empty"
 printf 'hello amiga\n' >"$here/served/readme.txt"
 head -c 3000 /dev/urandom >"$here/served/Fixed/data.bin"
 printf 'inner\n' >"$here/served/Fixed/Inner/note.txt"
@@ -29,8 +25,6 @@ for size in "${sizes[@]}"; do head -c "$size" /dev/urandom >"$here/local/f$size.
 undated() { sed -E 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}/DATE/'; }
 
 session() {
-  failures=0
-  fail() { echo "FAIL ($model): $*" >&2; failures=$((failures + 1)); }
   dm() { timeout 120 "$cli" --serial "$DROVEMARK_LINE" "$@" </dev/null; }
 
   dm ls >"$here/out" 2>&1 || fail "ls of the volumes: $(cat "$here/out")"
@@ -77,12 +71,8 @@ session() {
   return $failures
 }
 
-export -f session
-export model cli here
-start=$(date +%s)
-"$tools/with-amiga" "$model" "$program" "$here/served" bash -c "$(declare -p sizes deep); $(declare -f undated session); session"
+in_amiga "$model" "$program" session model cli sizes deep
 status=$?
-echo "$model: emulator session $(( $(date +%s) - start )) s"
 
 # The same folder through amiga-peer: the same listing.
 "$peer" --volume DH0:Work="$here/served" --listen 127.0.0.1:0 --port-file "$here/port" >"$here/peer.log" 2>&1 &
@@ -91,7 +81,7 @@ for _ in $(seq 50); do [ -s "$here/port" ] && break; sleep 0.1; done
 timeout 60 "$cli" --port "$(cat "$here/port")" ls Work:Fixed | undated >"$here/fixed.peer"
 kill $peer_pid; wait $peer_pid 2>/dev/null
 if ! diff "$here/fixed.peer" "$here/fixed.amiga"; then
-  echo "FAIL ($model): the listing differs from amiga-peer's" >&2
+  fail "the listing differs from amiga-peer's"
   status=1
 fi
 exit $status

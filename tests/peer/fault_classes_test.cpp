@@ -12,18 +12,16 @@
 #include "peer/pty_link.h"
 #include "peer/socket_link.h"
 #include "peer_rig.h"
+#include "support/fault_classes.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 
 namespace dm::test {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 enum class Line { Tcp, Pty };
 enum class Way { PcToAmiga, AmigaToPc };
@@ -37,38 +35,6 @@ size_t EnvNumber(const char* name, size_t fallback)
 {
     const char* text = std::getenv(name);
     return text && std::atol(text) > 0 ? size_t(std::atol(text)) : fallback;
-}
-
-struct FaultClass {
-    const char* name;
-    peer::FaultPlan plan;
-    // Completed operations of every 3 * rounds, with the PC's line recovery.
-    double floor;
-};
-
-std::vector<FaultClass> Classes()
-{
-    peer::FaultPlan damaged, lost, dropped, late, bits, all;
-    damaged.damagedAnswers = all.damagedAnswers = 0.02;
-    lost.lostAnswers = all.lostAnswers = 0.01;
-    dropped.drop = all.drop = 0.005;
-    late.delayMs = all.delayMs = 30;
-    bits.bits = all.bits = 1e-5;
-    for (peer::FaultPlan* plan : {&damaged, &lost, &dropped, &late, &bits, &all})
-        plan->incoming = false;
-    // Where the Amiga follows a packet of the PC's with nothing but its answer word (an upload's
-    // FileEnd), the PC cannot tell a lost answer from a lost packet: as written, the Amiga
-    // answers a request for a lost answer only while it is writing, and it would take the
-    // packet twice if it were sent again. Such an exchange fails, cleanly.
-    return {
-        {"no faults", {}, 1.0},
-        {"answer words damaged 2%", damaged, 1.0},
-        {"answer words lost 1%", lost, 0.8},
-        {"writes lost 0.5%", dropped, 0.8},
-        {"late writes up to 30 ms", late, 1.0},
-        {"bit errors 1e-5", bits, 1.0},
-        {"all of them at once", all, 0.8},
-    };
 }
 
 // The emulated Amiga on a thread of its own, one connection over the line; the PC's packet
@@ -143,66 +109,6 @@ private:
     std::thread server_;
 };
 
-struct Tally {
-    int attempted = 0;
-    int completed = 0;
-    double seconds = 0;
-};
-
-// Uploads, downloads and listings in turn; a completed one must be right to the byte.
-Tally RunOperations(PeerRig& rig, size_t rounds, const std::string& content)
-{
-    Tally tally;
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(rig.work))
-        names.push_back(entry.path().filename().string());
-    const auto start = Clock::now();
-    for (size_t i = 0; i < rounds; ++i) {
-        const std::string name = "up" + std::to_string(i);
-        tally.attempted += 3;
-        if (SUCCEEDED(rig.Upload("DH0:Work/" + name, content))) {
-            ++tally.completed;
-            EXPECT_TRUE(ReadWholeFile(rig.Host(name)) == content) << "upload " << i;
-        }
-        std::string copy;
-        const HRESULT downloaded = rig.Download(Item("DH0:Work", "source"), copy);
-        uint32_t code = 0;
-        std::string text;
-        rig.pc->GetLastError(code, text);
-        if (SUCCEEDED(downloaded)) {
-            ++tally.completed;
-            EXPECT_TRUE(copy == content) << "download " << i;
-        }
-        std::vector<std::string> listed;
-        const HRESULT hr = rig.pc->ListDirectory("DH0:Work/many", [&](const DirectoryEntry& e) {
-            listed.push_back(e.name);
-            return true;
-        });
-        rig.pc->GetLastError(code, text);
-        if (SUCCEEDED(hr)) {
-            ++tally.completed;
-            EXPECT_EQ(listed.size(), 60u) << "listing " << i;
-        }
-    }
-    tally.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    // Failed uploads leave nothing: every file present is whole.
-    for (const auto& entry : fs::directory_iterator(rig.work)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("up", 0) == 0) {
-            EXPECT_TRUE(ReadWholeFile(entry.path().string()) == content) << name;
-        }
-    }
-    return tally;
-}
-
-void Prepare(PeerRig& rig, const std::string& content)
-{
-    WriteWholeFile(rig.Host("source"), content);
-    fs::create_directories(rig.work / "many");
-    for (int i = 0; i < 60; ++i)
-        WriteWholeFile(rig.Host("many/entry-with-a-longish-name-" + std::to_string(i)), "x");
-}
-
 using Case = std::tuple<Line, Way, size_t>;
 
 class FaultClasses : public testing::TestWithParam<Case> {};
@@ -210,11 +116,11 @@ class FaultClasses : public testing::TestWithParam<Case> {};
 TEST_P(FaultClasses, EveryOperationCompletesRightOrFailsAboveItsFloor)
 {
     const auto [line, way, index] = GetParam();
-    const FaultClass fault = Classes()[index];
+    const FaultClass fault = LineFaults()[index];
     const size_t rounds = EnvNumber("DROVEMARK_FAULT_ROUNDS", 2);
     const std::string content = Pattern(EnvNumber("DROVEMARK_FAULT_SIZE", 12000), 4);
     PeerRig rig;
-    Prepare(rig, content);
+    PrepareFaultRun(rig, content);
     const peer::FaultPlan none;
     LineRig connection(rig, line, way == Way::PcToAmiga ? fault.plan : none,
                        way == Way::AmigaToPc ? fault.plan : none, 100 + index);
@@ -230,17 +136,15 @@ TEST_P(FaultClasses, EveryOperationCompletesRightOrFailsAboveItsFloor)
 
 std::string CaseName(const testing::TestParamInfo<Case>& info)
 {
-    static const char* const kNames[] = {"None",       "DamagedAnswers", "LostAnswers", "LostWrites",
-                                         "LateWrites", "BitErrors",      "All"};
     return std::string(std::get<0>(info.param) == Line::Tcp ? "Tcp" : "Pty") +
            (std::get<1>(info.param) == Way::PcToAmiga ? "PcToAmiga" : "AmigaToPc") +
-           kNames[std::get<2>(info.param)];
+           LineFaults()[std::get<2>(info.param)].id;
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, FaultClasses,
                          testing::Combine(testing::Values(Line::Tcp, Line::Pty),
                                           testing::Values(Way::PcToAmiga, Way::AmigaToPc),
-                                          testing::Range(size_t(0), Classes().size())),
+                                          testing::Range(size_t(0), LineFaults().size())),
                          CaseName);
 
 }  // namespace
