@@ -11,6 +11,7 @@
 #include "support/test_files.h"
 
 extern "C" {
+#include "amiga/native/host_disks.h"
 #include "amiga/native/host_fs.h"
 #include "amiga/server/crc32.h"
 #include "amiga/server/server.h"
@@ -43,7 +44,12 @@ public:
         answers.pop_front();
         return answer;
     }
-    bool ConfirmFormat(const std::string&, const RemoteItem&) override { return false; }
+    bool ConfirmFormat(const std::string& name, const RemoteItem&) override
+    {
+        asked.push_back(name);
+        return formatGoesAhead;
+    }
+    bool formatGoesAhead = false;
 };
 
 class AmigaServerRig {
@@ -54,6 +60,8 @@ public:
         std::filesystem::create_directories(work);
         crc32_init();
         host = host_fs_create(work.c_str(), "Work", &fs);
+        hostDisks = host_disks_create(&disks);
+        fs.disks = &disks;
         if (const char* log = std::getenv("DROVEMARK_TEST_LOG")) {
             std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", log);
             SharedSection().loggingEnabled = 1;
@@ -63,6 +71,7 @@ public:
     {
         Stop();
         host_fs_destroy(host);
+        host_disks_destroy(hostDisks);
     }
 
     // Faults, when given, go into what that side writes; waits are then short.
@@ -167,6 +176,8 @@ public:
     std::filesystem::path work;
     FileSystem fs {};
     HostFs* host = nullptr;
+    DiskAccess disks {};
+    HostDisks* hostDisks = nullptr;
     HandshakeState pcState;
     MemoryLink* pcLink = nullptr;
     std::unique_ptr<peer::FaultLink> amigaLink;
