@@ -98,6 +98,7 @@ static struct DiskHandle handle;
 static struct MsgPort reply_port;
 static struct StandardPacket packet __attribute__((aligned(4)));
 static struct FileInfoBlock *fib;
+static int packet_out; /* a packet sent to a file system, its reply not yet taken */
 
 static void bcpl_copy(char *to, BPTR b, size_t cap)
 {
@@ -138,7 +139,9 @@ static void scan(void)
         memset(drive, 0, sizeof *drive);
         bcpl_copy(drive->driver, fssm->fssm_Device, sizeof drive->driver);
         size_t n = strlen(drive->driver);
-        if (n < 8 || !text_equal_nocase(drive->driver + n - 7, ".device", 7))
+        /* The emulator's shared host folders sit on a device with no blocks behind it. */
+        if (n < 8 || !text_equal_nocase(drive->driver + n - 7, ".device", 7) ||
+            text_equal_nocase(drive->driver, "uae.device", 11))
             continue;
         DiskUnit *u = &drive->unit;
         bcpl_copy(u->device, d->dl_Name, sizeof u->device);
@@ -188,7 +191,7 @@ static int io(struct DiskHandle *h, uint16_t command, uint32_t offset, uint32_t 
     return h->io.io_Error; /* DoIO's own answer is a byte on Kickstart 1.x */
 }
 
-static uint32_t disk_read(void *ctx, DiskHandle *h, uint32_t block, uint32_t count, void *buffer);
+static void take_reply(void);
 
 static uint32_t disk_open(void *ctx, const char *device, DiskUnit *unit, DiskHandle **disk)
 {
@@ -196,6 +199,7 @@ static uint32_t disk_open(void *ctx, const char *device, DiskUnit *unit, DiskHan
     struct DiskHandle *h = &handle;
     if (h->io.io_Device)
         return E_IN_USE;
+    take_reply(); /* the port serves the device requests too */
     scan();
     int found = -1;
     for (int i = 0; i < drive_count && found < 0; ++i) {
@@ -320,9 +324,22 @@ static uint32_t disk_write(void *ctx, DiskHandle *h, uint32_t block, uint32_t co
     return E_NONE;
 }
 
-/* ACTION_INHIBIT to the drive's file system, when one runs. */
+/* The reply to the packet sent last, once the file system gives it. */
+static void take_reply(void)
+{
+    if (!packet_out)
+        return;
+    while (!GetMsg(&reply_port))
+        WaitPort(&reply_port);
+    packet_out = 0;
+}
+
+/* ACTION_INHIBIT to the drive's file system, when one runs. The disk is given back without
+ * waiting: the file system then reads it anew, which takes a while that the PC need not wait
+ * for; the reply is taken before the next packet or device request. */
 static uint32_t send_inhibit(struct DiskHandle *h, int32_t on)
 {
+    take_reply();
     struct MsgPort *handler = 0;
     Forbid();
     const uint8_t *root = *(uint8_t **)((uint8_t *)DOSBase + DOS_ROOT);
@@ -351,9 +368,11 @@ static uint32_t send_inhibit(struct DiskHandle *h, int32_t on)
     packet.dp_Type = ACTION_INHIBIT;
     packet.dp_Arg[0] = on;
     PutMsg(handler, &packet.sp_Msg);
-    WaitPort(&reply_port);
-    GetMsg(&reply_port);
-    return packet.dp_Res1 || !on ? E_NONE : E_IN_USE;
+    packet_out = 1;
+    if (!on)
+        return E_NONE;
+    take_reply();
+    return packet.dp_Res1 ? E_NONE : E_IN_USE;
 }
 
 static uint32_t disk_inhibit(void *ctx, DiskHandle *h)
@@ -453,6 +472,7 @@ int disk_device_init(DiskAccess *access)
 
 void disk_device_close(void)
 {
+    take_reply();
     if (fib) {
         FreeSignal(reply_port.mp_SigBit);
         FreeMem(fib, sizeof *fib);
