@@ -19,7 +19,7 @@ head -c 901120 /dev/urandom >"$here/second.adf"
 session() {
   failures=0
   fail() { echo "FAIL (disks): $*" >&2; failures=$((failures + 1)); }
-  dm() { timeout 150 "$cli" --serial "$DROVEMARK_LINE" --baud 115200 "$@" </dev/null; }
+  dm() { timeout 240 "$cli" --serial "$DROVEMARK_LINE" --baud 115200 --packet-size 8192 "$@" </dev/null; }
 
   dm ls >"$here/out" 2>&1 || fail "ls: $(cat "$here/out")"
   grep -Eq '^DF0\.adf +880KB +ADF File' "$here/out" || fail "ls shows the disk's image: $(cat "$here/out")"
