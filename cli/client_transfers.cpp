@@ -223,6 +223,9 @@ HRESULT Client::PutOne(const std::string& localPath, const LocalFileInfo& info,
              " (" + localPath + ")");
         return hr;
     }
+    // An image item takes the file's bytes as the whole disk or partition.
+    if (destination.kind == ItemKind::AdfFile || destination.kind == ItemKind::HdfFile)
+        record.name = RemotePath(destination);
     declined = false;
     hr = channel_.CreateObject(record, destination, answer, total, questions_, &declined);
     if (SUCCEEDED(hr) && !declined && !info.directory) {
@@ -250,9 +253,21 @@ int Client::Put()
 {
     if (options_.arguments.size() < 2)
         return Usage("put takes LOCAL... DESTFOLDER");
-    const std::optional<LocatedItem> destination = Locate(options_.arguments.back(), true);
+    std::optional<LocatedItem> destination = Locate(options_.arguments.back(), false);
     if (!destination)
         return kExitFailed;
+    const ItemKind kind = destination->Item().kind;
+    const bool image =
+        destination->known && (kind == ItemKind::AdfFile || kind == ItemKind::HdfFile);
+    if (image) {
+        const std::optional<LocalFileInfo> info = StatLocal(options_.arguments[0]);
+        if (options_.arguments.size() != 2 || !info || info->directory)
+            return Fail("an image item takes one file, the whole disk");
+    } else if (destination->known && !IsContainerKind(kind)) {
+        return Fail("not a volume or drawer: " + options_.arguments.back());
+    } else if (!destination->known) {
+        destination->listed.item.kind = ItemKind::Drawer;  // the Amiga says otherwise if it is not
+    }
 
     // Everything to send, folders before their contents, named relative to each top item.
     struct Entry {

@@ -15,7 +15,8 @@ Commands:
   get REMOTE [LOCAL]          copy an Amiga file (or an image item) to this computer (drawers
                               with -r); an existing file is replaced only with --yes
   put LOCAL... DESTFOLDER     copy files to an Amiga drawer (folders with -r); an existing
-                              Amiga file is replaced only with --yes
+                              Amiga file is replaced only with --yes; one disk image put on an
+                              image item (DF0.adf) is written to that disk
   rm PATH                     delete a file or an empty drawer
   mv PATH DESTFOLDER          move within the Amiga
   cp PATH DESTFOLDER          copy within the Amiga

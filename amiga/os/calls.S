@@ -27,6 +27,12 @@
     CALL CloseLibrary, SysBase, -414, a1
     CALL OpenResource, SysBase, -498, a1
     CALL OpenLibrary, SysBase, -552, a1, d0
+    CALL OpenDevice, SysBase, -444, a0, d0, a1, d1
+    CALL CloseDevice, SysBase, -450, a1
+    CALL DoIO, SysBase, -456, a1
+    CALL PutMsg, SysBase, -366, a0, a1
+    CALL GetMsg, SysBase, -372, a0
+    CALL WaitPort, SysBase, -384, a0
 
     CALL Open, DOSBase, -30, d1, d2
     CALL Close, DOSBase, -36, d1
@@ -46,6 +52,7 @@
     CALL SetProtection, DOSBase, -186, d1, d2
     CALL Delay, DOSBase, -198, d1
     CALL SetFileDate, DOSBase, -396, d1, d2
+    CALL DateStamp, DOSBase, -192, d1
 
     CALL AllocMiscResource, MiscBase, -6, d0, a1
     CALL FreeMiscResource, MiscBase, -12, d0

@@ -1,6 +1,7 @@
 #include "fs_dos.h"
 
 #include "amiga.h"
+#include "disk_device.h"
 #include "../server/channel.h"
 #include "../server/text.h"
 #include "../server/wire.h"
@@ -16,6 +17,7 @@ struct FsFile {
 
 static struct FileInfoBlock *fib;
 static struct InfoData *info;
+static DiskAccess disks;
 
 void *mem_alloc(uint32_t size)
 {
@@ -97,7 +99,7 @@ static void bstr_copy(char *to, BPTR b, size_t cap)
 }
 
 /* A device with a file system behind it names a disk device in its start-up message. */
-static int disk_device(const struct DosListEntry *d, int *floppy)
+static int disk_device(const struct DosListEntry *d, int *floppy, uint32_t *capacity)
 {
     uint32_t startup = (uint32_t)d->u.device.startup;
     if (startup < 0x100 || startup > 0x00FFFFFFUL / 4)
@@ -111,6 +113,13 @@ static int disk_device(const struct DosListEntry *d, int *floppy)
     if (n < 8 || !text_equal_nocase(device + n - 7, ".device", 7))
         return 0;
     *floppy = text_equal_nocase(device, "trackdisk.device", 17);
+    /* A floppy's capacity is the whole disk's, as its image has it. */
+    const uint32_t *env = BADDR(fssm->fssm_Environ);
+    *capacity = 0;
+    if (*floppy && fssm->fssm_Environ && (uint32_t)fssm->fssm_Environ <= 0x00FFFFFFUL / 4 &&
+        env[0] >= 10 && env[10] >= env[9] && env[10] - env[9] < 256 && env[3] <= 2 && env[5] <= 64 &&
+        env[1] <= 256)
+        *capacity = (env[10] - env[9] + 1) * env[3] * env[5] * env[1] * 4;
     return 1;
 }
 
@@ -122,6 +131,7 @@ static uint32_t fs_drives(void *ctx, int (*add)(void *, const FsEntry *), void *
     /* The names are taken under Forbid; the disks are asked afterwards. */
     static char names[MAX_DRIVES][32];
     static uint8_t floppies[MAX_DRIVES];
+    static uint32_t capacities[MAX_DRIVES];
     int count = 0;
     Forbid();
     const uint8_t *root = *(uint8_t **)((uint8_t *)DOSBase + DOS_ROOT);
@@ -131,10 +141,12 @@ static uint32_t fs_drives(void *ctx, int (*add)(void *, const FsEntry *), void *
         const struct DosListEntry *d = BADDR(next);
         next = d->dl_Next;
         int floppy = 0;
+        capacities[count] = 0;
         if (d->dl_Type != DLT_DEVICE)
             continue;
         bstr_copy(names[count], d->dl_Name, sizeof names[count] - 1);
-        if (disk_device(d, &floppy) || text_equal_nocase(names[count], "RAM", 4)) {
+        if (disk_device(d, &floppy, &capacities[count]) ||
+            text_equal_nocase(names[count], "RAM", 4)) {
             floppies[count] = (uint8_t)floppy;
             ++count;
         }
@@ -167,7 +179,15 @@ static uint32_t fs_drives(void *ctx, int (*add)(void *, const FsEntry *), void *
                 e.ticks = (uint32_t)fib->fib_Date.ds_Tick;
             }
             e.protection = DRIVE_HAS_SUBDRAWERS;
+            if (capacities[i])
+                e.size = capacities[i];
             UnLock(lock);
+        }
+        if (floppies[i]) {
+            /* The variants beyond the old file system came with 2.0. */
+            e.protection |= DRIVE_FORMATTABLE;
+            if (((struct Library *)DOSBase)->lib_Version >= 36)
+                e.protection |= DRIVE_ANY_FILE_SYSTEM;
         }
         if (add(arg, &e))
             break;
@@ -359,13 +379,16 @@ int fs_dos_init(FileSystem *fs)
                       fs_close_dir,   fs_open_read,      fs_open_write,  fs_read,
                       fs_write,       fs_close,          fs_make_drawer, fs_remove,
                       fs_rename,      fs_set_protection, fs_set_comment, fs_set_date,
-                      fs_same_volume, fs_stop_requested, 0};
+                      fs_same_volume, fs_stop_requested, 0,              0};
     *fs = ops;
+    if (disk_device_init(&disks))
+        fs->disks = &disks;
     return 1;
 }
 
 void fs_dos_close(void)
 {
+    disk_device_close();
     if (fib)
         FreeMem(fib, sizeof *fib);
     if (info)

@@ -80,6 +80,8 @@ int cmd_list(Server *sv, Request *r)
     uint32_t code;
     if (!remote[0]) {
         code = sv->fs->drives(sv->fs->ctx, add_record, &l);
+        if (!code && !l.out_of_memory)
+            code = list_images(sv, add_record, &l);
         if (l.out_of_memory)
             code = E_NO_MEMORY;
     } else {

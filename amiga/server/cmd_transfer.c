@@ -8,6 +8,10 @@
 int cmd_open_file(Server *sv, Request *r)
 {
     const FileSystem *fs = sv->fs;
+    if (r->at < r->size && r->data[r->at] == ':') {
+        const char *remote = request_text(r);
+        return remote ? cmd_open_image(sv, remote) : fail(sv, E_NOT_POSSIBLE);
+    }
     uint32_t code = request_item_path(r, sv->path);
     FsFile *file = 0;
     uint32_t size = 0;
@@ -146,6 +150,8 @@ int cmd_create(Server *sv, Request *r)
         code = E_NOT_POSSIBLE;
     else if (kind != KIND_DRAWER && kind != KIND_FILE)
         code = E_NOT_POSSIBLE;
+    if (!code && !drawer && record[29] == ':')
+        return cmd_write_image(sv, (const char *)record + 29, get32(record + 4));
     if (!code)
         code = path_from_remote((const char *)record + 29, sv->path, &is_drive);
     if (!code && is_drive)

@@ -4,6 +4,8 @@
 #ifndef DM_FS_H
 #define DM_FS_H
 
+#include "disk.h"
+
 #include <stdint.h>
 
 #define NAME_MAX_LENGTH 107
@@ -53,6 +55,8 @@ typedef struct {
     /* Non-zero when the user asked the server to stop. */
     int (*stop_requested)(void *ctx);
     void *ctx;
+    /* The block devices behind the drives, for the image items and Format; 0 when none. */
+    const DiskAccess *disks;
 } FileSystem;
 
 #endif

@@ -217,6 +217,7 @@ void server_init(Server *sv, Channel *ch, const FileSystem *fs)
     memset(sv, 0, sizeof *sv);
     sv->ch = ch;
     sv->fs = fs;
+    sv->disks = fs->disks;
 }
 
 int server_handle(Server *sv, uint16_t type, const uint8_t *data, uint16_t size)
@@ -248,7 +249,7 @@ int server_handle(Server *sv, uint16_t type, const uint8_t *data, uint16_t size)
     case CMD_SET_ATTRIBUTES:
     case CMD_NEW_DRAWER:
     case CMD_FINISH_SETUP: return cmd_item(sv, type, &r);
-    case CMD_FORMAT: return fail(sv, E_NOT_POSSIBLE);
+    case CMD_FORMAT: return cmd_format(sv, &r);
     default: return fail(sv, E_UNKNOWN_COMMAND);
     }
 }

@@ -52,6 +52,15 @@ int cmd_create(Server *sv, Request *r);
 int cmd_copy(Server *sv, Request *r);
 int cmd_count(Server *sv, Request *r);
 int cmd_item(Server *sv, uint16_t type, Request *r);
+int cmd_format(Server *sv, Request *r);
+/* The image items: read by OpenFile, written by CreateObject, named ":DF0:..." or "::...". */
+int cmd_open_image(Server *sv, const char *remote);
+int cmd_write_image(Server *sv, const char *remote, uint32_t size);
+/* Adds the image items to the top-level listing. */
+uint32_t list_images(Server *sv, int (*add)(void *, const FsEntry *), void *arg);
+/* Writes blocks and reads them back into `scratch`; E_TRACK_VERIFY when they differ. */
+uint32_t verified_write(Server *sv, DiskHandle *disk, uint32_t block, uint32_t count,
+                        const uint8_t *data, uint8_t *scratch, uint32_t block_size);
 
 /* Walks shared by several commands. */
 uint32_t delete_tree(Server *sv, char *path);

@@ -10,6 +10,7 @@
 typedef struct {
     Channel *ch;
     const FileSystem *fs;
+    const DiskAccess *disks;               /* 0: no image items, no formatting */
     uint32_t last_error;
     FsEntry entry;                         /* scratch for walks that need one at a time */
     char path[PATH_MAX_LENGTH + 1];        /* the item a command works on */

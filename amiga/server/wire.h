@@ -37,11 +37,22 @@ enum {
 #define HEADER_SIZE 12
 
 /* Item kinds of a directory record. */
-enum { KIND_VOLUME = 0, KIND_FLOPPY = 1, KIND_DRAWER = 2, KIND_FILE = 3 };
+enum {
+    KIND_VOLUME = 0,
+    KIND_FLOPPY = 1,
+    KIND_DRAWER = 2,
+    KIND_FILE = 3,
+    KIND_ROM_FILE = 4,
+    KIND_ADF_FILE = 5,
+    KIND_HDF_FILE = 6
+};
 #define RECORD_FIXED_SIZE 29
 
-/* A drive's protection field: it has subdrawers. */
+/* A drive's protection field: it has subdrawers; it may be formatted; it takes every file
+ * system variant (without it the PC offers only the old one). */
 #define DRIVE_HAS_SUBDRAWERS 0x80000000UL
+#define DRIVE_FORMATTABLE 0x20000000UL
+#define DRIVE_ANY_FILE_SYSTEM 0x10000000UL
 #define KEEP_COMMENT_BIT 0x40000000UL
 
 /* Protection bits that forbid (set) and mark (set). */
@@ -75,6 +86,11 @@ enum {
     E_EXISTS = 20,
     E_FILE_IO = 21,
     E_DEVICE_OPEN = 22,
+    E_TRACK_READ = 23,
+    E_TRACK_WRITE = 24,
+    E_TRACK_VERIFY = 25,
+    E_SIZE_MISMATCH = 26,
+    E_NEEDS_OS2 = 27,
     E_UNKNOWN_COMMAND = 28,
     E_HANDSHAKE = 29
 };

@@ -7,6 +7,7 @@
 #include "support/server_rig.h"
 
 extern "C" {
+#include "amiga/native/host_disks.h"
 #include "amiga/native/host_fs.h"
 #include "amiga/server/crc32.h"
 #include "amiga/server/server.h"
@@ -22,11 +23,14 @@ public:
     {
         crc32_init();
         host = host_fs_create(work.c_str(), "Work", &fs);
+        hostDisks = host_disks_create(&disks);
+        fs.disks = &disks;
     }
     ~AmigaServerRig()
     {
         Stop();
         host_fs_destroy(host);
+        host_disks_destroy(hostDisks);
     }
 
     // Faults, when given, go into what that side writes; waits are then short.
@@ -65,6 +69,8 @@ public:
 
     FileSystem fs {};
     HostFs* host = nullptr;
+    DiskAccess disks {};
+    HostDisks* hostDisks = nullptr;
     std::unique_ptr<peer::FaultLink> amigaLink;
     amiga::MemoryTransport line;
     Channel channel {};

@@ -120,6 +120,178 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
     EXPECT_EQ(rig.pc->FinishSetup(), S_OK);
 }
 
+uint32_t Long(const std::string& disk, size_t at)
+{
+    return uint32_t(uint8_t(disk[at])) << 24 | uint32_t(uint8_t(disk[at + 1])) << 16 |
+           uint32_t(uint8_t(disk[at + 2])) << 8 | uint8_t(disk[at + 3]);
+}
+
+uint32_t BlockSum(const std::string& disk, uint32_t block)
+{
+    uint32_t sum = 0;
+    for (size_t i = 0; i < 128; ++i)
+        sum += Long(disk, block * 512 + i * 4);
+    return sum;
+}
+
+// What AmigaDOS checks before it mounts a floppy: the boot block's type and end-around-carry
+// sum, a root block in the middle whose hash table, name and bitmap pointers are sound, and a
+// bitmap that frees every block but the file system's own.
+void ExpectEmptyVolume(const std::string& disk, uint32_t dosType, bool bootable,
+                       const std::string& name)
+{
+    ASSERT_EQ(disk.size(), 901120u);
+    EXPECT_EQ(Long(disk, 0), dosType);
+    uint32_t boot = 0;
+    for (size_t i = 0; i < 256; ++i) {
+        const uint32_t before = boot;
+        boot += Long(disk, i * 4);
+        if (boot < before)
+            ++boot;
+    }
+    EXPECT_EQ(boot == 0xFFFFFFFF, bootable) << std::hex << boot;
+    const size_t root = 880 * 512;
+    EXPECT_EQ(Long(disk, root), 2u);
+    EXPECT_EQ(Long(disk, root + 12), 72u);
+    EXPECT_EQ(Long(disk, root + 508), 1u);
+    EXPECT_EQ(BlockSum(disk, 880), 0u);
+    EXPECT_EQ(Long(disk, root + 312), 0xFFFFFFFFu);
+    EXPECT_EQ(disk.substr(root + 433, size_t(uint8_t(disk[root + 432]))), name);
+    EXPECT_EQ(Long(disk, root + 420), 17000u);
+    EXPECT_EQ(Long(disk, root + 484), 17000u);
+    const bool dircache = (dosType & 0xFF) >= 4;
+    EXPECT_EQ(Long(disk, root + 504), dircache ? 882u : 0u);
+    const uint32_t bitmap = Long(disk, root + 316);
+    ASSERT_EQ(bitmap, 881u);
+    EXPECT_EQ(Long(disk, root + 320), 0u);
+    EXPECT_EQ(BlockSum(disk, bitmap), 0u);
+    uint32_t free = 0;
+    for (uint32_t block = 2; block < 1760; ++block) {
+        const uint32_t bit = block - 2;
+        if (Long(disk, bitmap * 512 + 4 + bit / 32 * 4) >> (bit % 32) & 1)
+            ++free;
+        else
+            EXPECT_TRUE(block == 880 || block == 881 || (dircache && block == 882)) << block;
+    }
+    EXPECT_EQ(free, dircache ? 1755u : 1756u);
+    if (dircache) {
+        EXPECT_EQ(Long(disk, 882 * 512), 33u);
+        EXPECT_EQ(Long(disk, 882 * 512 + 8), 880u);
+        EXPECT_EQ(BlockSum(disk, 882), 0u);
+    }
+}
+
+// The drives as images: listed at the top, read whole, written back and verified, and
+// formatted to an empty volume that AmigaDOS would mount.
+TEST(AmigaServer, DiskImagesAndFormatOverTheWire)
+{
+    AmigaServerRig rig;
+    const std::string adf = (rig.scratch.Path() / "df0.adf").string();
+    const std::string hdf = (rig.scratch.Path() / "dh1.hdf").string();
+    WriteWholeFile(adf, Bytes(901120, 5));
+    WriteWholeFile(hdf, Bytes(4 * 32 * 512, 6));
+    std::string rom = Bytes(262144, 7);
+    rom.replace(0, 2, "\x11\x11");
+    rom.replace(12, 4, std::string("\0\x22\0\x05", 4));
+    host_disks_add(rig.hostDisks, "DF0", adf.c_str(), 1, 0);
+    host_disks_add(rig.hostDisks, "DF1", "", 1, 0);
+    host_disks_add(rig.hostDisks, "DH1", hdf.c_str(), 0, 4);
+    host_disks_set_rom(rig.hostDisks, reinterpret_cast<const uint8_t*>(rom.data()),
+                       uint32_t(rom.size()));
+    rig.Start();
+
+    const auto root = rig.List("");
+    ASSERT_EQ(root.size(), 5u);
+    const DirectoryEntry* floppy = rig.Find(root, ":DF0:DF0.adf");
+    const DirectoryEntry* partition = rig.Find(root, ":DH1:DH1.hdf");
+    const DirectoryEntry* kickstart = rig.Find(root, "::Kickstart 34.5.rom");
+    ASSERT_TRUE(floppy && partition && kickstart);
+    EXPECT_EQ(floppy->kind, ItemKind::AdfFile);
+    EXPECT_EQ(floppy->size, 901120u);
+    EXPECT_EQ(partition->kind, ItemKind::HdfFile);
+    EXPECT_EQ(partition->size, 65536u);
+    EXPECT_EQ(partition->comment, ":32 :1 :2 :0 :512 :3 :0x444F5300");
+    EXPECT_EQ(kickstart->kind, ItemKind::RomFile);
+    EXPECT_EQ(kickstart->size, 262144u);
+    EXPECT_EQ(kickstart->comment, "ROM image\xA0\xA0" "256 KB");
+
+    std::string back;
+    EXPECT_EQ(rig.Download(At("", ":DF0:DF0.adf", ItemKind::AdfFile), back), S_OK);
+    EXPECT_TRUE(back == ReadWholeFile(adf)) << back.size();
+    EXPECT_EQ(rig.Download(At("", "::Kickstart 34.5.rom", ItemKind::RomFile), back), S_OK);
+    EXPECT_TRUE(back == rom);
+    EXPECT_EQ(rig.Download(At("", ":DH1:DH1.hdf", ItemKind::HdfFile), back), S_OK);
+    EXPECT_TRUE(back == ReadWholeFile(hdf));
+
+    // An image goes back only whole, only after the question, and only if it reads back right.
+    AnswerScript ask;
+    EXPECT_NE(rig.Upload(":DF0:DF0.adf", Bytes(901119, 8), ask), S_OK);
+    EXPECT_EQ(rig.LastError(), 26u);
+    ask.answers = {OverwriteAnswer::Yes, OverwriteAnswer::Yes};
+    const std::string disk = Bytes(901120, 9);
+    EXPECT_EQ(rig.Upload(":DF0:DF0.adf", disk, ask), S_OK);
+    EXPECT_EQ(rig.LastError(), 0u);
+    EXPECT_TRUE(ReadWholeFile(adf) == disk);
+    int inhibited = 0;
+    EXPECT_EQ(host_disks_inhibited(rig.hostDisks, &inhibited), 1);
+    EXPECT_EQ(inhibited, 0);
+    host_disks_damage_writes(rig.hostDisks, 1);
+    EXPECT_NE(rig.Upload(":DF0:DF0.adf", Bytes(901120, 10), ask), S_OK);
+    EXPECT_EQ(rig.LastError(), 25u);
+    host_disks_damage_writes(rig.hostDisks, 0);
+    EXPECT_EQ(ask.asked, (std::vector<std::string> {"DF0.adf", "DF0.adf"}));
+
+    // Format: the question names the disk; every file system variant, quick and full.
+    const struct {
+        uint32_t dosType;
+        bool quick, bootable;
+        uint32_t steps;
+        const char* name;
+    } formats[] = {
+        {0x444F5300, true, false, 1, "Empty"},
+        {0x444F5301, false, true, 81, "Work Disk"},
+        {0x444F5305, true, true, 1, "Cached"},
+    };
+    ask.formatAnswer = true;
+    for (const auto& format : formats) {
+        ask.asked.clear();
+        uint32_t steps = 0;
+        ASSERT_EQ(rig.pc->Format(At("", "DF0", ItemKind::Floppy), format.name, format.dosType,
+                                 format.quick, format.bootable, steps, ask),
+                  S_OK);
+        EXPECT_EQ(steps, format.steps);
+        for (uint32_t step = 0; step < steps; ++step)
+            ASSERT_EQ(rig.pc->FormatStep(false), S_OK) << step;
+        EXPECT_EQ(rig.LastError(), 0u);
+        EXPECT_EQ(ask.asked.size(), 1u);
+        SCOPED_TRACE(format.name);
+        EXPECT_EQ(rig.Download(At("", ":DF0:DF0.adf", ItemKind::AdfFile), back), S_OK);
+        ExpectEmptyVolume(back, format.dosType, format.bootable, format.name);
+        if (!format.quick) {
+            EXPECT_EQ(back.find_first_not_of('\0', 1024), 880u * 512 + 3);
+        }
+    }
+    EXPECT_TRUE(rig.Find(rig.List(""), ":DF0:Cached.adf"));
+
+    // Refused before anything is written: a bad name, no disk, a write-protected disk.
+    uint32_t steps = 0;
+    const std::string formatted = ReadWholeFile(adf);
+    EXPECT_EQ(rig.pc->Format(At("", "DF0", ItemKind::Floppy), "a:b", 0x444F5300, true, false,
+                             steps, ask),
+              E_FAIL);
+    EXPECT_EQ(rig.LastError(), 9u);
+    EXPECT_EQ(rig.pc->Format(At("", "DF1", ItemKind::Floppy), "x", 0x444F5300, true, false,
+                             steps, ask),
+              E_FAIL);
+    EXPECT_EQ(rig.LastError(), 19u);
+    host_disks_write_protect(rig.hostDisks, 1);
+    EXPECT_EQ(rig.pc->Format(At("", "DF0", ItemKind::Floppy), "x", 0x444F5300, true, false,
+                             steps, ask),
+              E_FAIL);
+    EXPECT_EQ(rig.LastError(), 15u);
+    EXPECT_TRUE(ReadWholeFile(adf) == formatted);
+}
+
 // Requests that name nothing sound, or reach for what lies outside the volume, are refused with
 // a reason; the server goes on serving.
 TEST(AmigaServer, BadRequestsAreRefusedWithTheirReason)

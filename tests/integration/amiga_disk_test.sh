@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Our Drovemark on an emulated Amiga with a disk in DF0:, driven by the command-line client: the
+# disk read whole as its ADF item byte for byte, another disk image written back (and read back
+# by the Amiga before it says yes), then a quick FFS format that AmigaDOS mounts under its new name.
+#   amiga_disk_test.sh PROGRAM CLI
+set -uo pipefail
+program=$1
+cli=$2
+tools=$(cd "$(dirname "$0")/../../tools" && pwd)
+
+here=$(mktemp -d "${TMPDIR:-/tmp}/drovemark-disk-XXXXXX")
+export XDG_RUNTIME_DIR=$here TZ=UTC
+trap 'rm -rf "$here"' EXIT
+mkdir -p "$here/served"
+head -c 901120 /dev/urandom >"$here/disk.adf"
+cp "$here/disk.adf" "$here/first.adf"
+head -c 901120 /dev/urandom >"$here/second.adf"
+
+session() {
+  failures=0
+  fail() { echo "FAIL (disks): $*" >&2; failures=$((failures + 1)); }
+  dm() { timeout 240 "$cli" --serial "$DROVEMARK_LINE" --baud 115200 --packet-size 8192 "$@" </dev/null; }
+
+  dm ls >"$here/out" 2>&1 || fail "ls: $(cat "$here/out")"
+  grep -Eq '^DF0\.adf +880KB +ADF File' "$here/out" || fail "ls shows the disk's image: $(cat "$here/out")"
+  grep -q '^Kickstart.*ROM File' "$here/out" || fail "ls shows the ROM: $(cat "$here/out")"
+  dm get DF0.adf "$here/back.adf" || fail "get of the disk image"
+  cmp -s "$here/first.adf" "$here/back.adf" || fail "the disk came back different"
+  dm --yes put "$here/second.adf" DF0.adf || fail "put of another disk image"
+  dm --yes --quick --ffs --bootable format DF0: Fresh || fail "format"
+  dm ls >"$here/out" 2>&1 || fail "ls after format"
+  grep -Eq '^Fresh +.*Floppy' "$here/out" || fail "the new volume is not mounted: $(cat "$here/out")"
+  grep -q '^Fresh\.adf' "$here/out" || fail "the image is not named after the new volume"
+  dm ls Fresh: >"$here/out" 2>&1 || fail "ls of the new volume: $(cat "$here/out")"
+  ! grep -qv '^Name ' "$here/out" || fail "the new volume is not empty: $(cat "$here/out")"
+  return $failures
+}
+
+export -f session
+export cli here
+start=$(date +%s)
+DROVEMARK_AMIGA_FLOPPY=$here/disk.adf DROVEMARK_AMIGA_ARGS="BAUD=115200 BUFFER=8192" \
+  "$tools/with-amiga" a1200 "$program" "$here/served" bash -c "$(declare -f session); session"
+status=$?
+echo "disks: emulator session $(( $(date +%s) - start )) s"
+# What the emulator wrote through to the image file: the boot block and the root block's name.
+[ "$(head -c 4 "$here/disk.adf" | od -An -tx1 | tr -d ' ')" = 444f5301 ] ||
+  { echo "FAIL (disks): the disk file has no FFS boot block" >&2; status=1; }
+[ "$(dd if="$here/disk.adf" bs=1 skip=$((880 * 512 + 433)) count=5 2>/dev/null)" = Fresh ] ||
+  { echo "FAIL (disks): the disk file has no root block named Fresh" >&2; status=1; }
+exit $status
