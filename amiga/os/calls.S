@@ -31,8 +31,6 @@
     CALL CloseDevice, SysBase, -450, a1
     CALL DoIO, SysBase, -456, a1
     CALL PutMsg, SysBase, -366, a0, a1
-    CALL GetMsg, SysBase, -372, a0
-    CALL WaitPort, SysBase, -384, a0
 
     CALL Open, DOSBase, -30, d1, d2
     CALL Close, DOSBase, -36, d1

@@ -188,9 +188,9 @@ TEST(AmigaServer, DiskImagesAndFormatOverTheWire)
     AmigaServerRig rig;
     const std::string adf = (rig.scratch.Path() / "df0.adf").string();
     const std::string hdf = (rig.scratch.Path() / "dh1.hdf").string();
-    WriteWholeFile(adf, Bytes(901120, 5));
-    WriteWholeFile(hdf, Bytes(4 * 32 * 512, 6));
-    std::string rom = Bytes(262144, 7);
+    WriteWholeFile(adf, Pattern(901120, 5));
+    WriteWholeFile(hdf, Pattern(4 * 32 * 512, 6));
+    std::string rom = Pattern(262144, 7);
     rom.replace(0, 2, "\x11\x11");
     rom.replace(12, 4, std::string("\0\x22\0\x05", 4));
     host_disks_add(rig.hostDisks, "DF0", adf.c_str(), 1, 0);
@@ -202,9 +202,9 @@ TEST(AmigaServer, DiskImagesAndFormatOverTheWire)
 
     const auto root = rig.List("");
     ASSERT_EQ(root.size(), 5u);
-    const DirectoryEntry* floppy = rig.Find(root, ":DF0:DF0.adf");
-    const DirectoryEntry* partition = rig.Find(root, ":DH1:DH1.hdf");
-    const DirectoryEntry* kickstart = rig.Find(root, "::Kickstart 34.5.rom");
+    const auto floppy = rig.Find(root, ":DF0:DF0.adf");
+    const auto partition = rig.Find(root, ":DH1:DH1.hdf");
+    const auto kickstart = rig.Find(root, "::Kickstart 34.5.rom");
     ASSERT_TRUE(floppy && partition && kickstart);
     EXPECT_EQ(floppy->kind, ItemKind::AdfFile);
     EXPECT_EQ(floppy->size, 901120u);
@@ -216,28 +216,28 @@ TEST(AmigaServer, DiskImagesAndFormatOverTheWire)
     EXPECT_EQ(kickstart->comment, "ROM image\xA0\xA0" "256 KB");
 
     std::string back;
-    EXPECT_EQ(rig.Download(At("", ":DF0:DF0.adf", ItemKind::AdfFile), back), S_OK);
+    EXPECT_EQ(rig.Download(Item("", ":DF0:DF0.adf", ItemKind::AdfFile), back), S_OK);
     EXPECT_TRUE(back == ReadWholeFile(adf)) << back.size();
-    EXPECT_EQ(rig.Download(At("", "::Kickstart 34.5.rom", ItemKind::RomFile), back), S_OK);
+    EXPECT_EQ(rig.Download(Item("", "::Kickstart 34.5.rom", ItemKind::RomFile), back), S_OK);
     EXPECT_TRUE(back == rom);
-    EXPECT_EQ(rig.Download(At("", ":DH1:DH1.hdf", ItemKind::HdfFile), back), S_OK);
+    EXPECT_EQ(rig.Download(Item("", ":DH1:DH1.hdf", ItemKind::HdfFile), back), S_OK);
     EXPECT_TRUE(back == ReadWholeFile(hdf));
 
     // An image goes back only whole, only after the question, and only if it reads back right.
-    AnswerScript ask;
-    EXPECT_NE(rig.Upload(":DF0:DF0.adf", Bytes(901119, 8), ask), S_OK);
-    EXPECT_EQ(rig.LastError(), 26u);
+    ScriptedQuestions ask;
+    EXPECT_NE(rig.Upload(":DF0:DF0.adf", Pattern(901119, 8), ask), S_OK);
+    EXPECT_EQ(rig.LastError().code, 26u);
     ask.answers = {OverwriteAnswer::Yes, OverwriteAnswer::Yes};
-    const std::string disk = Bytes(901120, 9);
+    const std::string disk = Pattern(901120, 9);
     EXPECT_EQ(rig.Upload(":DF0:DF0.adf", disk, ask), S_OK);
-    EXPECT_EQ(rig.LastError(), 0u);
+    EXPECT_EQ(rig.LastError().code, 0u);
     EXPECT_TRUE(ReadWholeFile(adf) == disk);
     int inhibited = 0;
     EXPECT_EQ(host_disks_inhibited(rig.hostDisks, &inhibited), 1);
     EXPECT_EQ(inhibited, 0);
     host_disks_damage_writes(rig.hostDisks, 1);
-    EXPECT_NE(rig.Upload(":DF0:DF0.adf", Bytes(901120, 10), ask), S_OK);
-    EXPECT_EQ(rig.LastError(), 25u);
+    EXPECT_NE(rig.Upload(":DF0:DF0.adf", Pattern(901120, 10), ask), S_OK);
+    EXPECT_EQ(rig.LastError().code, 25u);
     host_disks_damage_writes(rig.hostDisks, 0);
     EXPECT_EQ(ask.asked, (std::vector<std::string> {"DF0.adf", "DF0.adf"}));
 
@@ -256,39 +256,39 @@ TEST(AmigaServer, DiskImagesAndFormatOverTheWire)
     for (const auto& format : formats) {
         ask.asked.clear();
         uint32_t steps = 0;
-        ASSERT_EQ(rig.pc->Format(At("", "DF0", ItemKind::Floppy), format.name, format.dosType,
+        ASSERT_EQ(rig.pc->Format(Item("", "DF0", ItemKind::Floppy), format.name, format.dosType,
                                  format.quick, format.bootable, steps, ask),
                   S_OK);
         EXPECT_EQ(steps, format.steps);
         for (uint32_t step = 0; step < steps; ++step)
             ASSERT_EQ(rig.pc->FormatStep(false), S_OK) << step;
-        EXPECT_EQ(rig.LastError(), 0u);
+        EXPECT_EQ(rig.LastError().code, 0u);
         EXPECT_EQ(ask.asked.size(), 1u);
         SCOPED_TRACE(format.name);
-        EXPECT_EQ(rig.Download(At("", ":DF0:DF0.adf", ItemKind::AdfFile), back), S_OK);
+        EXPECT_EQ(rig.Download(Item("", ":DF0:DF0.adf", ItemKind::AdfFile), back), S_OK);
         ExpectEmptyVolume(back, format.dosType, format.bootable, format.name);
         if (!format.quick) {
             EXPECT_EQ(back.find_first_not_of('\0', 1024), 880u * 512 + 3);
         }
     }
-    EXPECT_TRUE(rig.Find(rig.List(""), ":DF0:Cached.adf"));
+    EXPECT_TRUE(rig.Find(rig.List(""), ":DF0:Cached.adf").has_value());
 
     // Refused before anything is written: a bad name, no disk, a write-protected disk.
     uint32_t steps = 0;
     const std::string formatted = ReadWholeFile(adf);
-    EXPECT_EQ(rig.pc->Format(At("", "DF0", ItemKind::Floppy), "a:b", 0x444F5300, true, false,
+    EXPECT_EQ(rig.pc->Format(Item("", "DF0", ItemKind::Floppy), "a:b", 0x444F5300, true, false,
                              steps, ask),
               E_FAIL);
-    EXPECT_EQ(rig.LastError(), 9u);
-    EXPECT_EQ(rig.pc->Format(At("", "DF1", ItemKind::Floppy), "x", 0x444F5300, true, false,
+    EXPECT_EQ(rig.LastError().code, 9u);
+    EXPECT_EQ(rig.pc->Format(Item("", "DF1", ItemKind::Floppy), "x", 0x444F5300, true, false,
                              steps, ask),
               E_FAIL);
-    EXPECT_EQ(rig.LastError(), 19u);
+    EXPECT_EQ(rig.LastError().code, 19u);
     host_disks_write_protect(rig.hostDisks, 1);
-    EXPECT_EQ(rig.pc->Format(At("", "DF0", ItemKind::Floppy), "x", 0x444F5300, true, false,
+    EXPECT_EQ(rig.pc->Format(Item("", "DF0", ItemKind::Floppy), "x", 0x444F5300, true, false,
                              steps, ask),
               E_FAIL);
-    EXPECT_EQ(rig.LastError(), 15u);
+    EXPECT_EQ(rig.LastError().code, 15u);
     EXPECT_TRUE(ReadWholeFile(adf) == formatted);
 }
 
