@@ -207,6 +207,31 @@ TEST(AnswerRecovery, AReaderAskedForALostAnswerGivesItAndResends)
     }
 }
 
+// While the PC waits for a packet, the Amiga side asks for the answer to one by sequence: only the
+// packet the PC took last is answered as taken; an older or a newer one never arrived.
+TEST(AnswerRecovery, AReaderConfirmsOnlyThePacketItTookLast)
+{
+    for (const int asked : {7, 6, 8}) {
+        SCOPED_TRACE(asked);
+        ChannelPair pair;
+        MemoryLink& amiga = *pair.amigaLink;
+        std::string answer;
+        {
+            PeerThread peer([&] {
+                amiga.Write(RawPacket(PacketType::Progress, "abc", 7).data(), 12 + 3 + 4, 0);
+                RawRead(amiga, 4);
+                const char request[4] = {0, 0, 0, char(asked)};
+                amiga.Write(request, 4, 0);
+                answer = RawRead(amiga, 4);
+                amiga.Write(RawPacket(PacketType::Progress, "def", -asked).data(), 12 + 3 + 4, 0);
+            });
+            EXPECT_EQ(test::ReadOne(*pair.pc).data, "abc");
+            test::ReadOne(*pair.pc);
+        }
+        EXPECT_EQ(answer, asked == 7 ? "PkOk" : "PkRs");
+    }
+}
+
 TEST(Recovery, ANewPacketWhileAResendIsOwedIsAProtocolError)
 {
     ChannelPair pair;
