@@ -3,10 +3,7 @@
 #include "amiga/server_rig.h"
 #include "support/fault_classes.h"
 
-#include "core/crc32.h"
-#include "support/test_files.h"
-
-#include <cstring>
+#include "support/channel_pair.h"
 
 namespace dm::test {
 namespace {
@@ -158,28 +155,10 @@ TEST(AmigaServer, BadRequestsAreRefusedWithTheirReason)
     EXPECT_TRUE(fs::exists(rig.scratch.Path() / "secret"));
 
     // A command sent again after its answer word was damaged is answered, not run twice.
-    const auto raw = [](uint16_t type, const std::string& data, int32_t sequence) {
-        std::string bytes(12, '\0');
-        const uint8_t fields[8] = {uint8_t(type >> 8), uint8_t(type), uint8_t(data.size() >> 8),
-                                   uint8_t(data.size()), uint8_t(uint32_t(sequence) >> 24),
-                                   uint8_t(uint32_t(sequence) >> 16), uint8_t(uint32_t(sequence) >> 8),
-                                   uint8_t(sequence)};
-        std::memcpy(bytes.data(), fields, 8);
-        const auto put = [](char* at, uint32_t v) {
-            for (int i = 0; i < 4; ++i)
-                at[i] = char(v >> (24 - 8 * i));
-        };
-        put(bytes.data() + 8, ComputeCrc32(bytes.data(), 8));
-        if (!data.empty()) {
-            bytes += data + std::string(4, '\0');
-            put(bytes.data() + bytes.size() - 4, ComputeCrc32(data.data(), data.size()));
-        }
-        return bytes;
-    };
     char answer[16] = {};
     for (const int32_t sequence : {1000, -1000}) {
         const std::string bytes =
-            raw(uint16_t(PacketType::NewDrawer), std::string("DH0:Work\0", 9), sequence);
+            RawPacket(PacketType::NewDrawer, std::string("DH0:Work\0", 9), sequence);
         ASSERT_EQ(rig.pcLink->Write(bytes.data(), uint32_t(bytes.size()), 0), S_OK);
         ASSERT_EQ(rig.pcLink->Read(answer, 4, -2000), S_OK);
         EXPECT_EQ(std::string(answer, 4), "PkOk");

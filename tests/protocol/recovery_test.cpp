@@ -1,7 +1,5 @@
 // Every way a packet or an answer word can be damaged or lost, each followed by byte-identical
 // delivery of what was sent.
-#include "core/crc32.h"
-#include "protocol/byte_order.h"
 #include "protocol/remote_errors.h"
 #include "resources/string_ids.h"
 #include "support/channel_pair.h"
@@ -15,6 +13,7 @@ namespace {
 
 using test::ChannelPair;
 using test::PeerThread;
+using test::RawPacket;
 using test::Received;
 
 // The payloads the PC sends in every case, and what the Amiga side must see of them.
@@ -114,23 +113,6 @@ TEST(Recovery, FiftyOneUnexpectedAnswersEndTheWrite)
     }
     EXPECT_EQ(result, E_FAIL);
     EXPECT_EQ(pair.pcLink->TakeRecordedWrites().size(), 51u);
-}
-
-// Raw packet bytes as the Amiga side would send them.
-std::string RawPacket(PacketType type, const std::string& data, int32_t sequence)
-{
-    uint8_t header[12];
-    PutBigEndian16(header, uint16_t(type));
-    PutBigEndian16(header + 2, uint16_t(data.size()));
-    PutBigEndian32(header + 4, uint32_t(sequence));
-    PutBigEndian32(header + 8, ComputeCrc32(header, 8));
-    std::string packet(reinterpret_cast<char*>(header), 12);
-    if (!data.empty()) {
-        uint8_t crc[4];
-        PutBigEndian32(crc, ComputeCrc32(data.data(), data.size()));
-        packet += data + std::string(reinterpret_cast<char*>(crc), 4);
-    }
-    return packet;
 }
 
 std::string RawRead(MemoryLink& link, uint32_t count)
