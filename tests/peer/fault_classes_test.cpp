@@ -6,13 +6,13 @@
 // DROVEMARK_FAULT_ROUNDS (operations of each kind, default 2), DROVEMARK_FAULT_SIZE (bytes,
 // default 12000) and DROVEMARK_FAULT_AS_WRITTEN=1 (the PC without its line recovery, floors not
 // asserted) measure more; every run prints its line of the table.
+#include "support/fault_classes.h"
 #include "link/serial_link.h"
 #include "link/tcp_link.h"
 #include "peer/fault_link.h"
 #include "peer/pty_link.h"
 #include "peer/socket_link.h"
 #include "peer_rig.h"
-#include "support/fault_classes.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -1,7 +1,6 @@
 // What the PC sees of the served folders: the drives at the root, the drawers and files below,
 // with their metadata, and nothing of the server's own files or of what lies outside.
 #include "core/amiga_dates.h"
-#include "core/amiga_paths.h"
 #include "peer/metadata.h"
 #include "peer/served_tree.h"
 #include "peer_rig.h"
@@ -64,15 +63,6 @@ TEST(PeerListing, RootShowsEveryDriveWithItsDevicePartKindAndSize)
     EXPECT_EQ(rom->comment,
               "ROM image\xA0\xA0"
               "512 KB");
-
-    // What the PC shows of them, by its own naming rules.
-    std::vector<std::string> shown;
-    for (const DirectoryEntry& entry : root)
-        shown.emplace_back(DisplayName(entry.name, entry.kind));
-    EXPECT_EQ(shown, (std::vector<std::string> {"Work", "DF0", "Disk", "disk.adf", "part.hdf",
-                                                "kick.rom"}));
-    EXPECT_EQ(AmigaPath("", "DH0:Work"), "Work:");
-    EXPECT_EQ(AmigaPath("DF1:Disk", "file"), "Disk:file");
 }
 
 TEST(PeerListing, FolderShowsFilesAndDrawersWithTheirMetadata)

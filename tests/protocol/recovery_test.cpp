@@ -1,7 +1,5 @@
 // Every way a packet or an answer word can be damaged or lost, each followed by byte-identical
 // delivery of what was sent.
-#include "core/crc32.h"
-#include "protocol/byte_order.h"
 #include "protocol/remote_errors.h"
 #include "resources/string_ids.h"
 #include "support/channel_pair.h"
@@ -15,6 +13,7 @@ namespace {
 
 using test::ChannelPair;
 using test::PeerThread;
+using test::RawPacket;
 using test::Received;
 
 // The payloads the PC sends in every case, and what the Amiga side must see of them.
@@ -116,23 +115,6 @@ TEST(Recovery, FiftyOneUnexpectedAnswersEndTheWrite)
     EXPECT_EQ(pair.pcLink->TakeRecordedWrites().size(), 51u);
 }
 
-// Raw packet bytes as the Amiga side would send them.
-std::string RawPacket(PacketType type, const std::string& data, int32_t sequence)
-{
-    uint8_t header[12];
-    PutBigEndian16(header, uint16_t(type));
-    PutBigEndian16(header + 2, uint16_t(data.size()));
-    PutBigEndian32(header + 4, uint32_t(sequence));
-    PutBigEndian32(header + 8, ComputeCrc32(header, 8));
-    std::string packet(reinterpret_cast<char*>(header), 12);
-    if (!data.empty()) {
-        uint8_t crc[4];
-        PutBigEndian32(crc, ComputeCrc32(data.data(), data.size()));
-        packet += data + std::string(reinterpret_cast<char*>(crc), 4);
-    }
-    return packet;
-}
-
 std::string RawRead(MemoryLink& link, uint32_t count)
 {
     std::string bytes(count, '\0');
@@ -204,6 +186,33 @@ TEST(AnswerRecovery, AReaderAskedForALostAnswerGivesItAndResends)
         EXPECT_EQ(resent, RawPacket(PacketType::Ok, "ok", recovery ? 1 : -1));
         EXPECT_EQ(pair.pc->SendSequence(), 2);
         EXPECT_EQ(pair.pc->LastAcknowledged(), 7u);
+    }
+}
+
+// While the PC waits for a packet, the Amiga side asks for the answer to one by sequence: only the
+// packet the PC took last is answered as taken; an older or a newer one never arrived.
+TEST(AnswerRecovery, AReaderConfirmsOnlyThePacketItTookLast)
+{
+    for (const int asked : {7, 6, 8}) {
+        SCOPED_TRACE(asked);
+        ChannelPair pair;
+        MemoryLink& amiga = *pair.amigaLink;
+        std::string answer;
+        {
+            PeerThread peer([&] {
+                amiga.Write(RawPacket(PacketType::Progress, "abc", 7).data(), 12 + 3 + 4, 0);
+                RawRead(amiga, 4);
+                const char request[4] = {0, 0, 0, char(asked)};
+                amiga.Write(request, 4, 0);
+                answer = RawRead(amiga, 4);
+                // Its next packet, or the one the PC never had sent again.
+                const int32_t next = asked == 7 ? 8 : -asked;
+                amiga.Write(RawPacket(PacketType::Progress, "def", next).data(), 12 + 3 + 4, 0);
+            });
+            EXPECT_EQ(test::ReadOne(*pair.pc).data, "abc");
+            EXPECT_EQ(test::ReadOne(*pair.pc).data, "def");
+        }
+        EXPECT_EQ(answer, asked == 7 ? "PkOk" : "PkRs");
     }
 }
 

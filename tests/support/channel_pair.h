@@ -2,8 +2,10 @@
 // identification state, and a thread to run the Amiga side's half of an exchange.
 #pragma once
 
+#include "core/crc32.h"
 #include "core/shared_settings_section.h"
 #include "link/memory_link.h"
+#include "protocol/byte_order.h"
 #include "protocol/packet_channel.h"
 
 #include <cstdio>
@@ -82,6 +84,23 @@ inline Received ReadOne(PacketChannel& channel, int32_t hint = 0)
 inline HRESULT Send(PacketChannel& channel, PacketType type, const std::string& data = {})
 {
     return channel.WritePacket(type, data.data(), uint16_t(data.size()));
+}
+
+// Packet bytes as a peer writes them.
+inline std::string RawPacket(PacketType type, const std::string& data, int32_t sequence)
+{
+    uint8_t header[12];
+    PutBigEndian16(header, uint16_t(type));
+    PutBigEndian16(header + 2, uint16_t(data.size()));
+    PutBigEndian32(header + 4, uint32_t(sequence));
+    PutBigEndian32(header + 8, ComputeCrc32(header, 8));
+    std::string packet(reinterpret_cast<char*>(header), 12);
+    if (!data.empty()) {
+        uint8_t crc[4];
+        PutBigEndian32(crc, ComputeCrc32(data.data(), data.size()));
+        packet += data + std::string(reinterpret_cast<char*>(crc), 4);
+    }
+    return packet;
 }
 
 }  // namespace dm::test
