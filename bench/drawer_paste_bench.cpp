@@ -4,7 +4,8 @@
 // loopback to the emulated Amiga, in one run. Also what opening a drawer costs: the enumeration
 // of a fresh folder object of that drawer.
 //
-//   tools/with-peer build/native/peer/amiga-peer build/windows/wine-run \
+// Run it as one command line:
+//   tools/with-peer build/native/peer/amiga-peer build/windows/wine-run
 //       build/windows/bench/drawer_paste_bench.exe
 #include "core/amiga_paths.h"
 #include "module/ui_objects.h"
@@ -126,7 +127,10 @@ double BareRead(const std::vector<RemoteItem>& files, uint64_t expected)
                 total += got;
             }
             const HRESULT ended = channel.EndFileRead();
-            return FAILED(hr) ? hr : ended;
+            uint32_t code = 0;
+            std::string text;
+            const HRESULT reported = channel.GetLastError(code, text);
+            return FAILED(hr) ? hr : FAILED(ended) ? ended : reported;
         });
     }
     RemoteSession::Process().EndKeepOpen();
