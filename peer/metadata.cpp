@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -122,6 +123,68 @@ bool ParseItem(const std::vector<std::string_view>& f, std::string& name, ItemMe
     return true;
 }
 
+std::string ItemLine(const std::string& name, const ItemMeta& item)
+{
+    char numbers[128];
+    if (item.date) {
+        std::snprintf(numbers, sizeof numbers, "%08x\t%d\t%d\t%d\t%lld\t%lld",
+                      unsigned(item.protection), int(item.date->days), int(item.date->minutes),
+                      int(item.date->ticks), (long long)item.mtimeSeconds,
+                      (long long)item.mtimeNanoseconds);
+    } else {
+        std::snprintf(numbers, sizeof numbers, "%08x\t-\t-\t-\t-\t-", unsigned(item.protection));
+    }
+    return "I\t" + Escape(name) + "\t" + numbers + "\t" + Escape(item.comment) + "\n";
+}
+
+// The size of each sidecar as last written whole, by file identity. Appended lines that
+// outweigh it (and a small allowance) get the sidecar rewritten, so it stays within a small
+// multiple of what it holds however often its items change.
+constexpr off_t kAppendAllowance = 16 << 10;
+std::mutex g_wholeSizesLock;
+std::map<std::pair<dev_t, ino_t>, off_t> g_wholeSizes;
+
+void RememberWholeSize(const struct stat& st)
+{
+    const std::lock_guard<std::mutex> hold(g_wholeSizesLock);
+    if (g_wholeSizes.size() >= 4096)
+        g_wholeSizes.clear();
+    g_wholeSizes[{st.st_dev, st.st_ino}] = st.st_size;
+}
+
+bool Outgrown(int dirfd, const struct stat& st)
+{
+    off_t whole = -1;
+    {
+        const std::lock_guard<std::mutex> hold(g_wholeSizesLock);
+        const auto it = g_wholeSizes.find({st.st_dev, st.st_ino});
+        if (it != g_wholeSizes.end())
+            whole = it->second;
+    }
+    if (whole < 0) {
+        // First seen by this process: what it would hold written whole.
+        struct stat measured = st;
+        measured.st_size = off_t(SerializeFolderMeta(LoadFolderMeta(dirfd)).size());
+        RememberWholeSize(measured);
+        whole = measured.st_size;
+    }
+    return st.st_size - whole > whole + kAppendAllowance;
+}
+
+int WriteAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return wrote < 0 ? errno : EIO;
+        done += size_t(wrote);
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::string SerializeFolderMeta(const FolderMeta& meta)
@@ -129,19 +192,8 @@ std::string SerializeFolderMeta(const FolderMeta& meta)
     std::string text = std::string(kHeader) + "\n";
     if (!meta.label.empty())
         text += "L\t" + Escape(meta.label) + "\n";
-    for (const auto& [name, item] : meta.items) {
-        char numbers[128];
-        if (item.date) {
-            std::snprintf(numbers, sizeof numbers, "%08x\t%d\t%d\t%d\t%lld\t%lld",
-                          unsigned(item.protection), int(item.date->days), int(item.date->minutes),
-                          int(item.date->ticks), (long long)item.mtimeSeconds,
-                          (long long)item.mtimeNanoseconds);
-        } else {
-            std::snprintf(numbers, sizeof numbers, "%08x\t-\t-\t-\t-\t-",
-                          unsigned(item.protection));
-        }
-        text += "I\t" + Escape(name) + "\t" + numbers + "\t" + Escape(item.comment) + "\n";
-    }
+    for (const auto& [name, item] : meta.items)
+        text += ItemLine(name, item);
     return text;
 }
 
@@ -150,9 +202,9 @@ FolderMeta ParseFolderMeta(const std::string& text)
     FolderMeta meta;
     size_t start = 0;
     while (start < text.size()) {
-        size_t end = text.find('\n', start);
+        const size_t end = text.find('\n', start);
         if (end == std::string::npos)
-            end = text.size();
+            break;  // every line written whole ends in a newline
         const std::vector<std::string_view> fields =
             SplitFields(std::string_view(text).substr(start, end - start));
         start = end + 1;
@@ -217,7 +269,40 @@ int SaveFolderMeta(int dirfd, FolderMeta meta)
     const std::string text = SerializeFolderMeta(meta);
     if (const int error = temp.Write(text.data(), text.size()))
         return error;
-    return temp.CommitAs(kSidecarName);
+    struct stat st;
+    const bool measured = fstat(temp.Handle(), &st) == 0;
+    if (const int error = temp.CommitAs(kSidecarName))
+        return error;
+    if (measured)
+        RememberWholeSize(st);
+    return 0;
+}
+
+int SaveItemMeta(int dirfd, const std::string& name, const ItemMeta& item)
+{
+    const auto rewrite = [&] {
+        FolderMeta meta = LoadFolderMeta(dirfd);
+        meta.items[name] = item;
+        return SaveFolderMeta(dirfd, std::move(meta));
+    };
+    // A rename per change costs a journal commit on some file systems; one appended line does
+    // not, and a later line for a name replaces the earlier ones when read.
+    Fd file(openat(dirfd, kSidecarName,
+                   O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+    struct stat st;
+    if (!file.Valid() || fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return rewrite();
+    std::string text = ItemLine(name, item);
+    if (st.st_size == 0) {
+        text = std::string(kHeader) + "\n" + text;
+    } else {
+        // A line cut short by a kill must not run into this one.
+        char last = 0;
+        if (pread(file.Get(), &last, 1, st.st_size - 1) != 1 || last != '\n' ||
+            Outgrown(dirfd, st))
+            return rewrite();
+    }
+    return WriteAll(file.Get(), text);
 }
 
 DateStamp ItemDate(const struct stat& st, const ItemMeta* meta)
@@ -244,6 +329,20 @@ int ApplyDate(int dirfd, const std::string& name, const DateStamp& date, ItemMet
         return errno;
     struct stat st;
     if (!StatAt(dirfd, name, st))
+        return errno;
+    meta.date = date;
+    RecordHostTime(st, meta);
+    return 0;
+}
+
+int ApplyDate(int fd, const DateStamp& date, ItemMeta& meta)
+{
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = TimespecFromFileTime(DateStampToFileTime(date));
+    struct stat st;
+    if (futimens(fd, times) != 0 || fstat(fd, &st) != 0)
         return errno;
     meta.date = date;
     RecordHostTime(st, meta);

@@ -31,10 +31,14 @@ struct FolderMeta {
     std::string label;                      // a drive's name, kept in its top folder
 };
 
-// A missing or unreadable sidecar reads as empty; lines that do not parse are skipped.
+// A missing or unreadable sidecar reads as empty; lines that do not parse are skipped, and so is
+// a last line a kill cut short.
 FolderMeta LoadFolderMeta(int dirfd);
 // Drops entries whose host item has gone; removes the sidecar when nothing is left. 0 or errno.
 int SaveFolderMeta(int dirfd, FolderMeta meta);
+// Records one item's metadata, replacing what was kept for it: one appended line, the whole
+// sidecar rewritten only when the superseded lines have piled up. 0 or errno.
+int SaveItemMeta(int dirfd, const std::string& name, const ItemMeta& item);
 
 // Exposed for tests: the sidecar's text form.
 std::string SerializeFolderMeta(const FolderMeta& meta);
@@ -44,6 +48,7 @@ FolderMeta ParseFolderMeta(const std::string& text);
 DateStamp ItemDate(const struct stat& st, const ItemMeta* meta);
 // Sets the host modification time to the stamp and records both; 0 or errno.
 int ApplyDate(int dirfd, const std::string& name, const DateStamp& date, ItemMeta& meta);
+int ApplyDate(int fd, const DateStamp& date, ItemMeta& meta);
 // Records the host modification time the stamp now belongs to.
 void RecordHostTime(const struct stat& st, ItemMeta& meta);
 

@@ -139,12 +139,10 @@ uint32_t ServedTree::CreateDrawer(const DirectoryEntry& record)
     const int parent = target.parent.Get();
     if (mkdirat(parent, target.name.c_str(), 0755) != 0)
         return ErrorFromErrno(errno, Access::Write);
-    FolderMeta meta = LoadFolderMeta(parent);
-    ItemMeta& item = meta.items[target.name];
-    item = ItemMeta {};
+    ItemMeta item;
     item.protection = record.protection & 0xFF;
     ApplyDate(parent, target.name, record.date, item);
-    SaveFolderMeta(parent, std::move(meta));
+    SaveItemMeta(parent, target.name, item);
     return error::None;
 }
 
@@ -288,12 +286,13 @@ uint32_t ServedTree::SetAttributes(std::string_view path, uint32_t protectionBit
     if (comment && comment->size() > kMaxCommentLength)
         return error::TooLarge;
     const int parent = target.parent.Get();
-    FolderMeta meta = LoadFolderMeta(parent);
-    ItemMeta& item = meta.items[target.name];
+    const FolderMeta meta = LoadFolderMeta(parent);
+    const auto kept = meta.items.find(target.name);
+    ItemMeta item = kept == meta.items.end() ? ItemMeta {} : kept->second;
     item.protection = protectionBits & 0xFF;
     if (comment)
         item.comment = *comment;
-    return ErrorFromErrno(SaveFolderMeta(parent, std::move(meta)), Access::Write);
+    return ErrorFromErrno(SaveItemMeta(parent, target.name, item), Access::Write);
 }
 
 uint32_t ServedTree::NewDrawer(std::string_view parentPath)
@@ -414,17 +413,14 @@ uint32_t ServedTree::WriteUpload(Upload& upload, const void* data, size_t size) 
 
 uint32_t ServedTree::FinishUpload(Upload& upload) const
 {
-    const int folder = upload.folder.Get();
+    ItemMeta item;
+    item.protection = upload.record.protection & 0xFF;
+    if (!upload.image)
+        ApplyDate(upload.temp.Handle(), upload.record.date, item);  // a rename keeps the time
     if (const int failure = upload.temp.CommitAs(upload.name))
         return ErrorFromErrno(failure, Access::Write);
-    if (upload.image)
-        return error::None;
-    FolderMeta meta = LoadFolderMeta(folder);
-    ItemMeta& item = meta.items[upload.name];
-    item = ItemMeta {};
-    item.protection = upload.record.protection & 0xFF;
-    ApplyDate(folder, upload.name, upload.record.date, item);
-    SaveFolderMeta(folder, std::move(meta));
+    if (!upload.image)
+        SaveItemMeta(upload.folder.Get(), upload.name, item);
     return error::None;
 }
 

@@ -25,6 +25,7 @@ namespace {
 
 constexpr uint32_t kProgressUnit = 508;
 constexpr uint32_t kFolderInfoSteps = 25;
+constexpr std::chrono::milliseconds kNameInterval {100};
 
 // Windows NT, or a 9x shell of version 4.50 or later, reports finished pastes itself.
 bool ShellReportsPastes()
@@ -325,6 +326,7 @@ HRESULT AmigaDataObject::FileContents(LONG index, STGMEDIUM& medium)
         else
             progress_.Start(IDS_PROGRESS_COPYING, IDA_COPY_TO_PC, total);
         folderInfoShown_ = false;
+        nameShownAt_ = {};
     } else if (progress_.IsCancelled()) {
         EndTransfer();
         return HRESULT_FROM_WIN32(ERROR_CANCELLED);
@@ -334,7 +336,13 @@ HRESULT AmigaDataObject::FileContents(LONG index, STGMEDIUM& medium)
     const std::optional<FILEDESCRIPTORA> descriptor = Descriptor(size_t(index));
     if (!descriptor)
         return E_FAIL;
-    progress_.SetText(descriptor->cFileName);
+    // The name crosses to the progress window's thread and is fitted there, which costs more
+    // than a small file's read: a few names a second is as many as anyone can follow.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - nameShownAt_ >= kNameInterval) {
+        progress_.SetText(descriptor->cFileName);
+        nameShownAt_ = now;
+    }
     if (LogEnabled())
         LogLine("Amiga to PC transfer: \"%s\" (\"%s\") to \"%s\" (%d bytes)\n",
                 std::string(item.Name()).c_str(), std::string(item.ParentPath()).c_str(),

@@ -11,6 +11,7 @@
 #include <objidl.h>
 #include <shlobj.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -90,6 +91,7 @@ private:
     bool expandFolders_;
     bool expanded_ = false;
     bool folderInfoShown_ = false;
+    std::chrono::steady_clock::time_point nameShownAt_ {};
     bool cancelled_ = false;
     bool sourceDeleted_ = false;
 };

@@ -97,6 +97,35 @@ TEST(PeerCommands, RenameMoveAndNewDrawerCarryTheMetadata)
     EXPECT_TRUE(rig.Failed(rig.pc->Rename(Item("", "DF0"), "Name"), error::DiskNotMounted));
 }
 
+// Attributes are kept by appending to the sidecar: a line a kill cut short neither counts nor
+// swallows the next one, and the lines a change supersedes do not pile up.
+TEST(PeerCommands, AttributesOutlastACutShortSidecarAndManyChanges)
+{
+    PeerRig rig;
+    WriteWholeFile(rig.Host("kept"), "k");
+    WriteWholeFile(rig.Host("busy"), "b");
+    WriteWholeFile(rig.Host(peer::kSidecarName),
+                   "# drovemark metadata 1\n"
+                   "I\tkept\t00000010\t-\t-\t-\t-\t-\twhole\n"
+                   "I\tkept\t00000000\t-\t-\t-\t-\t-\twho");
+    rig.Start();
+    const auto comment = [&](const std::string& name) {
+        const auto entry = rig.Find(rig.List("DH0:Work"), name);
+        return entry ? entry->comment + "/" + std::to_string(entry->protection) : "missing";
+    };
+    EXPECT_EQ(comment("kept"), "whole/16");
+    ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work", "busy"), 0, "first"), S_OK);
+    EXPECT_EQ(comment("kept"), "whole/16");
+    EXPECT_EQ(comment("busy"), "first/0");
+
+    const std::string longComment(70, 'c');
+    for (int change = 0; change < 400; ++change)
+        ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work", "busy"), change & 0xF, longComment), S_OK);
+    EXPECT_EQ(comment("busy"), longComment + "/15");
+    EXPECT_EQ(comment("kept"), "whole/16");
+    EXPECT_LT(fs::file_size(rig.Host(peer::kSidecarName)), 24u << 10);
+}
+
 TEST(PeerCommands, CreatingADrawerSendsNoReply)
 {
     PeerRig rig;
