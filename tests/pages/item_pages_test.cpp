@@ -128,7 +128,7 @@ TEST_F(ItemPagesTest, EachKindGetsItsPageAndSeveralItemsAreSummedUp)
     EXPECT_EQ(Text(Page(sheet), IDC_ITEM_LOCATION), "All in " + namespaceName);
     Close(sheet, PSBTN_CANCEL);
 
-    // A drawer counts what it holds, and stops when closed.
+    // A drawer counts what it holds, below its own drawers too, and stops when closed.
     const UniqueIdList cut = FindItem(work.Get(), "Cut");
     sheet = Open(work.Get(), {cut.get()}, "Cut Properties");
     ASSERT_TRUE(sheet);
@@ -136,6 +136,8 @@ TEST_F(ItemPagesTest, EachKindGetsItsPageAndSeveralItemsAreSummedUp)
     page = Page(sheet);
     EXPECT_TRUE(PumpUntil([&] { return Text(page, IDC_ITEM_CONTAINS) == "2 Files, 1 Folders"; }))
         << Text(page, IDC_ITEM_CONTAINS);
+    EXPECT_NE(Text(page, IDC_ITEM_SIZE).find("(5,006 bytes)"), std::string::npos)
+        << Text(page, IDC_ITEM_SIZE);
     Close(sheet, PSBTN_CANCEL);
     EXPECT_EQ(OpenPropertiesWindows(), 0);
 }
