@@ -8,6 +8,7 @@
 #include "shell/folder_cache.h"
 #include "support/amiga_folders.h"
 #include "support/dialog_driver.h"
+#include "support/explorer_data.h"
 #include "support/test_browser.h"
 #include "support/test_files.h"
 #include "support/test_peer.h"
@@ -17,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
+#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -36,56 +37,6 @@ using test::OpenAmigaFolder;
 // A question beyond those a test answers is cancelled.
 const std::vector<int> kBeyond = {IDCANCEL, IDC_CONFIRM_CANCEL};
 
-// What Explorer puts on the clipboard for a Cut: the shell's data object with the preferred
-// effect added.
-class PreferringDataObject final : public IDataObject {
-public:
-    PreferringDataObject(IDataObject* inner, DWORD effect) : inner_(inner), effect_(effect) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-    {
-        const bool ours = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject);
-        *out = ours ? static_cast<IDataObject*>(this) : nullptr;
-        return ours ? (AddRef(), S_OK) : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override
-    {
-        if (format->cfFormat != Formats()->preferredDropEffect)
-            return inner_->GetData(format, medium);
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = MakeDwordBlock(effect_);
-        medium->pUnkForRelease = nullptr;
-        return S_OK;
-    }
-    STDMETHODIMP QueryGetData(FORMATETC* format) override
-    {
-        return format->cfFormat == Formats()->preferredDropEffect ? S_OK
-                                                                   : inner_->QueryGetData(format);
-    }
-    STDMETHODIMP EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) override
-    {
-        return inner_->EnumFormatEtc(direction, out);
-    }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-
-private:
-    ComPtr<IDataObject> inner_;
-    DWORD effect_;
-    std::atomic<ULONG> refs_ {0};
-};
-
 std::string Pattern(size_t size, unsigned seed)
 {
     std::string bytes(size, '\0');
@@ -97,35 +48,6 @@ std::string Pattern(size_t size, unsigned seed)
 std::string Host(const std::string& below)
 {
     return test::ReadWholeFile(test::PeerHostPath(below));
-}
-
-// The shell's own data object for `names` in the PC folder `folder`.
-ComPtr<IDataObject> PcItems(const fs::path& folder, const std::vector<std::string>& names)
-{
-    ComPtr<IShellFolder> desktop, pcFolder;
-    ITEMIDLIST* absolute = nullptr;
-    std::wstring path = folder.wstring();
-    SHGetDesktopFolder(&desktop);
-    desktop->ParseDisplayName(nullptr, nullptr, path.data(), nullptr, &absolute, nullptr);
-    EXPECT_EQ(desktop->BindToObject(absolute, nullptr, IID_PPV_ARGS(&pcFolder)), S_OK);
-    CoTaskMemFree(absolute);
-    std::vector<ITEMIDLIST*> children(names.size());
-    for (size_t i = 0; i < names.size(); ++i) {
-        std::wstring wide = fs::path(names[i]).wstring();
-        EXPECT_EQ(pcFolder->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, &children[i],
-                                             nullptr),
-                  S_OK)
-            << names[i];
-    }
-    ComPtr<IDataObject> data;
-    EXPECT_EQ(pcFolder->GetUIObjectOf(nullptr, UINT(children.size()),
-                                      const_cast<PCUITEMID_CHILD_ARRAY>(children.data()),
-                                      IID_IDataObject, nullptr,
-                                      reinterpret_cast<void**>(data.GetAddressOf())),
-              S_OK);
-    for (ITEMIDLIST* child : children)
-        CoTaskMemFree(child);
-    return data;
 }
 
 // The contents of file `index` of `data`, as the shell reads them.
@@ -156,17 +78,15 @@ HRESULT DropOn(IShellFolder* folder, const std::string& name, IDataObject* data,
                       : E_INVALIDARG;
     if (FAILED(hr))
         return hr;
-    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    DWORD effects[3] = {DROPEFFECT_COPY | DROPEFFECT_MOVE, effects[0], effects[0]};
     const POINTL point = {10, 10};
-    EXPECT_EQ(target->DragEnter(data, keys, point, &effect), S_OK);
+    EXPECT_EQ(target->DragEnter(data, keys, point, &effects[0]), S_OK);
+    target->DragOver(keys, point, &effects[1]);
+    hr = target->Drop(data, keys, point, &effects[2]);
     if (entered)
-        *entered = effect;
-    effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
-    target->DragOver(keys, point, &effect);
-    effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
-    hr = target->Drop(data, keys, point, &effect);
+        *entered = effects[0];
     if (dropped)
-        *dropped = effect;
+        *dropped = effects[2];
     return hr;
 }
 
@@ -253,7 +173,7 @@ TEST_F(DropTargetTest, PcTreeDroppedOnADrawerArrivesWholeWithItsAttributes)
 
     ComPtr<IShellFolder> work = OpenAmigaFolder("Work");
     DWORD entered = 0, dropped = 0;
-    ASSERT_EQ(DropOn(work.Get(), "Docs", PcItems(pc_.Path(), {"tree"}).Get(), 0, &entered, &dropped),
+    ASSERT_EQ(DropOn(work.Get(), "Docs", test::PcItems(pc_.Path(), {"tree"}).Get(), 0, &entered, &dropped),
               S_OK);
     EXPECT_EQ(entered, DWORD(DROPEFFECT_COPY));
     EXPECT_EQ(dropped, DWORD(DROPEFFECT_COPY));
@@ -261,10 +181,11 @@ TEST_F(DropTargetTest, PcTreeDroppedOnADrawerArrivesWholeWithItsAttributes)
     EXPECT_EQ(fs::file_size(test::PeerHostPath("work/Docs/tree/zero.bin")), 0u);
     EXPECT_TRUE(fs::is_directory(test::PeerHostPath("work/Docs/tree/empty")));
     EXPECT_EQ(Host("work/Docs/tree/sub/locked.txt"), "read only");
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(Host("work/Docs/tree/sub/s" + std::to_string(i)), "s") << i;
-        EXPECT_EQ(Host("work/Docs/tree/sub/deeper/d" + std::to_string(i)), "d") << i;
-    }
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(Host("work/Docs/tree/sub/s" + std::to_string(i)) +
+                      Host("work/Docs/tree/sub/deeper/d" + std::to_string(i)),
+                  "sd")
+            << i;
     EXPECT_TRUE(fs::exists(tree / "big.bin")) << "a copy took the source away";
 
     UniqueIdList bigItem = FindItem(OpenAmigaFolder("Work/Docs/tree").Get(), "big.bin");
@@ -274,10 +195,8 @@ TEST_F(DropTargetTest, PcTreeDroppedOnADrawerArrivesWholeWithItsAttributes)
     EXPECT_EQ(bigView.Protection() & (protection::Archived | protection::WriteForbidden),
               protection::Archived);
     const FILETIME modified = bigView.Modified();
-    const auto ticks = [](const FILETIME& t) {
-        return int64_t((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-    };
-    EXPECT_LT(std::llabs(ticks(modified) - ticks(written)), 10000000)
+    EXPECT_LT(std::llabs(int64_t(std::bit_cast<uint64_t>(modified) - std::bit_cast<uint64_t>(written))),
+              10000000)
         << "the PC's write time did not arrive";
     UniqueIdList locked = FindItem(OpenAmigaFolder("Work/Docs/tree/sub").Get(), "locked.txt");
     ASSERT_TRUE(locked);
@@ -298,7 +217,7 @@ TEST_F(DropTargetTest, OverwriteQuestionsKeepOneAnswerForTheBatch)
                           DWORD keys = 0) {
         test::ButtonScript script(std::move(answers), kBeyond);
         DWORD dropped = 0;
-        const HRESULT hr = DropOn(work.Get(), "Docs", PcItems(pc_.Path(), names).Get(), keys,
+        const HRESULT hr = DropOn(work.Get(), "Docs", test::PcItems(pc_.Path(), names).Get(), keys,
                                   nullptr, &dropped);
         EXPECT_EQ(script.unexpected, 0);
         return std::tuple(hr, dropped, script.Finish());
@@ -348,8 +267,8 @@ TEST_F(DropTargetTest, CutAndPasteMovesOnlyWhatArrivedAndEmptiesTheClipboardWhen
     UniqueIdList docs = FindItem(work.Get(), "Docs");
     const ITEMIDLIST* target[] = {docs.get()};
     const auto cutAndPaste = [&](const std::string& name) {
-        ComPtr<IDataObject> shell = PcItems(pc_.Path(), {name});
-        ComPtr<IDataObject> clip(new PreferringDataObject(shell.Get(), DROPEFFECT_MOVE));
+        ComPtr<IDataObject> shell = test::PcItems(pc_.Path(), {name});
+        ComPtr<IDataObject> clip(new test::PreferringDataObject(shell.Get(), DROPEFFECT_MOVE));
         EXPECT_EQ(OleSetClipboard(clip.Get()), S_OK);
         return test::Of(work.Get()).DoCommand(ViewCommand::Paste, 1, target, nullptr);
     };
@@ -514,7 +433,7 @@ TEST_F(DropTargetTest, RightButtonDropAsksAndClosingTheMenuKeepsTheDefault)
                 PostMessageA(menu, message, key, 0);
         });
         DWORD dropped = 0;
-        EXPECT_EQ(DropOn(work.Get(), "Docs", PcItems(pc_.Path(), {name}).Get(), MK_RBUTTON,
+        EXPECT_EQ(DropOn(work.Get(), "Docs", test::PcItems(pc_.Path(), {name}).Get(), MK_RBUTTON,
                          nullptr, &dropped, owner),
                   S_OK);
         user.join();
@@ -543,7 +462,7 @@ TEST_F(DropTargetTest, AFloppySizedFileOnTheDriveWritesItsDiskImageAndReadsBackW
                  {"df1.adf", "short.adf", IDOK, E_FAIL, "does not match"}};
     for (const auto& drop : drops) {
         test::ButtonScript script({drop.answer}, kBeyond);
-        EXPECT_EQ(DropOn(root.Get(), drop.target, PcItems(pc_.Path(), {drop.file}).Get(), 0,
+        EXPECT_EQ(DropOn(root.Get(), drop.target, test::PcItems(pc_.Path(), {drop.file}).Get(), 0,
                          nullptr, nullptr),
                   drop.result);
         const auto asked = script.Finish();
@@ -723,7 +642,7 @@ TEST_F(DropTargetTest, TheViewGivesADrawerWholeOnlyOnceDroppedAndTakesDropsWhere
         POINT point = {(bounds.left + bounds.right) / 2,
                        drag.over ? (bounds.top + bounds.bottom) / 2 : bounds.bottom + 40};
         ClientToScreen(list, &point);
-        ComPtr<IDataObject> data = PcItems(pc_.Path(), {drag.file});
+        ComPtr<IDataObject> data = test::PcItems(pc_.Path(), {drag.file});
         DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
         EXPECT_EQ(target->DragEnter(data.Get(), 0, POINTL {point.x, point.y}, &effect), S_OK);
         EXPECT_EQ(effect, DWORD(DROPEFFECT_COPY)) << drag.file;
@@ -744,7 +663,7 @@ TEST_F(DropTargetTest, TheViewGivesADrawerWholeOnlyOnceDroppedAndTakesDropsWhere
     GetClientRect(list, &client);
     POINT edge = {60, client.bottom - 4};
     ClientToScreen(list, &edge);
-    ComPtr<IDataObject> data = PcItems(pc_.Path(), {"onrow.txt"});
+    ComPtr<IDataObject> data = test::PcItems(pc_.Path(), {"onrow.txt"});
     DWORD effect = DROPEFFECT_COPY;
     ASSERT_EQ(target->DragEnter(data.Get(), 0, POINTL {edge.x, edge.y}, &effect), S_OK);
     EXPECT_EQ(effect & DROPEFFECT_SCROLL, 0u) << "scrolled before the delay";
