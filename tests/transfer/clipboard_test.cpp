@@ -18,11 +18,9 @@
 #include <wrl/client.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 using Microsoft::WRL::ComPtr;
 namespace fs = std::filesystem;
@@ -72,11 +70,6 @@ protected:
             GTEST_SKIP() << "runs under tools/with-peer --transfer-tree";
         RegisterUiObjects();
         OleInitialize(nullptr);
-        char temp[MAX_PATH] = {};
-        GetTempPathA(sizeof temp, temp);
-        target_ = fs::path(temp) / ("paste-" + std::to_string(GetCurrentProcessId()));
-        fs::remove_all(target_);
-        fs::create_directories(target_);
         objectsBefore_ = ModuleCounts::Objects();
         root_ = test::AmigaRoot();
         work_ = test::OpenAmigaFolder("Work");
@@ -90,7 +83,6 @@ protected:
         work_.Reset();
         root_.Reset();
         EXPECT_EQ(ModuleCounts::Objects(), objectsBefore_) << "an object was leaked";
-        fs::remove_all(target_);
         OleUninitialize();
     }
 
@@ -109,7 +101,8 @@ protected:
         return GetDwordData(*data.Get(), Formats()->performedDropEffect).value_or(DWORD(-1));
     }
 
-    fs::path target_;
+    test::ScratchFolder scratch_;
+    const fs::path target_ = scratch_.Path();
     ComPtr<IShellFolder> root_;
     ComPtr<IShellFolder> work_;
     long objectsBefore_ = 0;
@@ -209,23 +202,9 @@ TEST_F(ClipboardTest, NamesFromAHostileSideStayInsideThePasteTarget)
     ASSERT_EQ(copy("Bad"), S_OK);
     fs::remove_all(target_ / "Hostile");
     // The refusal is shown each time the target asks (Wine's clipboard asks twice).
-    std::atomic<bool> pasted {false};
-    std::atomic<int> refusals {0};
-    std::thread user([&, self = GetCurrentThreadId()] {
-        while (!pasted) {
-            if (HWND box = test::FindDialog(self); box && IsWindowEnabled(box)) {
-                ++refusals;
-                test::PressButton(box, IDOK);
-                while (IsWindow(box) && !pasted)
-                    Sleep(20);
-            }
-            Sleep(20);
-        }
-    });
+    test::ButtonScript user({}, {IDOK});
     EXPECT_EQ(Paste(target_), 100) << "a damaged listing was pasted";
-    pasted = true;
-    user.join();
-    EXPECT_GE(refusals, 1) << "the refusal was not shown";
+    EXPECT_GE(user.Finish().size(), 1u) << "the refusal was not shown";
     EXPECT_TRUE(fs::is_empty(target_));
 }
 
