@@ -26,14 +26,6 @@ namespace fs = std::filesystem;
 namespace dm {
 namespace {
 
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = char((i * 29 + seed * 11 + (i >> 7)) & 0xFF);
-    return bytes;
-}
-
 size_t Count(const std::string& text, const std::string& part)
 {
     size_t count = 0;
@@ -56,11 +48,11 @@ protected:
 
         // The Amiga side's files, as the installer leaves them: ours, each one recognisable.
         fs::create_directories(pc_.Path() / "Amiga");
-        files_ = {{"Setup.rexx", "/* Setup sample */\n" + Pattern(1300, 1)},
-                  {"Drovemark", Pattern(5000, 2)},
-                  {"Drovemark.info", Pattern(700, 3)},
+        files_ = {{"Setup.rexx", "/* Setup sample */\n" + test::Pattern(1300, 1)},
+                  {"Drovemark", test::Pattern(5000, 2)},
+                  {"Drovemark.info", test::Pattern(700, 3)},
                   {"ReadMe.txt", "Read me, sample.\n"},
-                  {"ReadMe.txt.info", Pattern(600, 4)}};
+                  {"ReadMe.txt.info", test::Pattern(600, 4)}};
         for (const auto& [name, bytes] : files_)
             test::WriteWholeFile(pc_.File("Amiga\\" + name), bytes);
 
@@ -121,14 +113,6 @@ protected:
     std::string PcLog() const { return test::ReadWholeFile(pc_.File("pc.log")); }
     std::string PeerLog() const { return test::ReadWholeFile(far_ + "\\peer.log"); }
 
-    void ExpectFilesInRam()
-    {
-        for (const char* name : {"Drovemark", "Drovemark.info", "ReadMe.txt", "ReadMe.txt.info"})
-            EXPECT_TRUE(test::ReadWholeFile(far_ + "\\ram\\" + name) == files_[name]) << name;
-        EXPECT_FALSE(fs::exists(far_ + "\\ram\\Setup.rexx"));
-        EXPECT_NE(PeerLog().find("PEER SETUP FINISHED"), std::string::npos);
-    }
-
     // Runs Setup with `buttons` pressed in turn; what it asked, each of which must hold the
     // fragment given for it (an empty fragment matches anything).
     static void RunExpecting(std::vector<int> buttons, const std::vector<std::string>& fragments)
@@ -158,7 +142,10 @@ TEST_F(SerialSetupTest, NewerSystemsGetTheScriptThenTheProgramAndTheRestByProtoc
                  {"", "gray Workbench screen", "Input Buffer Size", "Type  SER:  to  RAM:Setup",
                   "RX  RAM:Setup", "Congratulations!"});
     EXPECT_TRUE(Raw() == expectedRaw_) << Raw().size() << " raw bytes";
-    ExpectFilesInRam();
+    for (const char* name : {"Drovemark", "Drovemark.info", "ReadMe.txt", "ReadMe.txt.info"})
+        EXPECT_TRUE(test::ReadWholeFile(far_ + "\\ram\\" + name) == files_[name]) << name;
+    EXPECT_FALSE(fs::exists(far_ + "\\ram\\Setup.rexx"));
+    EXPECT_NE(PeerLog().find("PEER SETUP FINISHED"), std::string::npos);
     // Each file ended with a break; the line ran at the speed of a fresh Amiga, and the
     // connection keeps its own.
     const std::string log = PcLog();

@@ -37,14 +37,6 @@ using test::OpenAmigaFolder;
 // A question beyond those a test answers is cancelled.
 const std::vector<int> kBeyond = {IDCANCEL, IDC_CONFIRM_CANCEL};
 
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
-    return bytes;
-}
-
 std::string Host(const std::string& below)
 {
     return test::ReadWholeFile(test::PeerHostPath(below));
@@ -152,7 +144,7 @@ TEST_F(DropTargetTest, PcTreeDroppedOnADrawerArrivesWholeWithItsAttributes)
 {
     const fs::path tree = pc_.Path() / "tree";
     fs::create_directories(tree / "empty");
-    const std::string big = Pattern(1 << 20, 1);
+    const std::string big = test::Pattern(1 << 20, 1);
     Put(tree / "big.bin", big);
     Put(tree / "zero.bin", "");
     Put(tree / "sub" / "locked.txt", "read only");
@@ -447,9 +439,9 @@ TEST_F(DropTargetTest, RightButtonDropAsksAndClosingTheMenuKeepsTheDefault)
 
 TEST_F(DropTargetTest, AFloppySizedFileOnTheDriveWritesItsDiskImageAndReadsBackWhole)
 {
-    const std::string image = Pattern(901120, 3);
+    const std::string image = test::Pattern(901120, 3);
     test::WriteWholeFile(pc_.File("game.adf"), image);
-    test::WriteWholeFile(pc_.File("short.adf"), Pattern(4096, 4));
+    test::WriteWholeFile(pc_.File("short.adf"), test::Pattern(4096, 4));
     ComPtr<IShellFolder> root = AmigaRoot();
     // The drive asks before its contents go; straight onto the image item, the Amiga refuses a
     // file of another size.
