@@ -48,11 +48,11 @@ protected:
 
         // The Amiga side's files, as the installer leaves them: ours, each one recognisable.
         fs::create_directories(pc_.Path() / "Amiga");
-        files_ = {{"Setup.rexx", "/* Setup sample */\n" + test::Pattern(1300, 1)},
-                  {"Drovemark", test::Pattern(5000, 2)},
-                  {"Drovemark.info", test::Pattern(700, 3)},
+        files_ = {{"Setup.rexx", "/* Setup sample */\n" + test::PatternBytes(1300, 1)},
+                  {"Drovemark", test::PatternBytes(5000, 2)},
+                  {"Drovemark.info", test::PatternBytes(700, 3)},
                   {"ReadMe.txt", "Read me, sample.\n"},
-                  {"ReadMe.txt.info", test::Pattern(600, 4)}};
+                  {"ReadMe.txt.info", test::PatternBytes(600, 4)}};
         for (const auto& [name, bytes] : files_)
             test::WriteWholeFile(pc_.File("Amiga\\" + name), bytes);
 

@@ -144,7 +144,7 @@ TEST_F(DropTargetTest, PcTreeDroppedOnADrawerArrivesWholeWithItsAttributes)
 {
     const fs::path tree = pc_.Path() / "tree";
     fs::create_directories(tree / "empty");
-    const std::string big = test::Pattern(1 << 20, 1);
+    const std::string big = test::PatternBytes(1 << 20, 1);
     Put(tree / "big.bin", big);
     Put(tree / "zero.bin", "");
     Put(tree / "sub" / "locked.txt", "read only");
@@ -439,9 +439,9 @@ TEST_F(DropTargetTest, RightButtonDropAsksAndClosingTheMenuKeepsTheDefault)
 
 TEST_F(DropTargetTest, AFloppySizedFileOnTheDriveWritesItsDiskImageAndReadsBackWhole)
 {
-    const std::string image = test::Pattern(901120, 3);
+    const std::string image = test::PatternBytes(901120, 3);
     test::WriteWholeFile(pc_.File("game.adf"), image);
-    test::WriteWholeFile(pc_.File("short.adf"), test::Pattern(4096, 4));
+    test::WriteWholeFile(pc_.File("short.adf"), test::PatternBytes(4096, 4));
     ComPtr<IShellFolder> root = AmigaRoot();
     // The drive asks before its contents go; straight onto the image item, the Amiga refuses a
     // file of another size.
