@@ -79,24 +79,8 @@ protected:
     // Runs the dialog of `device` here while `user` works it from another thread.
     static HRESULT Run(const ITEMIDLIST* device, const std::function<void(HWND)>& user)
     {
-        const DWORD ui = GetCurrentThreadId();
-        std::thread helper([&] {
-            HWND dialog = nullptr;
-            if (!WaitFor([&] { return (dialog = test::FindDialog(ui)) != nullptr; }))
-                return;
-            user(dialog);
-            // A test gone wrong fails rather than hangs: questions left open are closed too.
-            WaitFor([&] { return !IsWindow(dialog); }, 5s);
-            WaitFor([&] {
-                if (HWND question = OwnedDialog(dialog))
-                    PostMessageA(question, WM_CLOSE, 0, 0);
-                PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-                return !IsWindow(dialog);
-            });
-        });
-        const HRESULT hr = ShowFormatDialog(device, nullptr);
-        helper.join();
-        return hr;
+        test::DialogDriver driver(user);
+        return ShowFormatDialog(device, nullptr);
     }
 
     // Answers each question of the format with the next of `buttons`; returns how many came.

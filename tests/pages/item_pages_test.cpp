@@ -1,15 +1,13 @@
 // The "General" page of Amiga items against the emulated Amiga (tools/with-peer --transfer-tree):
 // opened on its own thread by the folder's Properties, showing what each kind of item has,
 // sending an edit once to the Amiga and to every open folder, and counting drawers until closed.
-#include "core/amiga_paths.h"
 #include "core/live_objects.h"
 #include "module/ui_objects.h"
 #include "pages/item_property_page.h"
 #include "pages/properties_thread.h"
 #include "resources/resource_ids.h"
-#include "shell/amiga_folder.h"
-#include "shell/item_id.h"
 #include "shell/module_server.h"
+#include "support/amiga_folders.h"
 #include "support/dialog_driver.h"
 #include "support/test_peer.h"
 
@@ -20,13 +18,16 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
-#include <functional>
 #include <thread>
 
 using Microsoft::WRL::ComPtr;
 
 namespace dm {
 namespace {
+
+using test::FindItem;
+using test::Of;
+using test::PumpUntil;
 
 class ItemPagesTest : public ::testing::Test {
 protected:
@@ -44,52 +45,7 @@ protected:
         }
     }
 
-    // Reads this thread's messages until `done` says so or twenty seconds passed.
-    static bool Pump(const std::function<bool()>& done)
-    {
-        const DWORD giveUp = GetTickCount() + 20000;
-        while (!done()) {
-            if (GetTickCount() > giveUp)
-                return false;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-            MSG message;
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&message);
-                DispatchMessageA(&message);
-            }
-        }
-        return true;
-    }
-
-    static ComPtr<IShellFolder> Work()
-    {
-        ComPtr<IShellFolder> root;
-        EXPECT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root)), S_OK);
-        ComPtr<IPersistFolder> persist;
-        EXPECT_EQ(root.As(&persist), S_OK);
-        EXPECT_EQ(persist->Initialize(nullptr), S_OK);
-        const UniqueIdList work = Find(root.Get(), "Work");
-        ComPtr<IShellFolder> folder;
-        EXPECT_EQ(root->BindToObject(work.get(), nullptr, IID_PPV_ARGS(&folder)), S_OK);
-        return folder;
-    }
-
-    static UniqueIdList Find(IShellFolder* folder, std::string_view shown)
-    {
-        ComPtr<IEnumIDList> walk;
-        EXPECT_EQ(folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &walk), S_OK);
-        ITEMIDLIST* item = nullptr;
-        while (walk && walk->Next(1, &item, nullptr) == S_OK) {
-            UniqueIdList owned(item);
-            const ItemIdView view(owned.get());
-            if (DisplayName(view.Name(), view.Kind()) == shown)
-                return owned;
-        }
-        ADD_FAILURE() << "no item " << shown;
-        return {};
-    }
-
-    static AmigaFolder& Of(IShellFolder* folder) { return *static_cast<AmigaFolder*>(folder); }
+    static ComPtr<IShellFolder> Work() { return test::OpenAmigaFolder("Work"); }
 
     // Opens the properties of `items` and waits for the sheet titled `title`.
     static HWND Open(IShellFolder* folder, std::vector<const ITEMIDLIST*> items,
@@ -99,7 +55,7 @@ protected:
                                        nullptr),
                   S_OK);
         HWND sheet = nullptr;
-        Pump([&] { return (sheet = FindWindowA(nullptr, title)) != nullptr; });
+        PumpUntil([&] { return (sheet = FindWindowA(nullptr, title)) != nullptr; });
         EXPECT_TRUE(sheet) << "no window " << title;
         return sheet;
     }
@@ -114,7 +70,7 @@ protected:
     static void Close(HWND sheet, int button)
     {
         PostMessageA(sheet, PSM_PRESSBUTTON, button, 0);
-        EXPECT_TRUE(Pump([] { return OpenPropertiesWindows() == 0; })) << "the window stayed";
+        EXPECT_TRUE(PumpUntil([] { return OpenPropertiesWindows() == 0; })) << "the window stayed";
     }
 
     long objectsBefore_ = 0;
@@ -123,9 +79,9 @@ protected:
 TEST_F(ItemPagesTest, EachKindGetsItsPageAndSeveralItemsAreSummedUp)
 {
     ComPtr<IShellFolder> work = Work();
-    const UniqueIdList readme = Find(work.Get(), "readme.txt");
-    const UniqueIdList big = Find(work.Get(), "big.bin");
-    const UniqueIdList docs = Find(work.Get(), "Docs");
+    const UniqueIdList readme = FindItem(work.Get(), "readme.txt");
+    const UniqueIdList big = FindItem(work.Get(), "big.bin");
+    const UniqueIdList docs = FindItem(work.Get(), "Docs");
     EXPECT_EQ(ItemPageFor({}), 0u);
 
     HWND sheet = Open(work.Get(), {readme.get()}, "readme.txt Properties");
@@ -135,8 +91,7 @@ TEST_F(ItemPagesTest, EachKindGetsItsPageAndSeveralItemsAreSummedUp)
     EXPECT_EQ(Text(page, IDC_ITEM_TYPE), std::string(ItemIdView(readme.get()).TypeText()));
     EXPECT_EQ(Text(page, IDC_ITEM_MODIFIED), std::string(ItemIdView(readme.get()).DateText()));
     STRRET name = {};
-    ComPtr<IShellFolder> root;
-    ASSERT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root)), S_OK);
+    ComPtr<IShellFolder> root = test::AmigaRoot();
     root->GetDisplayNameOf(nullptr, SHGDN_NORMAL, &name);  // empty where not installed
     const std::string namespaceName = name.cStr;
     EXPECT_EQ(Text(page, IDC_ITEM_LOCATION), namespaceName + "\\Work");
@@ -155,18 +110,15 @@ TEST_F(ItemPagesTest, EachKindGetsItsPageAndSeveralItemsAreSummedUp)
     sheet = Open(work.Get(), {readme.get(), big.get(), docs.get()}, "readme.txt, ... Properties");
     ASSERT_TRUE(sheet);
     page = Page(sheet);
-    EXPECT_TRUE(Pump([&] { return Text(page, IDC_ITEM_NAME) == "3 Files, 1 Folders"; }))
+    EXPECT_TRUE(PumpUntil([&] { return Text(page, IDC_ITEM_NAME) == "3 Files, 1 Folders"; }))
         << Text(page, IDC_ITEM_NAME) << ": Docs itself and the file it holds";
     EXPECT_EQ(Text(page, IDC_ITEM_TYPE), "Multiple Types");
     EXPECT_EQ(Text(page, IDC_ITEM_LOCATION), "All in " + namespaceName + "\\Work");
     Close(sheet, PSBTN_CANCEL);
 
     // Several volumes: they lie in the namespace itself.
+    FindItem(root.Get(), "Work");
     std::vector<UniqueIdList> atRoot = Of(root.Get()).Items().CloneAll();
-    if (atRoot.empty()) {
-        Find(root.Get(), "Work");
-        atRoot = Of(root.Get()).Items().CloneAll();
-    }
     ASSERT_GE(atRoot.size(), 2u);
     const ItemIdView firstAtRoot(atRoot[0].get());
     const std::string title =
@@ -175,14 +127,27 @@ TEST_F(ItemPagesTest, EachKindGetsItsPageAndSeveralItemsAreSummedUp)
     ASSERT_TRUE(sheet);
     EXPECT_EQ(Text(Page(sheet), IDC_ITEM_LOCATION), "All in " + namespaceName);
     Close(sheet, PSBTN_CANCEL);
+
+    // A drawer counts what it holds, below its own drawers too, and stops when closed.
+    const UniqueIdList cut = FindItem(work.Get(), "Cut");
+    sheet = Open(work.Get(), {cut.get()}, "Cut Properties");
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(OpenPropertiesWindows(), 1);
+    page = Page(sheet);
+    EXPECT_TRUE(PumpUntil([&] { return Text(page, IDC_ITEM_CONTAINS) == "2 Files, 1 Folders"; }))
+        << Text(page, IDC_ITEM_CONTAINS);
+    EXPECT_NE(Text(page, IDC_ITEM_SIZE).find("(5,006 bytes)"), std::string::npos)
+        << Text(page, IDC_ITEM_SIZE);
+    Close(sheet, PSBTN_CANCEL);
+    EXPECT_EQ(OpenPropertiesWindows(), 0);
 }
 
 TEST_F(ItemPagesTest, CommentAndBitsGoToTheAmigaOnceAndToEveryOpenFolderAndFailuresChangeNothing)
 {
     ComPtr<IShellFolder> work = Work();
     ComPtr<IShellFolder> second = Work();
-    const UniqueIdList readme = Find(work.Get(), "readme.txt");
-    Find(second.Get(), "readme.txt");  // the second folder lists it too
+    const UniqueIdList readme = FindItem(work.Get(), "readme.txt");
+    FindItem(second.Get(), "readme.txt");  // the second folder lists it too
 
     HWND sheet = Open(work.Get(), {readme.get()}, "readme.txt Properties");
     ASSERT_TRUE(sheet);
@@ -202,7 +167,7 @@ TEST_F(ItemPagesTest, CommentAndBitsGoToTheAmigaOnceAndToEveryOpenFolderAndFailu
     // What the Amiga holds now, from a fresh listing.
     ComPtr<IShellFolder> reread = Work();
     Of(reread.Get()).Items().Reset();
-    const UniqueIdList fresh = Find(reread.Get(), "readme.txt");
+    const UniqueIdList fresh = FindItem(reread.Get(), "readme.txt");
     EXPECT_EQ(ItemIdView(fresh.get()).Comment(), "edited on the PC");
 
     // Two items, the first of which the Amiga does not have: its message, and the second one
@@ -221,7 +186,7 @@ TEST_F(ItemPagesTest, CommentAndBitsGoToTheAmigaOnceAndToEveryOpenFolderAndFailu
             PostMessageA(box, WM_COMMAND, IDOK, 0);
         }
     });
-    Pump([] { return OpenPropertiesWindows() == 0; });
+    PumpUntil([] { return OpenPropertiesWindows() == 0; });
     user.join();
     EXPECT_EQ(OpenPropertiesWindows(), 0);
     EXPECT_FALSE(said.empty()) << "the failure was not shown";
@@ -230,20 +195,6 @@ TEST_F(ItemPagesTest, CommentAndBitsGoToTheAmigaOnceAndToEveryOpenFolderAndFailu
     ASSERT_TRUE(held);
     EXPECT_EQ(ItemIdView(held.get()).Protection() & 0xFFu, (1u << 7) | (1u << 6) | (1u << 0))
         << "the item after the failed one was left unchanged";
-}
-
-TEST_F(ItemPagesTest, ADrawerPageCountsWhatItHoldsAndStopsCountingWhenClosed)
-{
-    ComPtr<IShellFolder> work = Work();
-    const UniqueIdList cut = Find(work.Get(), "Cut");
-    HWND sheet = Open(work.Get(), {cut.get()}, "Cut Properties");
-    ASSERT_TRUE(sheet);
-    EXPECT_EQ(OpenPropertiesWindows(), 1);
-    HWND page = Page(sheet);
-    EXPECT_TRUE(Pump([&] { return Text(page, IDC_ITEM_CONTAINS) == "2 Files, 1 Folders"; }))
-        << Text(page, IDC_ITEM_CONTAINS);
-    Close(sheet, PSBTN_CANCEL);
-    EXPECT_EQ(OpenPropertiesWindows(), 0);
 }
 
 }  // namespace

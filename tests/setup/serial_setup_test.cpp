@@ -6,6 +6,7 @@
 #include "core/settings_registry.h"
 #include "link/serial_link.h"
 #include "protocol/remote_session.h"
+#include "resources/resource_ids.h"
 #include "resources/string_ids.h"
 #include "setup/serial_setup.h"
 #include "setup/setup_context_menu.h"
@@ -15,70 +16,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <optional>
-#include <thread>
 
 namespace fs = std::filesystem;
 
 namespace dm {
 namespace {
-
-// Presses the next button of the script in each message box that comes up; a box beyond the
-// script is cancelled and counted.
-class BoxScript {
-public:
-    explicit BoxScript(std::vector<int> buttons) : buttons_(std::move(buttons))
-    {
-        const DWORD ui = GetCurrentThreadId();
-        thread_ = std::thread([this, ui] {
-            while (!stop_) {
-                HWND box = test::FindDialog(ui);
-                if (!box) {
-                    Sleep(20);
-                    continue;
-                }
-                std::string text;
-                for (const std::string& line : test::StaticTexts(box))
-                    text += line;
-                {
-                    std::lock_guard<std::mutex> guard(lock_);
-                    texts_.push_back(text);
-                }
-                if (next_ < buttons_.size()) {
-                    test::PressButton(box, buttons_[next_++]);
-                } else {
-                    ++unexpected;
-                    test::PressButton(box, IDCANCEL);
-                    test::PressButton(box, IDOK);
-                }
-                for (int i = 0; i < 250 && IsWindow(box); ++i)
-                    Sleep(20);
-            }
-        });
-    }
-    ~BoxScript() { Finish(); }
-    std::vector<std::string> Finish()
-    {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        return texts_;
-    }
-    std::atomic<int> unexpected {0};
-
-private:
-    std::vector<int> buttons_;
-    size_t next_ = 0;
-    std::thread thread_;
-    std::atomic<bool> stop_ {false};
-    std::mutex lock_;
-    std::vector<std::string> texts_;
-};
 
 size_t Count(const std::string& text, const std::string& part)
 {
@@ -169,12 +115,17 @@ protected:
     std::string PcLog() const { return test::ReadWholeFile(pc_.File("pc.log")); }
     std::string PeerLog() const { return test::ReadWholeFile(far_ + "\\peer.log"); }
 
-    void ExpectFilesInRam()
+    // Runs Setup with `buttons` pressed in turn; what it asked, each of which must hold the
+    // fragment given for it (an empty fragment matches anything).
+    static void RunExpecting(std::vector<int> buttons, const std::vector<std::string>& fragments)
     {
-        for (const char* name : {"Drovemark", "Drovemark.info", "ReadMe.txt", "ReadMe.txt.info"})
-            EXPECT_TRUE(test::ReadWholeFile(far_ + "\\ram\\" + name) == files_[name]) << name;
-        EXPECT_FALSE(fs::exists(far_ + "\\ram\\Setup.rexx"));
-        EXPECT_NE(PeerLog().find("PEER SETUP FINISHED"), std::string::npos);
+        test::ButtonScript script(std::move(buttons));
+        RunSerialSetup();
+        const auto asked = script.Finish();
+        EXPECT_EQ(script.unexpected, 0);
+        ASSERT_EQ(asked.size(), fragments.size());
+        for (size_t i = 0; i < asked.size(); ++i)
+            EXPECT_NE(asked[i].text.find(fragments[i]), std::string::npos) << asked[i].text;
     }
 
     test::ScratchFolder pc_;
@@ -189,22 +140,14 @@ TEST_F(SerialSetupTest, NewerSystemsGetTheScriptThenTheProgramAndTheRestByProtoc
     const std::string tail(4096, '\n');
     ExpectRaw(files_["Setup.rexx"] + tail + files_["Drovemark"] + tail);
     Connect(true);
-    std::vector<std::string> asked;
-    {
-        BoxScript script({IDOK, IDYES, IDOK, IDOK, IDOK, IDOK});
-        RunSerialSetup();
-        asked = script.Finish();
-        EXPECT_EQ(script.unexpected, 0);
-    }
-    ASSERT_EQ(asked.size(), 6u);
-    EXPECT_NE(asked[1].find("gray Workbench screen"), std::string::npos);
-    EXPECT_NE(asked[2].find("Input Buffer Size"), std::string::npos);
-    EXPECT_NE(asked[3].find("Type  SER:  to  RAM:Setup"), std::string::npos);
-    EXPECT_NE(asked[4].find("RX  RAM:Setup"), std::string::npos);
-    EXPECT_NE(asked[5].find("Congratulations!"), std::string::npos);
-
+    RunExpecting({IDOK, IDYES, IDOK, IDOK, IDOK, IDOK},
+                 {"", "gray Workbench screen", "Input Buffer Size", "Type  SER:  to  RAM:Setup",
+                  "RX  RAM:Setup", "Congratulations!"});
     EXPECT_TRUE(Raw() == expectedRaw_) << Raw().size() << " raw bytes";
-    ExpectFilesInRam();
+    for (const char* name : {"Drovemark", "Drovemark.info", "ReadMe.txt", "ReadMe.txt.info"})
+        EXPECT_TRUE(test::ReadWholeFile(far_ + "\\ram\\" + name) == files_[name]) << name;
+    EXPECT_FALSE(fs::exists(far_ + "\\ram\\Setup.rexx"));
+    EXPECT_NE(PeerLog().find("PEER SETUP FINISHED"), std::string::npos);
     // Each file ended with a break; the line ran at the speed of a fresh Amiga, and the
     // connection keeps its own.
     const std::string log = PcLog();
@@ -215,24 +158,19 @@ TEST_F(SerialSetupTest, NewerSystemsGetTheScriptThenTheProgramAndTheRestByProtoc
     Disconnect();
 }
 
-TEST_F(SerialSetupTest, OlderSystemsGetTheProgramAndLineFeedsWithoutABreak)
+TEST_F(SerialSetupTest, OlderSystemsGetTheProgramWithoutABreakAndAFileLeftOutIsNoSuccess)
 {
     ExpectRaw(files_["Drovemark"] + std::string(4096, '\n'));
+    // The RAM disk already holds a ReadMe, which the user keeps: Setup has not finished.
+    test::WriteWholeFile(far_ + "\\ram\\ReadMe.txt", "an older one");
     Connect(true);
-    std::vector<std::string> asked;
-    {
-        BoxScript script({IDOK, IDNO, IDOK, IDOK, IDOK, IDOK, IDOK});
-        RunSerialSetup();
-        asked = script.Finish();
-        EXPECT_EQ(script.unexpected, 0);
-    }
-    ASSERT_EQ(asked.size(), 7u);
-    EXPECT_NE(asked[2].find("Read Bits: 8"), std::string::npos);
-    EXPECT_NE(asked[4].find("Ctrl+C"), std::string::npos);
-    EXPECT_NE(asked[5].find("RAM:Setup"), std::string::npos);
-    EXPECT_NE(asked[6].find("Congratulations!"), std::string::npos);
+    RunExpecting({IDOK, IDNO, IDOK, IDOK, IDOK, IDOK, IDC_CONFIRM_NO},
+                 {"", "", "Read Bits: 8", "", "Ctrl+C", "RAM:Setup", "ReadMe.txt"});
     EXPECT_TRUE(Raw() == expectedRaw_) << Raw().size() << " raw bytes";
-    ExpectFilesInRam();
+    for (const char* name : {"Drovemark", "Drovemark.info", "ReadMe.txt.info"})
+        EXPECT_TRUE(test::ReadWholeFile(far_ + "\\ram\\" + name) == files_[name]) << name;
+    EXPECT_EQ(test::ReadWholeFile(far_ + "\\ram\\ReadMe.txt"), "an older one");
+    EXPECT_EQ(PeerLog().find("PEER SETUP FINISHED"), std::string::npos);
     EXPECT_EQ(PcLog().find("COM BREAK"), std::string::npos);
     EXPECT_EQ(StoredBaudRate(), 57600u);
     Disconnect();
@@ -246,23 +184,13 @@ TEST_F(SerialSetupTest, CancelAnywhereOrTcpSendsNothingAndChangesNothing)
     for (size_t cancelAt = 0; cancelAt < upTo.size(); ++cancelAt) {
         std::vector<int> buttons(upTo.begin(), upTo.begin() + long(cancelAt));
         buttons.push_back(IDCANCEL);
-        BoxScript script(buttons);
-        RunSerialSetup();
-        EXPECT_EQ(script.Finish().size(), cancelAt + 1);
-        EXPECT_EQ(script.unexpected, 0) << "cancelled at " << cancelAt;
+        RunExpecting(buttons, std::vector<std::string>(cancelAt + 1));
         EXPECT_EQ(StoredBaudRate(), 57600u);
     }
     Disconnect();
 
     Connect(false);
-    std::vector<std::string> asked;
-    {
-        BoxScript script({IDOK});
-        RunSerialSetup();
-        asked = script.Finish();
-    }
-    ASSERT_EQ(asked.size(), 1u);
-    EXPECT_NE(asked[0].find("currently set to TCP/IP"), std::string::npos) << asked[0];
+    RunExpecting({IDOK}, {"currently set to TCP/IP"});
     Disconnect();
     Sleep(300);
     EXPECT_EQ(Raw(), "");
@@ -274,13 +202,7 @@ TEST_F(SerialSetupTest, CancelAnywhereOrTcpSendsNothingAndChangesNothing)
     session.KeepOpen();
     ASSERT_TRUE(session.Open(true));
     session.Close();
-    {
-        BoxScript script({IDOK});
-        RunSerialSetup();
-        asked = script.Finish();
-    }
-    ASSERT_EQ(asked.size(), 1u);
-    EXPECT_NE(asked[0].find("conflict"), std::string::npos) << asked[0];
+    RunExpecting({IDOK}, {"conflict"});
     EXPECT_TRUE(session.HasCurrentLink()) << "Setup closed a link that was kept open";
     session.EndKeepOpen();
     Disconnect();

@@ -1,5 +1,6 @@
 #include "support/dialog_driver.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace dm::test {
@@ -167,6 +168,83 @@ HWND WaitForOtherDialog(DWORD thread, HWND except, DWORD waitMilliseconds)
         },
         std::chrono::milliseconds(waitMilliseconds));
     return search.found;
+}
+
+namespace {
+
+BOOL CALLBACK NoteControl(HWND child, LPARAM context)
+{
+    auto* asked = reinterpret_cast<ButtonScript::Asked*>(context);
+    char className[32] = {};
+    GetClassNameA(child, className, sizeof className);
+    if (lstrcmpiA(className, "Static") == 0 || lstrcmpiA(className, "Edit") == 0)
+        asked->text += WindowText(child) + "\n";
+    else if (lstrcmpiA(className, "Button") == 0 && IsWindowVisible(child))
+        asked->buttons.push_back(GetDlgCtrlID(child));
+    return TRUE;
+}
+
+}  // namespace
+
+bool ButtonScript::Asked::Shows(int id) const
+{
+    return std::find(buttons.begin(), buttons.end(), id) != buttons.end();
+}
+
+ButtonScript::ButtonScript(std::vector<int> buttons, std::vector<int> beyond, DWORD uiThread)
+{
+    thread_ = std::thread([this, buttons, beyond, uiThread] {
+        size_t next = 0;
+        while (!stop_) {
+            HWND dialog = FindDialog(uiThread);
+            if (!dialog) {
+                Sleep(20);
+                continue;
+            }
+            Sleep(50);
+            Asked asked;
+            EnumChildWindows(dialog, NoteControl, reinterpret_cast<LPARAM>(&asked));
+            if (next < buttons.size()) {
+                PressButton(dialog, buttons[next++]);
+            } else {
+                ++unexpected;
+                for (int id : beyond)
+                    PressButton(dialog, id);
+            }
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                asked_.push_back(asked);
+            }
+            WaitFor([&] { return !IsWindow(dialog); }, std::chrono::seconds(5));
+        }
+    });
+}
+
+std::vector<ButtonScript::Asked> ButtonScript::Finish()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    return asked_;
+}
+
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit,
+               const std::function<void(const MSG&)>& threadMessage)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (!message.hwnd && threadMessage)
+                threadMessage(message);
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return true;
 }
 
 }  // namespace dm::test

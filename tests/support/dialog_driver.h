@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +33,34 @@ private:
     std::atomic<bool> found_ {false};
     std::atomic<bool> forcedClose_ {false};
 };
+
+// Answers the dialogs of one operation in order, from a helper thread, each with the next of
+// `buttons`; a dialog beyond them is closed with `beyond` and counted as unexpected.
+class ButtonScript {
+public:
+    struct Asked {
+        std::string text;          // its static and edit texts, each followed by a line break
+        std::vector<int> buttons;  // the buttons it shows
+        bool Shows(int id) const;
+    };
+    explicit ButtonScript(std::vector<int> buttons, std::vector<int> beyond = {IDCANCEL, IDOK},
+                          DWORD uiThread = GetCurrentThreadId());
+    ~ButtonScript() { Finish(); }
+    std::vector<Asked> Finish();
+    std::atomic<int> unexpected {0};
+
+private:
+    std::thread thread_;
+    std::atomic<bool> stop_ {false};
+    std::mutex lock_;
+    std::vector<Asked> asked_;
+};
+
+// Reads this thread's messages until `done` says so or `limit` passed; `threadMessage` sees
+// each message that has no window first.
+bool PumpUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(20),
+               const std::function<void(const MSG&)>& threadMessage = {});
 
 // Whether `condition` came true within `limit`, checked every 20 ms.
 bool WaitFor(const std::function<bool()>& condition,

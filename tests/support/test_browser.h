@@ -78,11 +78,7 @@ public:
     }
     STDMETHODIMP EnableModelessSB(BOOL) override { return S_OK; }
     STDMETHODIMP TranslateAcceleratorSB(MSG*, WORD) override { return S_FALSE; }
-    STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE, UINT) override
-    {
-        ++browsed;
-        return S_OK;
-    }
+    STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE, UINT) override { return S_OK; }
     STDMETHODIMP GetViewStateStream(DWORD mode, IStream** out) override
     {
         *out = nullptr;
@@ -186,7 +182,6 @@ public:
     IStream* writing = nullptr;
     std::vector<uint8_t> saved;
     UINT toolbarButtons = 0;
-    int browsed = 0;
 
 private:
     struct Entry {

@@ -44,6 +44,15 @@ inline std::string ReadWholeFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// `size` bytes that take every value and repeat only far apart; `seed` tells files apart.
+inline std::string PatternBytes(size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = char((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
+    return bytes;
+}
+
 inline void WriteWholeFile(const std::string& path, const std::string& content)
 {
     std::ofstream(path, std::ios::binary) << content;

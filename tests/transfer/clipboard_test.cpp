@@ -1,14 +1,13 @@
 // Amiga files to the PC through the clipboard, against the emulated Amiga (tools/with-peer
 // --transfer-tree): Copy and Cut pasted by another process, as Explorer pastes, and a file opened
 // in its PC program.
-#include "core/amiga_paths.h"
 #include "core/live_objects.h"
 #include "module/ui_objects.h"
 #include "resources/string_ids.h"
-#include "shell/amiga_folder.h"
 #include "shell/folder_cache.h"
-#include "shell/item_id.h"
+#include "support/amiga_folders.h"
 #include "support/dialog_driver.h"
+#include "support/test_files.h"
 #include "support/test_peer.h"
 #include "transfer/clipboard.h"
 #include "transfer/clipboard_formats.h"
@@ -19,11 +18,9 @@
 #include <wrl/client.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 using Microsoft::WRL::ComPtr;
 namespace fs = std::filesystem;
@@ -33,8 +30,7 @@ namespace {
 
 std::string ReadAll(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return test::ReadWholeFile(path.string());
 }
 
 // Runs the paste target as its own process while this thread serves the clipboard's object.
@@ -51,16 +47,8 @@ int Paste(const fs::path& target, const std::string& options = {}, IDataObject* 
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process))
         return -1;
-    const DWORD giveUp = GetTickCount() + 45000;
-    while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 100, QS_ALLINPUT) !=
-               WAIT_OBJECT_0 &&
-           GetTickCount() < giveUp) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-    }
+    test::PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; },
+                    std::chrono::seconds(45));
     DWORD code = DWORD(-1);
     if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
         TerminateProcess(process.hProcess, 99);
@@ -82,17 +70,9 @@ protected:
             GTEST_SKIP() << "runs under tools/with-peer --transfer-tree";
         RegisterUiObjects();
         OleInitialize(nullptr);
-        char temp[MAX_PATH] = {};
-        GetTempPathA(sizeof temp, temp);
-        target_ = fs::path(temp) / ("paste-" + std::to_string(GetCurrentProcessId()));
-        fs::remove_all(target_);
-        fs::create_directories(target_);
         objectsBefore_ = ModuleCounts::Objects();
-        ASSERT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root_)), S_OK);
-        ComPtr<IPersistFolder> persist;
-        root_.As(&persist);
-        persist->Initialize(nullptr);
-        work_ = Bind(root_.Get(), "Work");
+        root_ = test::AmigaRoot();
+        work_ = test::OpenAmigaFolder("Work");
     }
 
     void TearDown() override
@@ -103,34 +83,10 @@ protected:
         work_.Reset();
         root_.Reset();
         EXPECT_EQ(ModuleCounts::Objects(), objectsBefore_) << "an object was leaked";
-        fs::remove_all(target_);
         OleUninitialize();
     }
 
-    static UniqueIdList Item(IShellFolder* folder, std::string_view name)
-    {
-        ComPtr<IEnumIDList> walk;
-        EXPECT_EQ(folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &walk), S_OK);
-        ITEMIDLIST* item = nullptr;
-        while (walk && walk->Next(1, &item, nullptr) == S_OK) {
-            UniqueIdList owned(item);
-            const ItemIdView view(owned.get());
-            if (DisplayName(view.Name(), view.Kind()) == name)
-                return owned;
-        }
-        ADD_FAILURE() << "no item " << name;
-        return nullptr;
-    }
-
-    static ComPtr<IShellFolder> Bind(IShellFolder* folder, std::string_view name)
-    {
-        const UniqueIdList item = Item(folder, name);
-        ComPtr<IShellFolder> child;
-        EXPECT_EQ(folder->BindToObject(item.get(), nullptr, IID_PPV_ARGS(&child)), S_OK);
-        return child;
-    }
-
-    AmigaFolder& Work() { return *static_cast<AmigaFolder*>(work_.Get()); }
+    AmigaFolder& Work() { return test::Of(work_.Get()); }
 
     HRESULT Command(ViewCommand command, const ITEMIDLIST* item)
     {
@@ -145,7 +101,8 @@ protected:
         return GetDwordData(*data.Get(), Formats()->performedDropEffect).value_or(DWORD(-1));
     }
 
-    fs::path target_;
+    test::ScratchFolder scratch_;
+    const fs::path target_ = scratch_.Path();
     ComPtr<IShellFolder> root_;
     ComPtr<IShellFolder> work_;
     long objectsBefore_ = 0;
@@ -153,7 +110,7 @@ protected:
 
 TEST_F(ClipboardTest, ACopiedDrawerTreeIsPastedByAnotherProcessByteForByte)
 {
-    const UniqueIdList tree = Item(work_.Get(), "Tree");
+    const UniqueIdList tree = test::FindItem(work_.Get(), "Tree");
     ASSERT_EQ(Command(ViewCommand::Copy, tree.get()), S_OK);
 
     ComPtr<IDataObject> data;
@@ -196,7 +153,7 @@ TEST_F(ClipboardTest, ACopiedDrawerTreeIsPastedByAnotherProcessByteForByte)
     // Pasted on an Amiga drawer after the PC expanded it, it names the drawer alone: the
     // contents arrive once, inside it. So does a Cut, which then moves the drawer whole.
     auto pasteOnAmiga = [&](const char* drawer) {
-        const UniqueIdList into = Item(work_.Get(), drawer);
+        const UniqueIdList into = test::FindItem(work_.Get(), drawer);
         test::DialogDriver error([](HWND box) { test::PressEscape(box); }, GetCurrentThreadId(),
                                  1000);
         EXPECT_EQ(Command(ViewCommand::Paste, into.get()), S_OK) << drawer;
@@ -222,11 +179,11 @@ TEST_F(ClipboardTest, ACopiedDrawerTreeIsPastedByAnotherProcessByteForByte)
 // could send is refused, and nothing of it is written.
 TEST_F(ClipboardTest, NamesFromAHostileSideStayInsideThePasteTarget)
 {
-    ComPtr<IShellFolder> data = Bind(root_.Get(), "Data");
+    ComPtr<IShellFolder> data = test::OpenAmigaFolder("Data");
     auto copy = [&](const char* drawer) {
-        const UniqueIdList item = Item(data.Get(), drawer);
+        const UniqueIdList item = test::FindItem(data.Get(), drawer);
         const ITEMIDLIST* selected = item.get();
-        return CopyToClipboard(*static_cast<AmigaFolder*>(data.Get()), 1, &selected,
+        return CopyToClipboard(test::Of(data.Get()), 1, &selected,
                                DROPEFFECT_COPY, nullptr);
     };
     ASSERT_EQ(copy("Hostile"), S_OK);
@@ -245,23 +202,9 @@ TEST_F(ClipboardTest, NamesFromAHostileSideStayInsideThePasteTarget)
     ASSERT_EQ(copy("Bad"), S_OK);
     fs::remove_all(target_ / "Hostile");
     // The refusal is shown each time the target asks (Wine's clipboard asks twice).
-    std::atomic<bool> pasted {false};
-    std::atomic<int> refusals {0};
-    std::thread user([&, self = GetCurrentThreadId()] {
-        while (!pasted) {
-            if (HWND box = test::FindDialog(self); box && IsWindowEnabled(box)) {
-                ++refusals;
-                test::PressButton(box, IDOK);
-                while (IsWindow(box) && !pasted)
-                    Sleep(20);
-            }
-            Sleep(20);
-        }
-    });
+    test::ButtonScript user({}, {IDOK});
     EXPECT_EQ(Paste(target_), 100) << "a damaged listing was pasted";
-    pasted = true;
-    user.join();
-    EXPECT_GE(refusals, 1) << "the refusal was not shown";
+    EXPECT_GE(user.Finish().size(), 1u) << "the refusal was not shown";
     EXPECT_TRUE(fs::is_empty(target_));
 }
 
@@ -280,7 +223,7 @@ TEST_F(ClipboardTest, ACutIsDeletedOnlyWhenEveryFileArrivedAndTheTargetReportedT
     Work().Items().Attach(&view);
     std::vector<UniqueIdList> several;
     for (const char* name : {"Tree", "Docs", "readme.txt"})
-        several.push_back(Item(work_.Get(), name));
+        several.push_back(test::FindItem(work_.Get(), name));
     CutSet::Replace({several[0].get(), several[1].get(), several[2].get()});
     EXPECT_EQ(view.updates, 1);
     for (const UniqueIdList& item : several)
@@ -290,7 +233,7 @@ TEST_F(ClipboardTest, ACutIsDeletedOnlyWhenEveryFileArrivedAndTheTargetReportedT
     EXPECT_FALSE(ItemIdView(Work().Items().CloneEqual(several[1].get()).get()).IsCut());
     Work().Items().Detach(&view);
 
-    const UniqueIdList cut = Item(work_.Get(), "Cut");
+    const UniqueIdList cut = test::FindItem(work_.Get(), "Cut");
     const ITEMIDLIST* selected = cut.get();
     ComPtr<IDataObject> source;
     ASSERT_EQ(CopyToClipboard(Work(), 1, &selected, DROPEFFECT_MOVE, &source), S_OK);
@@ -325,7 +268,7 @@ TEST_F(ClipboardTest, ACutIsDeletedOnlyWhenEveryFileArrivedAndTheTargetReportedT
         const std::string changed = test::PeerHostPath("work/changed.txt");
         std::ofstream(changed, std::ios::binary) << "as listed, 20 bytes\n";
         ReRead(Work());
-        const UniqueIdList item = Item(work_.Get(), "changed.txt");
+        const UniqueIdList item = test::FindItem(work_.Get(), "changed.txt");
         std::ofstream(changed, std::ios::binary) << now;
         selected = item.get();
         ASSERT_EQ(CopyToClipboard(Work(), 1, &selected, DROPEFFECT_MOVE, &source), S_OK);
@@ -351,14 +294,10 @@ TEST_F(ClipboardTest, OpeningAFileFetchesItOnceAndAgainOnlyWhenItChanged)
     struct Restore {
         ~Restore() { SetPcProgramLauncher(nullptr); }
     } restore;
-    struct View final : FolderView {
-        DWORD OwnerThreadId() const override { return GetCurrentThreadId(); }
-        void Update(ViewUpdate) override {}
-        void PostUpdate(ViewUpdate) override {}
-    } view;
+    CutMarkCounter view;
     Work().AttachView(&view);
 
-    UniqueIdList readme = Item(work_.Get(), "readme.txt");
+    UniqueIdList readme = test::FindItem(work_.Get(), "readme.txt");
     ASSERT_EQ(Command(ViewCommand::Open, readme.get()), S_OK);
     ASSERT_EQ(launched.size(), 1u);
     const fs::path first = launched[0];
@@ -377,15 +316,15 @@ TEST_F(ClipboardTest, OpeningAFileFetchesItOnceAndAgainOnlyWhenItChanged)
     std::ofstream(host, std::ios::binary) << "hello again\n";
     fs::last_write_time(host, fs::last_write_time(host) + std::chrono::hours(1));
     ReRead(Work());
-    readme = Item(work_.Get(), "readme.txt");
+    readme = test::FindItem(work_.Get(), "readme.txt");
     ASSERT_EQ(Command(ViewCommand::Open, readme.get()), S_OK);
     ASSERT_EQ(launched.size(), 3u);
     EXPECT_EQ(ReadAll(launched.back()), "hello again\n");
 
     // A stream shorter than the file the listing announced opens nothing and leaves nothing.
-    UniqueIdList letter = Item(Bind(work_.Get(), "Docs").Get(), "letter.txt");
+    UniqueIdList letter = test::FindItem(test::OpenAmigaFolder("Work/Docs").Get(), "letter.txt");
     std::ofstream(test::PeerHostPath("work/Docs/letter.txt"), std::ios::trunc) << "short";
-    ComPtr<IShellFolder> docs = Bind(work_.Get(), "Docs");
+    ComPtr<IShellFolder> docs = test::OpenAmigaFolder("Work/Docs");
     const fs::path temp = fs::path(launched.back()).parent_path().parent_path();
     auto copies = [&temp] {
         int count = 0;
@@ -402,7 +341,7 @@ TEST_F(ClipboardTest, OpeningAFileFetchesItOnceAndAgainOnlyWhenItChanged)
         });
         const ITEMIDLIST* stale = letter.get();
         EXPECT_TRUE(FAILED(
-            static_cast<AmigaFolder*>(docs.Get())->DoCommand(ViewCommand::Open, 1, &stale, nullptr)));
+            test::Of(docs.Get()).DoCommand(ViewCommand::Open, 1, &stale, nullptr)));
     }
     EXPECT_EQ(launched.size(), 3u) << "a truncated copy was opened";
     EXPECT_EQ(shown, "Drovemark");

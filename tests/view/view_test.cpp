@@ -7,6 +7,7 @@
 #include "shell/amiga_folder.h"
 #include "shell/item_id.h"
 #include "support/allocation_spy.h"
+#include "support/amiga_folders.h"
 #include "support/dialog_driver.h"
 #include "support/test_browser.h"
 #include "support/test_peer.h"
@@ -49,21 +50,7 @@ protected:
         }
     }
 
-    ComPtr<IShellFolder> Folder(const char* volume)
-    {
-        if (!volume)
-            return root_;
-        ComPtr<IEnumIDList> walk;
-        EXPECT_EQ(root_->EnumObjects(nullptr, SHCONTF_FOLDERS, &walk), S_OK);
-        ITEMIDLIST* item = nullptr;
-        ComPtr<IShellFolder> folder;
-        while (walk && walk->Next(1, &item, nullptr) == S_OK) {
-            UniqueIdList owned(item);
-            if (ItemIdView(item).Name().ends_with(volume))
-                root_->BindToObject(item, nullptr, IID_PPV_ARGS(&folder));
-        }
-        return folder;
-    }
+    static ComPtr<IShellFolder> Folder(const char* volume) { return test::OpenAmigaFolder(volume); }
 
     // A view of `folder` with its window in the browser's frame.
     ComPtr<IShellView> Open(IShellFolder* folder, UINT mode = FVM_DETAILS, UINT flags = 0)
@@ -255,6 +242,14 @@ TEST_F(ViewTest, TheViewStateRoundTripRestoresWidthsAndSortOnlyForOurRecord)
     EXPECT_EQ(Of(view.Get()).SortColumn(), 3u);
     EXPECT_TRUE(Of(view.Get()).SortDescending());
     EXPECT_EQ(SendMessageA(Of(view.Get()).ListWindow(), LVM_GETCOLUMNWIDTH, 1, 0), 77);
+    // Ascending on another column comes back ascending.
+    Of(view.Get()).SetSort(2, false);
+    ASSERT_EQ(view->SaveViewState(), S_OK);
+    browser_.KeepWritten();
+    view->DestroyViewWindow();
+    view = Open(work.Get());
+    EXPECT_EQ(Of(view.Get()).SortColumn(), 2u);
+    EXPECT_FALSE(Of(view.Get()).SortDescending());
     view->DestroyViewWindow();
 
     // Another extension's record is ignored.
@@ -299,32 +294,26 @@ TEST_F(ViewTest, RefreshShowsNewItemsAndDestroyingTheViewFreesEveryRow)
 
 TEST(StatusTexts, DrivesShowTheirSpaceAndDrawersAddNothing)
 {
-    auto item = [](ItemKind kind, uint32_t size, uint32_t used) {
-        return UniqueIdList(MakeItemId("", "DH0:Work", kind, size, used, 0, FILETIME {}, ""));
+    const auto space = [](uint32_t free, uint32_t capacity) {
+        return "Free Space: " + SizeText(free, true, 0) + ", Capacity: " + SizeText(capacity, true, 0);
     };
-    const UniqueIdList volume = item(ItemKind::Volume, 1000, 400);
-    StatusTexts texts = MakeStatusTexts({volume.get()}, true);
-    EXPECT_EQ(texts.count, "1 object(s) selected");
-    EXPECT_EQ(texts.size,
-              "Free Space: " + SizeText(600, true, 0) + ", Capacity: " + SizeText(1000, true, 0));
-    // A server reporting more in use than the capacity.
-    const UniqueIdList overfull = item(ItemKind::Floppy, 1000, 4000);
-    EXPECT_EQ(MakeStatusTexts({overfull.get()}, true).size,
-              "Free Space: " + SizeText(0, true, 0) + ", Capacity: " + SizeText(1000, true, 0));
-
-    const UniqueIdList drawer = item(ItemKind::Drawer, 5000, 0);
-    texts = MakeStatusTexts({drawer.get()}, true);
-    EXPECT_EQ(texts.size, "");
-    texts = MakeStatusTexts({}, false);
-    EXPECT_EQ(texts.count, "0 object(s)");
-    EXPECT_EQ(texts.size, "");
+    // A server may report more in use than the capacity.
+    const struct {
+        ItemKind kind;
+        uint32_t size, used;
+        std::string shown;
+    } cases[] = {{ItemKind::Volume, 1000, 400, space(600, 1000)},
+                 {ItemKind::Floppy, 1000, 4000, space(0, 1000)},
+                 {ItemKind::Drawer, 5000, 0, ""}};
+    for (const auto& c : cases) {
+        const UniqueIdList item(MakeItemId("", "DH0:Work", c.kind, c.size, c.used, 0, {}, ""));
+        const StatusTexts texts = MakeStatusTexts({item.get()}, true);
+        EXPECT_EQ(texts.count, "1 object(s) selected");
+        EXPECT_EQ(texts.size, c.shown);
+    }
+    EXPECT_EQ(MakeStatusTexts({}, false).count, "0 object(s)");
+    EXPECT_EQ(MakeStatusTexts({}, false).size, "");
 }
-
-}  // namespace
-}  // namespace dm
-
-namespace dm {
-namespace {
 
 TEST_F(ViewTest, RenamingInPlaceKeepsTheKeysInTheBoxAndRefusesNamesThatWouldMoveTheItem)
 {
@@ -380,12 +369,6 @@ TEST_F(ViewTest, RenamingInPlaceKeepsTheKeysInTheBoxAndRefusesNamesThatWouldMove
     EXPECT_EQ(Column(view.Get(), 0), (std::vector<std::string> {"renamed.txt"}));
     view->DestroyViewWindow();
 }
-
-}  // namespace
-}  // namespace dm
-
-namespace dm {
-namespace {
 
 // While it lives, text files have a program on the PC, as on any Windows.
 class TextFilesOpenOnThePc {
@@ -573,6 +556,9 @@ TEST_F(ViewTest, TheViewsMenusJoinTheBrowsersWhileActiveAndExplainThemselves)
     DestroyMenu(background);
     root->UIActivate(SVUIA_ACTIVATE_FOCUS);
     EXPECT_EQ(browser_.Entries(FCIDM_MENU_FILE), "Properties|-|Close");
+    // A volume is copied, never moved.
+    SelectNames(Of(root.Get()).ListWindow(), {"Work"});
+    EXPECT_EQ(browser_.Entries(FCIDM_MENU_EDIT).substr(0, 17), "Undo|-|Cut*|Copy|");
     root->UIActivate(SVUIA_DEACTIVATE);
     EXPECT_EQ(browser_.menu, nullptr);
     root->DestroyViewWindow();
