@@ -1,7 +1,7 @@
 | Calls into the ROM's libraries. Our C code passes arguments on the stack and expects pointers
 | in a0; the libraries take registers, need their base in a6 and answer in d0.
 
-    .macro CALL name, base, offset, r1, r2, r3, r4
+    .macro CALL name, base, offset, r1, r2, r3, r4, r5, r6
     .globl \name
     .type \name, @function
 \name:
@@ -17,6 +17,12 @@
     .endif
     .ifnb \r4
     move.l 60(%sp),%\r4
+    .endif
+    .ifnb \r5
+    move.l 64(%sp),%\r5
+    .endif
+    .ifnb \r6
+    move.l 68(%sp),%\r6
     .endif
     move.l \base,%a6
     jsr \offset(%a6)
@@ -68,6 +74,16 @@
     CALL SetProtection, DOSBase, -186, d1, d2
     CALL Delay, DOSBase, -198, d1
     CALL SetFileDate, DOSBase, -396, d1, d2
+
+    CALL socket, SocketBase, -30, d0, d1, d2
+    CALL bind, SocketBase, -36, d0, a0, d1
+    CALL listen, SocketBase, -42, d0, d1
+    CALL accept, SocketBase, -48, d0, a0, a1
+    CALL send, SocketBase, -66, d0, a0, d1, d2
+    CALL recv, SocketBase, -78, d0, a0, d1, d2
+    CALL setsockopt, SocketBase, -90, d0, d1, d2, a0, d3
+    CALL CloseSocket, SocketBase, -120, d0
+    CALL WaitSelect, SocketBase, -126, d0, a0, a1, a2, a3, d1
 
     CALL AllocMiscResource, MiscBase, -6, d0, a1
     CALL FreeMiscResource, MiscBase, -12, d0

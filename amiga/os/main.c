@@ -1,7 +1,9 @@
-/* Drovemark for the Amiga: serves the serial port until Ctrl+C, or until started again. */
+/* Drovemark for the Amiga: serves the serial port, and TCP/IP where a stack runs, until Ctrl+C
+ * or until started again. */
 #include "amiga.h"
 #include "fs_dos.h"
 #include "serial_paula.h"
+#include "socket_tcp.h"
 #include "../server/crc32.h"
 #include "../server/server.h"
 #include "../server/text.h"
@@ -11,8 +13,8 @@
 
 void *SysBase, *DOSBase, *MiscBase;
 
-static Channel channel;
-static Server server;
+static Channel channel, tcp_channel;
+static Server server, tcp_server;
 static FileSystem fs;
 static struct MsgPort port;
 
@@ -41,6 +43,25 @@ static uint32_t option(const char *args, int32_t length, const char *name, uint3
     return fallback;
 }
 
+/* The text after "NAME=" up to a blank, or inside quotes, into `out`; 0 when absent. */
+static int text_option(const char *args, int32_t length, const char *name, char *out, size_t room)
+{
+    size_t n = strlen(name), used = 0;
+    for (int32_t i = 0; i + (int32_t)n <= length; ++i) {
+        if (!text_equal_nocase(args + i, name, n))
+            continue;
+        int32_t at = i + (int32_t)n;
+        int quoted = at < length && args[at] == '"';
+        at += quoted;
+        while (at < length && used + 1 < room && args[at] != '\n' &&
+               (quoted ? args[at] != '"' : args[at] != ' ' && args[at] != '\t'))
+            out[used++] = args[at++];
+        out[used] = 0;
+        return 1;
+    }
+    return 0;
+}
+
 static int has_word(const char *args, int32_t length, const char *word)
 {
     size_t n = strlen(word);
@@ -51,9 +72,57 @@ static int has_word(const char *args, int32_t length, const char *word)
     return 0;
 }
 
-static int serve(uint32_t baud, uint16_t buffer, int handshake)
+typedef struct {
+    uint32_t baud;
+    uint16_t buffer, port;
+    int handshake;
+    char password[100];
+} Options;
+
+static void read_options(const char *args, int32_t length, Options *o)
 {
-    const char *problem = serial_open(baud, handshake);
+    uint32_t buffer = option(args, length, "BUFFER=", 512);
+    o->buffer = (uint16_t)(buffer < 5 ? 5 : buffer > 8192 ? 8192 : buffer);
+    o->baud = option(args, length, "BAUD=", 19200);
+    o->handshake = !has_word(args, length, "NOHANDSHAKE");
+    uint32_t port = option(args, length, "PORT=", 356);
+    o->port = (uint16_t)(port && port < 65536 ? port : 356);
+    if (!text_option(args, length, "PASSWORD=", o->password, sizeof o->password))
+        text_copy(o->password, "Vormantic", sizeof o->password);
+}
+
+#define IDLE_WAIT_MS 2000L
+
+/* Whichever line speaks is served, a request at a time; a PC that hangs up frees the port for
+ * the next. */
+static void serve_both(const Options *o)
+{
+    for (;;) {
+        uint32_t signal = serial_arm();
+        if (!signal) {
+            if (server_step(&server, IDLE_WAIT_MS) == RC_STOP)
+                return;
+            continue;
+        }
+        uint32_t woken = tcp_wait(signal | SIGBREAKF_CTRL_C);
+        serial_disarm();
+        if (woken & SIGBREAKF_CTRL_C)
+            return;
+        if (tcp_connected_anew()) {
+            channel_init(&tcp_channel, tcp_transport(), o->buffer);
+            tcp_channel.keyed = 1;
+            tcp_channel.key = crc32(o->password, strlen(o->password));
+            server_init(&tcp_server, &tcp_channel, &fs);
+        }
+        if (tcp_has_input() && server_step(&tcp_server, IDLE_WAIT_MS) == RC_STOP)
+            return;
+        tcp_hang_up_if_dropped();
+    }
+}
+
+static int serve(const Options *o)
+{
+    const char *problem = serial_open(o->baud, o->handshake);
     if (problem) {
         say("Drovemark: ");
         say(problem);
@@ -61,13 +130,30 @@ static int serve(uint32_t baud, uint16_t buffer, int handshake)
         return 20;
     }
     char number[12];
-    text_number(number, baud);
+    text_number(number, o->baud);
     say("Drovemark serves the serial port at ");
     say(number);
-    say(" baud. Ctrl+C, or starting it again, stops it.\n");
-    channel_init(&channel, serial_transport(), buffer);
+    int tcp = tcp_open(o->port);
+    text_number(number, o->port);
+    if (tcp == TCP_LISTENING) {
+        say(" baud and TCP/IP port ");
+        say(number);
+    } else {
+        say(tcp == TCP_NO_STACK ? " baud (no TCP/IP stack runs" : " baud (TCP/IP port ");
+        if (tcp != TCP_NO_STACK) {
+            say(number);
+            say(" is taken");
+        }
+        say(")");
+    }
+    say(". Ctrl+C, or starting it again, stops it.\n");
+    channel_init(&channel, serial_transport(), o->buffer);
     server_init(&server, &channel, &fs);
-    server_run(&server);
+    if (tcp == TCP_LISTENING)
+        serve_both(o);
+    else
+        server_run(&server);
+    tcp_close();
     serial_close();
     say("Drovemark stopped.\n");
     return 0;
@@ -108,10 +194,9 @@ int amiga_main(const char *args, int32_t length)
         say("Drovemark: not enough memory.\n");
         result = 20;
     } else {
-        uint32_t buffer = option(args, length, "BUFFER=", 512);
-        result = serve(option(args, length, "BAUD=", 19200),
-                       (uint16_t)(buffer < 5 ? 5 : buffer > 8192 ? 8192 : buffer),
-                       !has_word(args, length, "NOHANDSHAKE"));
+        static Options options;
+        read_options(args, length, &options);
+        result = serve(&options);
         fs_dos_close();
     }
     RemPort(&port);
