@@ -23,6 +23,7 @@ extern "C" {
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -71,6 +72,7 @@ public:
     {
         auto [pcEnd, amigaEnd] = MakeMemoryLinkPair("PC", "Amiga");
         pcLink = pcEnd.get();
+        pcLink->SetHandshakeKey(pcKey);
         pcEnd->SetTimeouts(3000, 0.001f);
         amigaEnd->SetTimeouts(2000, 0.001f);
         pcEnd->SetDiscardWaitMs(2);
@@ -86,7 +88,10 @@ public:
         pc->Open();
         amigaLink->Open();
         amiga::InitMemoryTransport(line, *amigaLink, 100000, faults ? 300 : 0);
+        line.stop = false;
         channel_init(&channel, &line.base, streamBuffer);
+        channel.keyed = serverKey.has_value();
+        channel.key = serverKey.value_or(0);
         server_init(&server, &channel, &fs);
         thread = std::thread([this] { server_run(&server); });
     }
@@ -167,7 +172,8 @@ public:
     std::filesystem::path work;
     FileSystem fs {};
     HostFs* host = nullptr;
-    HandshakeState pcState;
+    HandshakeState pcState;  // the PC process's: it outlives a connection
+    std::optional<uint32_t> pcKey, serverKey;  // TCP/IP's password keys
     MemoryLink* pcLink = nullptr;
     std::unique_ptr<peer::FaultLink> amigaLink;
     std::unique_ptr<PacketChannel> pc;
