@@ -109,7 +109,7 @@ static void serve_both(const Options *o)
         if (woken & SIGBREAKF_CTRL_C)
             return;
         if (tcp_connected_anew()) {
-            channel_init(&tcp_channel, tcp_transport(), o->buffer);
+            channel_init(&tcp_channel, tcp_transport(), TCP_PACKET_BUFFER);
             tcp_channel.keyed = 1;
             tcp_channel.key = crc32(o->password, strlen(o->password));
             server_init(&tcp_server, &tcp_channel, &fs);

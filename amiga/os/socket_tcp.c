@@ -9,6 +9,8 @@
 #define SO_REUSEADDR 0x0004
 #define IPPROTO_TCP 6
 #define TCP_NODELAY 0x01
+#define FIONBIO 0x8004667EL
+#define EWOULDBLOCK 35
 #define SOCKET_LIBRARY_MINIMUM 3
 #define NO_SOCKET (-1L)
 #define WRITE_WAIT_MS 20000L
@@ -33,7 +35,9 @@ int32_t accept(int32_t s, struct sockaddr_in *address, int32_t *length);
 int32_t send(int32_t s, const void *data, int32_t length, int32_t flags);
 int32_t recv(int32_t s, void *buffer, int32_t length, int32_t flags);
 int32_t setsockopt(int32_t s, int32_t level, int32_t name, const void *value, int32_t length);
+int32_t IoctlSocket(int32_t s, uint32_t request, void *argument);
 int32_t CloseSocket(int32_t s);
+int32_t Errno(void);
 int32_t WaitSelect(int32_t count, uint32_t *read_set, uint32_t *write_set, uint32_t *except_set,
                    struct timeval *timeout, uint32_t *signals);
 
@@ -41,6 +45,14 @@ void *SocketBase;
 
 static int32_t listener = NO_SOCKET, peer = NO_SOCKET;
 static uint8_t fresh, readable, dropped;
+static uint8_t queued[TCP_PACKET_BUFFER + 16];
+static uint32_t queued_count;
+/* What arrived beyond the bytes asked for: each call into the stack costs the emulated or slow
+ * machine more than the bytes do. */
+static uint8_t inbox[1024];
+static uint16_t inbox_at, inbox_count;
+
+static int flush(void);
 static Transport transport;
 
 static void set_bit(uint32_t *set, int32_t s)
@@ -73,36 +85,50 @@ static int tcp_read(Transport *self, void *buffer, uint32_t count, int32_t timeo
 {
     (void)self;
     uint8_t *to = buffer;
-    while (count) {
+    int io = flush();
+    while (io == IO_OK && count) {
+        if (inbox_count) {
+            uint32_t n = inbox_count < count ? inbox_count : count;
+            memcpy(to, inbox + inbox_at, n);
+            inbox_at = (uint16_t)(inbox_at + n);
+            inbox_count = (uint16_t)(inbox_count - n);
+            to += n;
+            count -= n;
+            continue;
+        }
         if (dropped)
             return IO_FAIL;
-        int io = wait_for(peer, 0, timeout_ms);
-        if (io != IO_OK)
-            return io;
-        int32_t n = recv(peer, to, (int32_t)count, 0);
-        if (n <= 0) {
+        int32_t n = recv(peer, inbox, sizeof inbox, 0);
+        if (n > 0) {
+            inbox_at = 0;
+            inbox_count = (uint16_t)n;
+        } else if (n < 0 && Errno() == EWOULDBLOCK) {
+            io = wait_for(peer, 0, timeout_ms);
+        } else {
             dropped = 1;
-            return IO_FAIL;
         }
-        to += n;
-        count -= (uint32_t)n;
     }
-    return IO_OK;
+    return io;
 }
 
-static int tcp_write(Transport *self, const void *buffer, uint32_t count)
+/* Everything queued since the last read: a packet's header, data and CRC go as one segment. */
+static int flush(void)
 {
-    (void)self;
-    const uint8_t *from = buffer;
+    const uint8_t *from = queued;
+    uint32_t count = queued_count;
+    queued_count = 0;
     while (count) {
         if (dropped)
             return IO_FAIL;
-        int io = wait_for(peer, 1, WRITE_WAIT_MS);
-        if (io != IO_OK) {
-            dropped = io != IO_STOP;
-            return io == IO_STOP ? IO_STOP : IO_FAIL;
-        }
         int32_t n = send(peer, from, (int32_t)count, 0);
+        if (n < 0 && Errno() == EWOULDBLOCK) {
+            int io = wait_for(peer, 1, WRITE_WAIT_MS);
+            if (io != IO_OK) {
+                dropped = io != IO_STOP;
+                return io == IO_STOP ? IO_STOP : IO_FAIL;
+            }
+            continue;
+        }
         if (n <= 0) {
             dropped = 1;
             return IO_FAIL;
@@ -113,11 +139,33 @@ static int tcp_write(Transport *self, const void *buffer, uint32_t count)
     return IO_OK;
 }
 
+static int tcp_write(Transport *self, const void *buffer, uint32_t count)
+{
+    (void)self;
+    const uint8_t *from = buffer;
+    while (count) {
+        if (queued_count == sizeof queued) {
+            int io = flush();
+            if (io != IO_OK)
+                return io;
+        }
+        uint32_t n = sizeof queued - queued_count;
+        n = n < count ? n : count;
+        memcpy(queued + queued_count, from, n);
+        queued_count += n;
+        from += n;
+        count -= n;
+    }
+    return IO_OK;
+}
+
 static void tcp_discard(Transport *self)
 {
-    uint8_t scratch[64];
+    flush();
+    inbox_count = 0;
     while (!dropped && wait_for(peer, 0, 100) == IO_OK) {
-        if (recv(peer, scratch, sizeof scratch, 0) <= 0)
+        int32_t n = recv(peer, inbox, sizeof inbox, 0);
+        if (n == 0 || (n < 0 && Errno() != EWOULDBLOCK))
             dropped = 1;
     }
     (void)self;
@@ -172,6 +220,13 @@ Transport *tcp_transport(void)
 uint32_t tcp_wait(uint32_t signals)
 {
     /* While one PC is served the next one waits in the listen queue. */
+    if (peer != NO_SOCKET) {
+        flush();
+        if (inbox_count || dropped) {
+            readable = 1;
+            return 0;
+        }
+    }
     int32_t s = peer != NO_SOCKET ? peer : listener;
     uint32_t set[SET_LONGS] = {0};
     set_bit(set, s);
@@ -196,8 +251,11 @@ uint32_t tcp_wait(uint32_t signals)
     }
     int32_t on = 1;
     setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    IoctlSocket(peer, FIONBIO, &on);
+    inbox_count = 0;
     fresh = 1;
     dropped = 0;
+    queued_count = 0;
     return signals;
 }
 

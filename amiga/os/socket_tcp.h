@@ -5,6 +5,9 @@
 
 #include "../server/transport.h"
 
+/* File data packets on TCP/IP: a line this fast is limited by round trips, not bytes. */
+#define TCP_PACKET_BUFFER 8192
+
 enum { TCP_LISTENING = 0, TCP_NO_STACK = 1, TCP_FAILED = 2 };
 
 /* Opens the library and listens on `port`. */

@@ -369,7 +369,7 @@ TEST_F(DropTargetTest, PcTreeDroppedOnADrawerArrivesWholeWithItsAttributes)
     const fs::path tree = pc_.Path() / "tree";
     fs::create_directories(tree / "empty");
     fs::create_directories(tree / "sub");
-    const std::string big = Pattern(1 << 20, 1);
+    const std::string big = Pattern(test::PeerBigFileBytes(), 1);
     test::WriteWholeFile((tree / "big.bin").string(), big);
     test::WriteWholeFile((tree / "zero.bin").string(), "");
     test::WriteWholeFile((tree / "sub" / "locked.txt").string(), "read only");
