@@ -1,6 +1,6 @@
 | A library call: stack arguments into registers, the base into a6, the answer from d0 into a0
 | as well (this ABI returns pointers there).
-    .macro CALL name, base, offset, r1, r2, r3, r4
+    .macro CALL name, base, offset, r1, r2, r3, r4, r5, r6
     .globl \name
     .type \name, @function
 \name:
@@ -16,6 +16,12 @@
     .endif
     .ifnb \r4
     move.l 60(%sp),%\r4
+    .endif
+    .ifnb \r5
+    move.l 64(%sp),%\r5
+    .endif
+    .ifnb \r6
+    move.l 68(%sp),%\r6
     .endif
     move.l \base,%a6
     jsr \offset(%a6)

@@ -52,6 +52,18 @@
     CALL SetFileDate, DOSBase, -396, d1, d2
     CALL DateStamp, DOSBase, -192, d1
 
+    CALL socket, SocketBase, -30, d0, d1, d2
+    CALL bind, SocketBase, -36, d0, a0, d1
+    CALL listen, SocketBase, -42, d0, d1
+    CALL accept, SocketBase, -48, d0, a0, a1
+    CALL send, SocketBase, -66, d0, a0, d1, d2
+    CALL recv, SocketBase, -78, d0, a0, d1, d2
+    CALL setsockopt, SocketBase, -90, d0, d1, d2, a0, d3
+    CALL IoctlSocket, SocketBase, -114, d0, d1, a0
+    CALL CloseSocket, SocketBase, -120, d0
+    CALL WaitSelect, SocketBase, -126, d0, a0, a1, a2, a3, d1
+    CALL Errno, SocketBase, -162
+
     CALL AllocMiscResource, MiscBase, -6, d0, a1
     CALL FreeMiscResource, MiscBase, -12, d0
 

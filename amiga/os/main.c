@@ -1,8 +1,9 @@
-/* Drovemark for the Amiga: serves the serial port until Ctrl+C, or until started again (from a
- * Shell or by its icon). */
+/* Drovemark for the Amiga: serves the serial port, and TCP/IP where a stack runs, until Ctrl+C
+ * or until started again (from a Shell or by its icon). */
 #include "amiga.h"
 #include "fs_dos.h"
 #include "serial_paula.h"
+#include "socket_tcp.h"
 #include "workbench.h"
 #include "../server/crc32.h"
 #include "../server/server.h"
@@ -14,8 +15,8 @@
 
 void *SysBase, *DOSBase, *MiscBase;
 
-static Channel channel;
-static Server server;
+static Channel channel, tcp_channel;
+static Server server, tcp_server;
 static FileSystem fs;
 static struct MsgPort port;
 
@@ -44,6 +45,35 @@ static void refuse(const char *problem, const char *detail)
     say(".\n");
 }
 
+#define IDLE_WAIT_MS 2000L
+
+/* Whichever line speaks is served, a request at a time; a PC that hangs up frees the port for
+ * the next. */
+static void serve_both(const ServerSettings *settings)
+{
+    for (;;) {
+        uint32_t signal = serial_arm();
+        if (!signal) {
+            if (server_step(&server, IDLE_WAIT_MS) == RC_STOP)
+                return;
+            continue;
+        }
+        uint32_t woken = tcp_wait(signal | SIGBREAKF_CTRL_C);
+        serial_disarm();
+        if (woken & SIGBREAKF_CTRL_C)
+            return;
+        if (tcp_connected_anew()) {
+            channel_init(&tcp_channel, tcp_transport(), TCP_PACKET_BUFFER);
+            tcp_channel.keyed = 1;
+            tcp_channel.key = crc32(settings->password, strlen(settings->password));
+            server_init(&tcp_server, &tcp_channel, &fs);
+        }
+        if (tcp_has_input() && server_step(&tcp_server, IDLE_WAIT_MS) == RC_STOP)
+            return;
+        tcp_hang_up_if_dropped();
+    }
+}
+
 static int serve(const ServerSettings *settings)
 {
     const char *problem = serial_open(settings->baud, settings->handshake);
@@ -55,10 +85,27 @@ static int serve(const ServerSettings *settings)
     text_number(number, settings->baud);
     say("Drovemark serves the serial port at ");
     say(number);
-    say(" baud. Ctrl+C, or starting it again, stops it.\n");
+    int tcp = tcp_open(settings->tcp_port);
+    text_number(number, settings->tcp_port);
+    if (tcp == TCP_LISTENING) {
+        say(" baud and TCP/IP port ");
+        say(number);
+    } else {
+        say(tcp == TCP_NO_STACK ? " baud (no TCP/IP stack runs" : " baud (TCP/IP port ");
+        if (tcp != TCP_NO_STACK) {
+            say(number);
+            say(" is taken");
+        }
+        say(")");
+    }
+    say(". Ctrl+C, or starting it again, stops it.\n");
     channel_init(&channel, serial_transport(), settings->buffer);
     server_init(&server, &channel, &fs);
-    server_run(&server);
+    if (tcp == TCP_LISTENING)
+        serve_both(settings);
+    else
+        server_run(&server);
+    tcp_close();
     serial_close();
     say("Drovemark stopped.\n");
     return 0;

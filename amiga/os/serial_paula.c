@@ -260,6 +260,22 @@ void serial_close(void)
     owns_bits = owns_port = 0;
 }
 
+uint32_t serial_arm(void)
+{
+    line.ticks_left = 0;
+    line.waiting = 1;
+    if (line.tail != line.head) {
+        line.waiting = 0;
+        return 0;
+    }
+    return line.signal;
+}
+
+void serial_disarm(void)
+{
+    line.waiting = 0;
+}
+
 Transport *serial_transport(void)
 {
     return &transport;

@@ -9,6 +9,10 @@
 const char *serial_open(uint32_t baud, int handshake);
 void serial_close(void);
 Transport *serial_transport(void);
+/* For a wait on more than the port: the signal the next received byte sends, or 0 when input
+ * is waiting already. serial_disarm after the wait. */
+uint32_t serial_arm(void);
+void serial_disarm(void);
 /* Bytes lost because the ring was full. */
 uint32_t serial_overruns(void);
 

@@ -218,7 +218,8 @@ int channel_read(Channel *ch, uint16_t *type, void *buffer, uint16_t capacity,
              * for the answer to its packet. Otherwise only silence after four bytes says so. */
             if (!recovery || (word >> 16) != 0)
                 io = t->read(t, header + 4, 8,
-                             timeout_ms == WAIT_FOREVER || recovery ? SHORT_WAIT_MS : timeout_ms);
+                             timeout_ms == WAIT_FOREVER || ch->idle || recovery ? SHORT_WAIT_MS
+                                                                             : timeout_ms);
             if (io == IO_STOP)
                 return RC_STOP;
             if ((recovery && (word >> 16) == 0) || io != IO_OK) {
@@ -274,10 +275,24 @@ int channel_read(Channel *ch, uint16_t *type, void *buffer, uint16_t capacity,
         ch->last_accepted = number;
         if (kind == PK_IDENTIFY) {
             /* Answered again when repeated: the PC may not have received our reply. */
-            if (accept)
+            if (accept) {
                 ch->verified = length >= IDENTIFICATION_LENGTH &&
-                           memcmp(identification, IDENTIFICATION, IDENTIFICATION_LENGTH) == 0;
-            int r = channel_write(ch, PK_IDENTIFY, IDENTIFICATION, IDENTIFICATION_LENGTH);
+                               memcmp(identification, IDENTIFICATION, IDENTIFICATION_LENGTH) == 0;
+                if (ch->keyed) {
+                    ch->verified = ch->verified && length >= IDENTIFICATION_LENGTH + 4 &&
+                                   get32(identification + IDENTIFICATION_LENGTH) == ch->key;
+                    ch->refused = !ch->verified;
+                }
+            }
+            if (ch->challenging) {
+                *type = kind;
+                if (delivered)
+                    *delivered = 0;
+                return RC_OK;
+            }
+            /* A wrong key is not answered with ours: the PC takes that as a failed handshake. */
+            int r = ch->refused ? channel_write(ch, PK_ABORT, 0, 0)
+                                : channel_write(ch, PK_IDENTIFY, IDENTIFICATION, IDENTIFICATION_LENGTH);
             if (r != RC_OK && r != RC_FAIL)
                 return r;
             continue;
@@ -289,6 +304,21 @@ int channel_read(Channel *ch, uint16_t *type, void *buffer, uint16_t capacity,
             *delivered = length < room ? length : room;
         return RC_OK;
     }
+}
+
+int channel_challenge(Channel *ch)
+{
+    uint16_t type = 0;
+    ch->challenging = 1;
+    int r = channel_write(ch, PK_IDENTIFY, IDENTIFICATION, IDENTIFICATION_LENGTH);
+    if (r == RC_OK)
+        r = channel_read(ch, &type, 0, 0, 0, EXCHANGE_TIMEOUT_MS);
+    ch->challenging = 0;
+    if (r == RC_OK && type != PK_IDENTIFY)
+        ch->verified = 0;
+    if (!ch->verified)
+        ch->refused = 1;
+    return r;
 }
 
 int channel_wait_answer(Channel *ch, int32_t timeout_ms)

@@ -26,7 +26,11 @@ typedef struct {
     uint32_t last_accepted;
     uint16_t max_retries;
     uint16_t stream_buffer_size; /* our FileData packets, offset included */
-    uint8_t verified;            /* the PC identified itself */
+    uint8_t verified;            /* the PC identified itself (with the key, where one is asked) */
+    uint8_t keyed;               /* the identification must carry `key` (TCP/IP) */
+    uint8_t refused;             /* it carried another one */
+    uint8_t challenging;         /* we asked the PC to identify itself */
+    uint32_t key;
     uint8_t stashed;             /* a header read ahead waits in `stash` for the next read */
     uint8_t idle;                /* between commands: a new command is the caller's business */
     uint8_t stash[12];
@@ -41,6 +45,8 @@ int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
  * it, a request for a lost answer word is answered. Identify packets are answered inside. */
 int channel_read(Channel *ch, uint16_t *type, void *buffer, uint16_t capacity,
                  uint16_t *delivered, int32_t timeout_ms);
+/* Asks the PC, which waits for a packet, to identify itself; `verified` says how it went. */
+int channel_challenge(Channel *ch);
 /* Reads packets until Ok (RC_OK) or Abort (RC_CANCELLED). */
 int channel_wait_answer(Channel *ch, int32_t timeout_ms);
 

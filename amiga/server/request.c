@@ -223,6 +223,9 @@ void server_init(Server *sv, Channel *ch, const FileSystem *fs)
 int server_handle(Server *sv, uint16_t type, const uint8_t *data, uint16_t size)
 {
     Request r = {data, data ? size : 0, 0};
+    int held = RC_OK;
+    if (!admitted(sv, type, data, r.size, &held))
+        return held;
     switch (type) {
     case CMD_GET_LAST_ERROR: return report_error(sv);
     case PK_FILE_HEADER:
@@ -254,30 +257,33 @@ int server_handle(Server *sv, uint16_t type, const uint8_t *data, uint16_t size)
     }
 }
 
-int server_run(Server *sv)
+int server_step(Server *sv, int32_t wait_ms)
 {
     static uint8_t request[REQUEST_CAPACITY];
+    uint16_t type = 0, got = 0;
+    sv->ch->idle = 1;
+    int r = channel_read(sv->ch, &type, request, sizeof request, &got, wait_ms);
+    sv->ch->idle = 0;
+    if (r == RC_STOP)
+        return r;
+    if (r != RC_OK) {
+        sv->ch->line->discard(sv->ch->line);
+        return r;
+    }
+    if (got == sizeof request && type >= CMD_LIST) {
+        /* Longer than any request this server takes: the rest was dropped. */
+        sv->last_error = E_PATH_TOO_LONG;
+        return type == CMD_CREATE && request[RECORD_FIXED_SIZE - 1] <= KIND_DRAWER
+                   ? RC_OK
+                   : fail(sv, E_PATH_TOO_LONG);
+    }
+    return server_handle(sv, type, request, got);
+}
+
+int server_run(Server *sv)
+{
     for (;;) {
-        uint16_t type = 0, got = 0;
-        sv->ch->idle = 1;
-        int r = channel_read(sv->ch, &type, request, sizeof request, &got, WAIT_FOREVER);
-        sv->ch->idle = 0;
-        if (r == RC_STOP)
-            return r;
-        if (r != RC_OK) {
-            sv->ch->line->discard(sv->ch->line);
-            continue;
-        }
-        if (got == sizeof request && type >= CMD_LIST) {
-            /* Longer than any request this server takes: the rest was dropped. */
-            sv->last_error = E_PATH_TOO_LONG;
-            r = type == CMD_CREATE && request[RECORD_FIXED_SIZE - 1] <= KIND_DRAWER
-                    ? RC_OK
-                    : fail(sv, E_PATH_TOO_LONG);
-        } else {
-            r = server_handle(sv, type, request, got);
-        }
-        if (r == RC_STOP)
-            return r;
+        if (server_step(sv, WAIT_FOREVER) == RC_STOP)
+            return RC_STOP;
     }
 }

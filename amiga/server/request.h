@@ -45,6 +45,10 @@ int ask(Server *sv, const char *text);
 /* A broken exchange is reported as unspecified; a stop by the PC is none. */
 int broken(Server *sv, int result);
 
+/* Whether the request may run: on a line that asks for the password key, not before the PC has
+ * identified itself with it. Otherwise `*result` is the exchange's result. */
+int admitted(Server *sv, uint16_t type, const uint8_t *data, uint16_t size, int *result);
+
 /* Command groups. */
 int cmd_list(Server *sv, Request *r);
 int cmd_open_file(Server *sv, Request *r);

@@ -39,6 +39,7 @@ public:
     {
         auto [pcEnd, amigaEnd] = MakeMemoryLinkPair("PC", "Amiga");
         pcLink = pcEnd.get();
+        pcLink->SetHandshakeKey(pcKey);
         pcEnd->SetTimeouts(pcWaitMs, 0.001f);
         amigaEnd->SetTimeouts(amigaWaitMs, 0.001f);
         pcEnd->SetDiscardWaitMs(2);
@@ -54,7 +55,10 @@ public:
         pc->Open();
         amigaLink->Open();
         amiga::InitMemoryTransport(line, *amigaLink, 100000, faults ? 300 : 0);
+        line.stop = false;
         channel_init(&channel, &line.base, streamBuffer);
+        channel.keyed = serverKey.has_value();
+        channel.key = serverKey.value_or(0);
         server_init(&server, &channel, &fs);
         thread = std::thread([this] { server_run(&server); });
     }
@@ -71,6 +75,7 @@ public:
     HostFs* host = nullptr;
     DiskAccess disks {};
     HostDisks* hostDisks = nullptr;
+    std::optional<uint32_t> pcKey, serverKey;  // TCP/IP's password keys
     std::unique_ptr<peer::FaultLink> amigaLink;
     amiga::MemoryTransport line;
     Channel channel {};

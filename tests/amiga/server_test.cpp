@@ -289,6 +289,43 @@ TEST(AmigaServer, DiskImagesAndFormatOverTheWire)
     EXPECT_TRUE(ReadWholeFile(adf) == formatted);
 }
 
+// Over TCP/IP the PC's identification carries the password key. A PC identifies itself once per
+// process, so a later connection is asked to identify itself by the server, also one that opens
+// with a request the PC expects no answer to; a wrong key is refused with its reason.
+TEST(AmigaServer, OnlyAPcWithThePasswordKeyIsServedOverTcp)
+{
+    AmigaServerRig rig;
+    WriteWholeFile((rig.work / "keep").string(), "data");
+    rig.pcKey = rig.serverKey = crc32("Vormantic", 9);
+    rig.Start();
+    EXPECT_EQ(rig.List("").size(), 2u);
+
+    rig.Stop();
+    rig.Start();  // the same process, a new connection
+    DirectoryEntry drawer;
+    drawer.kind = ItemKind::Drawer;
+    drawer.name = "DH0:Work/Later";
+    OverwriteAnswer answer = OverwriteAnswer::Yes;
+    ScriptedQuestions ask;
+    EXPECT_EQ(rig.pc->CreateObject(drawer, RemoteItem {}, answer, 1, ask, nullptr), S_OK);
+    EXPECT_EQ(rig.LastError().code, 0u);
+    EXPECT_TRUE(fs::is_directory(rig.work / "Later"));
+    EXPECT_EQ(rig.List("DH0:Work").size(), 2u);
+
+    for (const bool sameProcess : {false, true}) {
+        rig.Stop();
+        if (!sameProcess)
+            rig.pcState = HandshakeState {};
+        rig.pcKey = crc32("Vormantik", 9);
+        rig.Start();
+        rig.List("", E_FAIL);
+        EXPECT_EQ(rig.LastError().code, 29u) << sameProcess;
+        EXPECT_EQ(rig.pc->Delete(Item("DH0:Work", "keep")), kCancelled) << sameProcess;
+        EXPECT_EQ(rig.LastError().code, 29u) << sameProcess;
+        EXPECT_TRUE(rig.HostExists("keep"));
+    }
+}
+
 // Requests that name nothing sound, or reach for what lies outside the volume, are refused with
 // a reason; the server goes on serving.
 TEST(AmigaServer, BadRequestsAreRefusedWithTheirReason)

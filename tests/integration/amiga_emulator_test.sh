@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Our Drovemark on an emulated Amiga (fs-uae, AROS ROM), driven by the command-line client over
 # the emulated serial line: every command on a served volume, files byte for byte both ways,
-# drawers with all they hold, and the same listings amiga-peer gives for the same folder.
+# drawers with all they hold, and the same listings amiga-peer gives for the same folder. Then over
+# TCP/IP (the emulator's sockets are the host's): files both ways, a wrong password refused, and
+# an upload cut off by a dropped connection, after which the next connection is served.
 #   amiga_emulator_test.sh a500|a1200 PROGRAM CLI PEER
 model=$1
 program=$2
@@ -68,9 +70,35 @@ session() {
   cmp -s "$here/served/Deep/$deep/leaf" "$here/served/Copies/Deep/$deep/leaf" || fail "cp lost the deepest file"
   dm rm -r Work:Copies || fail "rm -r of a deep drawer"
   [ ! -e "$here/served/Copies" ] || fail "rm -r left the deep drawer"
+
+  tcp() { timeout 120 "$cli" --port "$DROVEMARK_AMIGA_TCP_PORT" "$@" </dev/null; }
+  tcp ls >"$here/out" 2>&1 || fail "ls over TCP/IP: $(cat "$here/out")"
+  grep -q '^Work .*Volume' "$here/out" || fail "ls over TCP/IP shows the Work volume: $(cat "$here/out")"
+  cp "$here/local/f12000.bin" "$here/local/net.bin"
+  tcp put "$here/local/net.bin" Work: || fail "put over TCP/IP"
+  tcp get Work:net.bin "$here/back/net.bin" || fail "get over TCP/IP"
+  cmp -s "$here/local/net.bin" "$here/back/net.bin" || fail "TCP/IP brought back another file"
+  tcp --password Vormantik ls >"$here/out" 2>&1 && fail "a wrong password was let in"
+  grep -q 'handshaking failed' "$here/out" || fail "the refusal does not say why: $(cat "$here/out")"
+  tcp --password Vormantik rm Work:net.bin 2>/dev/null
+  [ -e "$here/served/net.bin" ] || fail "a wrong password deleted a file"
+
+  head -c 400000 /dev/urandom >"$here/local/big.bin"
+  "$cli" --port "$DROVEMARK_AMIGA_TCP_PORT" put "$here/local/big.bin" Work: </dev/null 2>/dev/null &
+  upload=$!
+  for _ in $(seq 400); do compgen -G "$here/served/.drovemark-*" >/dev/null && break; sleep 0.05; done
+  kill -9 $upload
+  wait $upload 2>/dev/null && fail "the upload ended before its connection was dropped"
+  tcp ls Work: >"$here/out" 2>&1 || fail "a new connection after a dropped one: $(cat "$here/out")"
+  ! grep -q big.bin "$here/out" && [ ! -e "$here/served/big.bin" ] ||
+    fail "a dropped upload left big.bin behind"
+  compgen -G "$here/served/.drovemark-*" >/dev/null && fail "a dropped upload left its temporary"
+  tcp put "$here/local/big.bin" Work: || fail "put after a dropped connection"
+  cmp -s "$here/local/big.bin" "$here/served/big.bin" || fail "the upload after the drop differs"
   return $failures
 }
 
+export DROVEMARK_AMIGA_TCP=1
 in_amiga "$model" "$program" session model cli sizes deep
 status=$?
 

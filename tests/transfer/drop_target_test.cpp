@@ -144,7 +144,7 @@ TEST_F(DropTargetTest, PcTreeDroppedOnADrawerArrivesWholeWithItsAttributes)
 {
     const fs::path tree = pc_.Path() / "tree";
     fs::create_directories(tree / "empty");
-    const std::string big = test::PatternBytes(1 << 20, 1);
+    const std::string big = test::PatternBytes(test::PeerBigFileBytes(), 1);
     Put(tree / "big.bin", big);
     Put(tree / "zero.bin", "");
     Put(tree / "sub" / "locked.txt", "read only");
