@@ -263,6 +263,7 @@ void serial_close(void)
 uint32_t serial_arm(void)
 {
     line.ticks_left = 0;
+    line.wanted = 1; /* any byte is a request beginning */
     line.waiting = 1;
     if (line.tail != line.head) {
         line.waiting = 0;
