@@ -199,6 +199,10 @@ public:
 
     ~TcpLine()
     {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
         Hangup();
         server_.reset();
     }
@@ -211,7 +215,7 @@ public:
             std::unique_lock<std::mutex> lock(mutex_);
             peer_ = &peer;
             changed_.notify_all();
-            changed_.wait(lock, [&] { return peer_ != &peer; });
+            changed_.wait(lock, [&] { return closing_ || peer_ != &peer; });
         });
         link_.SetAddress("127.0.0.1");
         link_.SetPort(server_->Port());
@@ -250,6 +254,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     LoopbackConnection* peer_ = nullptr;
+    bool closing_ = false;
     std::unique_ptr<LoopbackServer> server_;
 };
 
