@@ -31,60 +31,36 @@ ConfirmRequest OverwriteRequest(bool singleItem)
     return request;
 }
 
-TEST(ConfirmDialog, ShowsTheQuestionAndAnswersWithTheButtonPressed)
+// Which button gives which answer is driven through the drop flows; here the dialog itself.
+TEST(ConfirmDialog, ShowsTheNameSelectedAndASingleItemGetsOnlyYesAndNo)
 {
-    const std::pair<int, OverwriteAnswer> buttons[] = {
-        {IDC_CONFIRM_YES, OverwriteAnswer::Yes},
-        {IDC_CONFIRM_YES_TO_ALL, OverwriteAnswer::YesToAll},
-        {IDC_CONFIRM_NO, OverwriteAnswer::No},
-        {IDC_CONFIRM_CANCEL, OverwriteAnswer::Cancel}};
-    for (const auto& [button, answer] : buttons) {
-        SCOPED_TRACE(button);
-        ConfirmRequest request = OverwriteRequest(false);
-        std::string caption, message, name;
-        DWORD selection = 0;
-        bool allVisible = false;
-        {
-            DialogDriver driver([&](HWND dialog) {
-                caption = test::WindowText(dialog);
-                message = test::WindowText(GetDlgItem(dialog, IDC_CONFIRM_MESSAGE));
-                name = test::WindowText(GetDlgItem(dialog, IDC_CONFIRM_NAME));
-                selection = DWORD(SendDlgItemMessageA(dialog, IDC_CONFIRM_NAME, EM_GETSEL, 0, 0));
-                allVisible = true;
-                for (int id :
-                     {IDC_CONFIRM_YES, IDC_CONFIRM_YES_TO_ALL, IDC_CONFIRM_NO, IDC_CONFIRM_CANCEL})
-                    allVisible = allVisible && IsWindowVisible(GetDlgItem(dialog, id));
-                test::PressButton(dialog, button);
-            });
-            EXPECT_EQ(ConfirmDialog(request, nullptr), answer);
-            EXPECT_TRUE(driver.Found());
-            EXPECT_FALSE(driver.ForcedClose());
-        }
-        EXPECT_EQ(request.answer, answer);
-        EXPECT_EQ(caption, "Confirm Overwrite");
-        EXPECT_EQ(message, LoadStringById(IDS_OVERWRITE_FILE, ThisModule()));
-        EXPECT_EQ(name, request.nameText);
-        EXPECT_EQ(LOWORD(selection), 0);
-        EXPECT_EQ(HIWORD(selection), request.nameText.size());
-        EXPECT_TRUE(allVisible);
-    }
-}
-
-TEST(ConfirmDialog, SingleItemModeOffersOnlyYesAndNoButEscapeStillCancels)
-{
-    ConfirmRequest request = OverwriteRequest(true);
-    bool yesToAllVisible = true, cancelVisible = true;
-    RECT yes {}, no {}, fullNo {}, fullCancel {};
+    ConfirmRequest full = OverwriteRequest(false);
+    std::string caption, message, name;
+    DWORD selection = 0;
+    RECT fullNo {}, fullCancel {};
     {
-        // Where the buttons stand when all four are offered.
-        ConfirmRequest full = OverwriteRequest(false);
         DialogDriver driver([&](HWND dialog) {
+            caption = test::WindowText(dialog);
+            message = test::WindowText(GetDlgItem(dialog, IDC_CONFIRM_MESSAGE));
+            name = test::WindowText(GetDlgItem(dialog, IDC_CONFIRM_NAME));
+            selection = DWORD(SendDlgItemMessageA(dialog, IDC_CONFIRM_NAME, EM_GETSEL, 0, 0));
             fullNo = test::ControlRect(dialog, IDC_CONFIRM_NO);
             fullCancel = test::ControlRect(dialog, IDC_CONFIRM_CANCEL);
             test::PressButton(dialog, IDC_CONFIRM_NO);
         });
-        ConfirmDialog(full, nullptr);
+        EXPECT_EQ(ConfirmDialog(full, nullptr), OverwriteAnswer::No);
+        EXPECT_FALSE(driver.ForcedClose());
     }
+    EXPECT_EQ(full.answer, OverwriteAnswer::No);
+    EXPECT_EQ(caption, "Confirm Overwrite");
+    EXPECT_EQ(message, LoadStringById(IDS_OVERWRITE_FILE, ThisModule()));
+    EXPECT_EQ(name, full.nameText);
+    EXPECT_EQ(LOWORD(selection), 0);
+    EXPECT_EQ(HIWORD(selection), full.nameText.size());
+
+    ConfirmRequest request = OverwriteRequest(true);
+    bool yesToAllVisible = true, cancelVisible = true;
+    RECT yes {}, no {};
     {
         DialogDriver driver([&](HWND dialog) {
             yesToAllVisible = IsWindowVisible(GetDlgItem(dialog, IDC_CONFIRM_YES_TO_ALL));
@@ -93,7 +69,7 @@ TEST(ConfirmDialog, SingleItemModeOffersOnlyYesAndNoButEscapeStillCancels)
             no = test::ControlRect(dialog, IDC_CONFIRM_NO);
             test::PressEscape(dialog);
         });
-        EXPECT_EQ(ConfirmDialog(request, nullptr), OverwriteAnswer::Cancel);
+        EXPECT_EQ(ConfirmDialog(request, nullptr), OverwriteAnswer::Cancel) << "Escape still cancels";
         EXPECT_TRUE(driver.Found());
         EXPECT_FALSE(driver.ForcedClose());
     }
@@ -105,33 +81,7 @@ TEST(ConfirmDialog, SingleItemModeOffersOnlyYesAndNoButEscapeStillCancels)
     EXPECT_EQ(no.top, fullCancel.top);
 }
 
-TEST(YesNoDialog, AnswersYesOnlyForYes)
-{
-    struct Case {
-        int button;  // 0 = Escape
-        int answer;
-    };
-    for (const Case& c :
-         {Case {IDC_YES_NO_YES, IDYES}, Case {IDC_YES_NO_NO, IDNO}, Case {0, IDNO}}) {
-        SCOPED_TRACE(c.button);
-        std::string caption, message;
-        DialogDriver driver([&](HWND dialog) {
-            caption = test::WindowText(dialog);
-            message = test::WindowText(GetDlgItem(dialog, IDC_YES_NO_MESSAGE));
-            if (c.button)
-                test::PressButton(dialog, c.button);
-            else
-                test::PressEscape(dialog);
-        });
-        EXPECT_EQ(YesNoDialog("Format", "Really?", IDI_WARNING_SIGN, nullptr), c.answer);
-        EXPECT_TRUE(driver.Found());
-        EXPECT_FALSE(driver.ForcedClose());
-        EXPECT_EQ(caption, "Format");
-        EXPECT_EQ(message, "Really?");
-    }
-}
-
-TEST(ConfirmById, FormatsCountsAndNothingIsShownWithoutItsStrings)
+TEST(ConfirmById, FormatsCountsEscapeSaysNoAndNothingIsShownWithoutItsStrings)
 {
     std::string caption, message;
     {
@@ -145,6 +95,11 @@ TEST(ConfirmById, FormatsCountsAndNothingIsShownWithoutItsStrings)
     }
     EXPECT_EQ(caption, "Confirm Multiple File Delete");
     EXPECT_EQ(message, "Are you sure you want to delete these 3 items?");
+    {
+        DialogDriver driver([](HWND dialog) { test::PressEscape(dialog); });
+        EXPECT_EQ(YesNoDialog("Format", "Really?", IDI_WARNING_SIGN, nullptr), IDNO);
+        EXPECT_TRUE(driver.Found());
+    }
 
     DialogDriver driver([](HWND dialog) { test::PressButton(dialog, IDC_YES_NO_YES); },
                         GetCurrentThreadId(), 1000);
@@ -184,23 +139,6 @@ TEST(MessageBoxes, SystemErrorBoxFallsBackToTheErrorCodeText)
     EXPECT_FALSE(Contains(texts, "Error code 0x2."));
     EXPECT_TRUE(
         std::any_of(texts.begin(), texts.end(), [](const std::string& t) { return t.size() > 3; }));
-}
-
-TEST(MessageBoxes, MessageBoxByIdFormatsItsInserts)
-{
-    std::vector<std::string> texts;
-    int pressed = 0;
-    {
-        DialogDriver driver([&](HWND box) {
-            texts = test::StaticTexts(box);
-            test::PressButton(box, IDNO);
-        });
-        pressed = MessageBoxById(nullptr, IDS_CONFIRM_DELETE_ITEM, IDS_APP_NAME,
-                                 MB_YESNO | MB_ICONHAND, ThisModule(), {"Work/x"});
-    }
-    EXPECT_EQ(pressed, IDNO);
-    EXPECT_TRUE(Contains(texts, "Are you sure you want to delete 'Work/x'?"))
-        << testing::PrintToString(texts);
 }
 
 }  // namespace

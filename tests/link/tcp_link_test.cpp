@@ -1,4 +1,4 @@
-#include "link/tcp_link.h"
+#include "link/link_lines.h"
 
 #include "core/shared_settings_section.h"
 #include "resources/string_ids.h"
@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -20,7 +19,7 @@ using namespace std::chrono_literals;
 using test::LoopbackConnection;
 using test::LoopbackServer;
 
-constexpr uint32_t kKey = 0x1234ABCDu;
+constexpr uint32_t kKey = test::TcpLine::kKey;
 
 template <typename F>
 long long ElapsedMs(F&& work)
@@ -75,37 +74,7 @@ protected:
     }
 };
 
-TEST_F(TcpLinkTest, CarriesExactBytesBothWaysAndLogsThem)
-{
-    test::ScratchLog log;
-    std::string request;
-    for (int i = 0; i < 256; ++i)
-        request += char(i);
-    std::string received;
-    LoopbackServer server([&](LoopbackConnection& peer) {
-        received = peer.Receive(256);
-        peer.Send("\xAB\x01" + std::string(received.rbegin(), received.rend()));
-    });
-    TcpLink link(kKey);
-    PointAt(link, server);
-    ASSERT_EQ(link.Open(), S_OK);
-    ASSERT_EQ(link.Write(request.data(), 256, 0), S_OK);
-    EXPECT_EQ(ReadString(link, 2, 0), "\xAB\x01");
-    EXPECT_EQ(ReadString(link, 256, 0), std::string(request.rbegin(), request.rend()));
-    uint32_t key = 0;
-    EXPECT_TRUE(link.GetHandshakeKey(key));
-    EXPECT_EQ(key, kKey);
-    EXPECT_EQ(link.Close(), S_OK);
-    EXPECT_EQ(server.Stop(), 1);
-    EXPECT_EQ(received, request);
-
-    const std::string text = log.Text();
-    EXPECT_NE(text.find("> [256 bytes]\r\n> 00 01 02 03 "), std::string::npos) << text;
-    EXPECT_NE(text.find("< [2 bytes]\r\n< AB 01\r\n< [256 bytes]\r\n< FF FE "), std::string::npos)
-        << text;
-}
-
-TEST_F(TcpLinkTest, AClosedOrRefusedLinkRefusesIoAndTheNextOpenStartsAfresh)
+TEST_F(TcpLinkTest, AClosedOrRefusedLinkRefusesIo)
 {
     TcpLink link(kKey);
     link.SetPort(test::UnusedLoopbackPort());
@@ -123,110 +92,6 @@ TEST_F(TcpLinkTest, AClosedOrRefusedLinkRefusesIoAndTheNextOpenStartsAfresh)
     EXPECT_TRUE(FailedWith(link.Open(), link, IDS_ERR_TCP_CONNECT));
     EXPECT_EQ(Insert(link), "127.0.0.2");
     EXPECT_FALSE(link.IsOpen());
-
-    // A second Open of an open link does not connect again.
-    std::string received;
-    LoopbackServer server([&](LoopbackConnection& peer) { received = peer.Receive(2); });
-    PointAt(link, server);
-    ASSERT_EQ(link.Open(), S_OK);
-    ASSERT_EQ(link.Open(), S_OK);
-    EXPECT_EQ(link.Write("ok", 2, 0), S_OK);
-    EXPECT_EQ(link.Close(), S_OK);
-    EXPECT_EQ(link.Close(), S_OK);
-    EXPECT_TRUE(FailedWith(link.Read(&byte, 1, 0), link, IDS_ERR_READ_CLOSED));
-    EXPECT_EQ(server.Stop(), 1);
-    EXPECT_EQ(received, "ok");
-}
-
-TEST_F(TcpLinkTest, ReadWaitsForBytesArrivingOneAtATime)
-{
-    // Each round starts when the link asks for it, so the gaps are the server's alone.
-    LoopbackServer server([](LoopbackConnection& peer) {
-        for (const auto gap : {60ms, 100ms}) {
-            if (peer.Receive(1).empty())
-                return;
-            for (const char c : std::string("abcd")) {
-                std::this_thread::sleep_for(gap);
-                peer.Send(std::string(1, c));
-            }
-        }
-        if (peer.Receive(1).empty())
-            return;
-        std::this_thread::sleep_for(150ms);
-        peer.Send("late");
-    });
-    TcpLink link(kKey);
-    PointAt(link, server);
-    ASSERT_EQ(link.Open(), S_OK);
-
-    ASSERT_EQ(link.Write("1", 1, 0), S_OK);
-    EXPECT_EQ(ReadString(link, 4, 0), "abcd");
-
-    // A negative hint bounds each wait, not the whole read: 4 gaps of 100 ms outlast 250 ms.
-    ASSERT_EQ(link.Write("2", 1, 0), S_OK);
-    EXPECT_EQ(ReadString(link, 4, -250), "abcd");
-
-    ASSERT_EQ(link.Write("3", 1, 0), S_OK);
-    EXPECT_EQ(ReadString(link, 4, kNoTimeout), "late");
-    EXPECT_EQ(link.PendingErrorId(), 0u) << "waiting is no error";
-}
-
-TEST_F(TcpLinkTest, SilentServerTimesOutAfterTheHint)
-{
-    test::ScratchLog log;
-    LoopbackServer server([](LoopbackConnection& peer) {
-        if (peer.Receive(1).empty())
-            return;
-        peer.Send("\x11\x22");
-        peer.Receive(1);
-    });
-    TcpLink link(kKey);
-    PointAt(link, server);
-    ASSERT_EQ(link.Open(), S_OK);
-    char bytes[4];
-    HRESULT result = S_OK;
-    const long long elapsed = ElapsedMs([&] { result = link.Read(bytes, 4, -300); });
-    EXPECT_TRUE(FailedWith(result, link, IDS_ERR_TCP_READ_TIMEOUT));
-    EXPECT_GE(elapsed, 280);
-    EXPECT_LT(elapsed, 3000);
-    std::string text = log.Text();
-    const size_t line = text.find("TCP/IP READ TIMEOUT: code ");
-    ASSERT_NE(line, std::string::npos) << text;
-    EXPECT_NE(text.find(" (4 to read, timeout 300)\r\n", line), std::string::npos) << text;
-    EXPECT_EQ(text.find("< ["), std::string::npos) << "nothing arrived, nothing to dump";
-
-    // Half a read: what did arrive is shown.
-    ASSERT_EQ(link.Write("x", 1, 0), S_OK);
-    EXPECT_TRUE(FailedWith(link.Read(bytes, 4, -200), link, IDS_ERR_TCP_READ_TIMEOUT));
-    text = log.Text();
-    EXPECT_NE(text.find("< [2 bytes]\r\n< 11 22\r\nTCP/IP READ ERROR: 4 bytes expected (code "),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find(", timeout 200)\r\n"), std::string::npos) << text;
-}
-
-TEST_F(TcpLinkTest, ClosedPeerFailsReadAtOnceAndWritesSoonAfter)
-{
-    test::ScratchLog log;
-    LoopbackServer server([](LoopbackConnection&) {});
-    TcpLink link(kKey);
-    PointAt(link, server);
-    ASSERT_EQ(link.Open(), S_OK);
-    char bytes[4];
-    HRESULT result = S_OK;
-    const long long elapsed = ElapsedMs([&] { result = link.Read(bytes, 4, 0); });
-    EXPECT_TRUE(FailedWith(result, link, IDS_ERR_TCP_READ));
-    EXPECT_LT(elapsed, 2000) << "well before the 5 s minimum time-out";
-    EXPECT_NE(log.Text().find("TCP/IP READ ERROR (DISCONNECT): code "), std::string::npos);
-
-    // The first write may still be taken by the system; a later one meets the reset, and
-    // must fail rather than kill the process with SIGPIPE.
-    result = S_OK;
-    for (int i = 0; i < 100 && result == S_OK; ++i) {
-        result = link.Write("data", 4, -500);
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_TRUE(FailedWith(result, link, IDS_ERR_TCP_WRITE));
 }
 
 TEST_F(TcpLinkTest, LargeTransfersArriveWholeAndAStuckReaderTimesOut)
@@ -299,68 +164,26 @@ TEST_F(TcpLinkTest, OnlyNamesAreLookedUp)
     EXPECT_EQ(server.Stop(), 2);
 }
 
-TEST_F(TcpLinkTest, DiscardDrainsOnlyWhatIsPending)
+using TcpLinkLine = test::LineTest<test::TcpLine>;
+
+// A negative hint bounds each wait, not the whole read: 4 gaps of 100 ms outlast 250 ms.
+TEST_F(TcpLinkLine, ATimeOutBoundsEachWaitNotTheWholeRead)
 {
-    test::ScratchLog log;
-    const std::string junk = Pattern(300);
-    LoopbackServer server([&](LoopbackConnection& peer) {
-        peer.Send(junk);
-        if (peer.Receive(1) == "g")
-            peer.Send("next");
-        if (peer.Receive(1) == "h")
-            peer.Send("stale");
-        peer.Receive(1);
-    });
-    TcpLink link(kKey);
-    PointAt(link, server);
-    ASSERT_EQ(link.Open(), S_OK);
-    EXPECT_EQ(link.Discard(), S_OK);
-    ASSERT_EQ(link.Write("g", 1, 0), S_OK);
-    EXPECT_EQ(ReadString(link, 4, 0), "next");
-
-    const std::string text = log.Text();
-    const size_t first = text.find("DISCARDING UNEXPECTED DATA\r\n! [256 bytes]\r\n");
-    ASSERT_NE(first, std::string::npos) << text;
-    EXPECT_NE(text.find("DISCARDING UNEXPECTED DATA\r\n! [44 bytes]\r\n", first), std::string::npos)
-        << text;
-
-    // A quiet line costs the settling pause and one wait, and logs nothing.
-    const size_t before = log.Text().size();
-    HRESULT result = E_FAIL;
-    const long long elapsed = ElapsedMs([&] { result = link.Discard(); });
-    EXPECT_EQ(result, S_OK);
-    EXPECT_GE(elapsed, 280);
-    EXPECT_LT(elapsed, 2000);
-    EXPECT_EQ(log.Text().find("DISCARDING", before), std::string::npos);
-
-    // Without waiting: only what has arrived, and whether there was any.
-    EXPECT_EQ(link.DiscardArrived(), S_FALSE);
-    ASSERT_EQ(link.Write("h", 1, 0), S_OK);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(link.DiscardArrived(), S_OK);
-    EXPECT_NE(log.Text().find("DISCARDING UNEXPECTED DATA\r\n! [5 bytes]\r\n", before),
-              std::string::npos);
-    EXPECT_EQ(link.DiscardArrived(), S_FALSE);
-    link.Write("x", 1, 0);
-
-    link.Close();
-    EXPECT_LT(ElapsedMs([&] { EXPECT_EQ(link.Discard(), S_OK); }), 50);
-}
-
-TEST_F(TcpLinkTest, DiscardGivesUpOnAnEndlessStream)
-{
-    LoopbackServer server([](LoopbackConnection& peer) {
-        const std::string block(1024, '\x55');
-        for (int i = 0; i < 100000 && peer.Send(block); ++i) {
+    std::thread feeder([this] {
+        for (const char c : std::string("abcd")) {
+            std::this_thread::sleep_for(100ms);
+            line_.Send(std::string(1, c));
         }
+        std::this_thread::sleep_for(150ms);
+        line_.Send("late");
     });
-    TcpLink link(kKey);
-    PointAt(link, server);
-    ASSERT_EQ(link.Open(), S_OK);
-    const long long elapsed = ElapsedMs([&] { EXPECT_EQ(link.Discard(), S_OK); });
-    EXPECT_GE(elapsed, static_cast<long long>(TcpLink::kDiscardLimitMs));
-    EXPECT_LT(elapsed, 4000);
-    link.Close();
+    EXPECT_EQ(ReadString(line_.Link(), 4, -250), "abcd");
+    EXPECT_EQ(ReadString(line_.Link(), 4, kNoTimeout), "late");
+    feeder.join();
+    EXPECT_EQ(line_.Link().PendingErrorId(), 0u) << "waiting is no error";
+    uint32_t key = 0;
+    EXPECT_TRUE(line_.Link().GetHandshakeKey(key));
+    EXPECT_EQ(key, test::TcpLine::kKey);
 }
 
 }  // namespace
