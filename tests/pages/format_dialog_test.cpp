@@ -6,6 +6,7 @@
 #include "shell/amiga_folder.h"
 #include "shell/item_id.h"
 #include "support/dialog_driver.h"
+#include "support/test_files.h"
 #include "support/test_peer.h"
 #include "pages/format_dialog.h"
 
@@ -249,7 +250,13 @@ TEST_F(FormatDialogTest, QuestionsStepsStopAndAFinishedFormat)
     EXPECT_TRUE(lockedWhileRunning);
     EXPECT_TRUE(reset);
     EXPECT_TRUE(keptOpen);
-    EXPECT_FALSE(fs::exists(test::PeerHostPath("blank/old.txt")));
+    if (test::PeerServesDiskImages()) {
+        // Where the disk is an image file on the host: the new root block's name.
+        const std::string disk = test::ReadWholeFile(test::PeerHostPath("df1.adf"));
+        EXPECT_EQ(disk.size() == 901120 ? disk.substr(880 * 512 + 432, 6) : "", "\x05" "Fresh");
+    } else {
+        EXPECT_FALSE(fs::exists(test::PeerHostPath("blank/old.txt")));
+    }
 }
 
 }  // namespace
