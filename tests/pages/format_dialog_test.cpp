@@ -6,6 +6,7 @@
 #include "shell/amiga_folder.h"
 #include "shell/item_id.h"
 #include "support/dialog_driver.h"
+#include "support/test_files.h"
 #include "support/test_peer.h"
 #include "pages/format_dialog.h"
 
@@ -71,7 +72,8 @@ class FormatDialogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!test::UseTestPeer() || !std::getenv("DROVEMARK_TEST_PEER_ARGS"))
+        if (!test::UseTestPeer() ||
+            !(std::getenv("DROVEMARK_TEST_PEER_ARGS") || test::PeerServesDiskImages()))
             GTEST_SKIP() << "runs under tools/with-peer --transfer-tree with DH1 formattable";
         RegisterUiObjects();
     }
@@ -197,23 +199,26 @@ TEST_F(FormatDialogTest, TheBoxesGiveEveryDosTypeAndOnlyWhatTheServerAllows)
 
 TEST_F(FormatDialogTest, QuestionsStepsStopAndAFinishedFormat)
 {
-    // A large partition asks twice; declining the second writes nothing and keeps the dialog.
-    const UniqueIdList partition = Drive("DH1:Data", ItemKind::Volume, 3000000, 1000000,
-                                         item_id::kFileSystemChoice | item_id::kFormattable);
-    int asked = 0;
-    bool editable = false;
-    EXPECT_EQ(Run(partition.get(),
-                  [&](HWND dialog) {
-                      SetBox(dialog, IDC_FORMAT_QUICK, true);
-                      test::PressButton(dialog, IDC_FORMAT_START);
-                      asked = Answer(dialog, {IDC_CONFIRM_YES, IDC_YES_NO_NO});
-                      editable = WaitFor([&] { return Enabled(dialog, IDC_FORMAT_START); });
-                      test::PressButton(dialog, IDCANCEL);
-                  }),
-              kCancelled);
-    EXPECT_EQ(asked, 2);
-    EXPECT_TRUE(editable);
-    EXPECT_TRUE(fs::exists(test::PeerHostPath("data/notes.txt")));
+    // The emulated Amiga's Data is a folder of the host's, with no device below it to format.
+    if (!test::PeerServesDiskImages()) {
+        // A large partition asks twice; declining the second writes nothing and keeps the dialog.
+        const UniqueIdList partition = Drive("DH1:Data", ItemKind::Volume, 3000000, 1000000,
+                                             item_id::kFileSystemChoice | item_id::kFormattable);
+        int asked = 0;
+        bool editable = false;
+        EXPECT_EQ(Run(partition.get(),
+                      [&](HWND dialog) {
+                          SetBox(dialog, IDC_FORMAT_QUICK, true);
+                          test::PressButton(dialog, IDC_FORMAT_START);
+                          asked = Answer(dialog, {IDC_CONFIRM_YES, IDC_YES_NO_NO});
+                          editable = WaitFor([&] { return Enabled(dialog, IDC_FORMAT_START); });
+                          test::PressButton(dialog, IDCANCEL);
+                      }),
+                  kCancelled);
+        EXPECT_EQ(asked, 2);
+        EXPECT_TRUE(editable);
+        EXPECT_TRUE(fs::exists(test::PeerHostPath("data/notes.txt")));
+    }
 
     // A floppy asks once (the steps begin only when no question is left). A full format steps
     // the bar; Cancel stops it and the dialog is the user's again; a quick format then runs to
@@ -249,7 +254,13 @@ TEST_F(FormatDialogTest, QuestionsStepsStopAndAFinishedFormat)
     EXPECT_TRUE(lockedWhileRunning);
     EXPECT_TRUE(reset);
     EXPECT_TRUE(keptOpen);
-    EXPECT_FALSE(fs::exists(test::PeerHostPath("blank/old.txt")));
+    if (test::PeerServesDiskImages()) {
+        // Where the disk is an image file on the host: the new root block's name.
+        const std::string disk = test::ReadWholeFile(test::PeerHostPath("df1.adf"));
+        EXPECT_EQ(disk.size() == 901120 ? disk.substr(880 * 512 + 432, 6) : "", "\x05" "Fresh");
+    } else {
+        EXPECT_FALSE(fs::exists(test::PeerHostPath("blank/old.txt")));
+    }
 }
 
 }  // namespace

@@ -49,6 +49,13 @@ inline size_t PeerBigFileBytes()
     return bytes ? size_t(std::atol(bytes)) : size_t(1) << 20;
 }
 
+// True when the emulated Amiga runs our own server: its disk in DF1 is the image file df1.adf
+// below the served folders, read through the drive, and the item of an unnamed disk is DF1.adf.
+inline bool PeerServesDiskImages()
+{
+    return std::getenv("DROVEMARK_TEST_PEER_IMAGES") != nullptr;
+}
+
 // A path below the served folders (work, data), as Wine shows the host's files.
 inline std::string PeerHostPath(const std::string& below)
 {
