@@ -1,6 +1,7 @@
 #include "disk_device.h"
 
 #include "amiga.h"
+#include "fs_dos.h"
 #include "../server/disk_layout.h"
 #include "../server/text.h"
 #include "../server/wire.h"
@@ -100,17 +101,6 @@ static struct StandardPacket packet __attribute__((aligned(4)));
 static struct FileInfoBlock *fib;
 static int packet_out; /* a packet sent to a file system, its reply not yet taken */
 
-static void bcpl_copy(char *to, BPTR b, size_t cap)
-{
-    const uint8_t *s = BADDR(b);
-    size_t n = s ? s[0] : 0;
-    if (n > cap - 1)
-        n = cap - 1;
-    if (n)
-        memcpy(to, s + 1, n);
-    to[n] = 0;
-}
-
 static int plausible(BPTR b)
 {
     return b && (uint32_t)b >= 0x40 && (uint32_t)b <= 0x00FFFFFFUL / 4;
@@ -137,14 +127,14 @@ static void scan(void)
             continue;
         Drive *drive = &drives[drive_count];
         memset(drive, 0, sizeof *drive);
-        bcpl_copy(drive->driver, fssm->fssm_Device, sizeof drive->driver);
+        bstr_copy(drive->driver, fssm->fssm_Device, sizeof drive->driver);
         size_t n = strlen(drive->driver);
         /* The emulator's shared host folders sit on a device with no blocks behind it. */
         if (n < 8 || !text_equal_nocase(drive->driver + n - 7, ".device", 7) ||
             text_equal_nocase(drive->driver, "uae.device", 11))
             continue;
         DiskUnit *u = &drive->unit;
-        bcpl_copy(u->device, d->dl_Name, sizeof u->device);
+        bstr_copy(u->device, d->dl_Name, sizeof u->device);
         u->floppy = text_equal_nocase(drive->driver, "trackdisk.device", 17);
         u->block_size = env[ENV_SIZE_BLOCK] * 4;
         u->surfaces = env[ENV_SURFACES];
@@ -351,7 +341,7 @@ static uint32_t send_inhibit(struct DiskHandle *h, int32_t on)
         next = d->dl_Next;
         if (d->dl_Type != DLT_DEVICE)
             continue;
-        bcpl_copy(name, d->dl_Name, sizeof name);
+        bstr_copy(name, d->dl_Name, sizeof name);
         if (text_equal_nocase(name, h->drive.unit.device, strlen(name) + 1))
             handler = d->dl_Task;
     }

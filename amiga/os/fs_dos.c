@@ -87,7 +87,7 @@ static uint32_t product(uint32_t blocks, uint32_t bytes)
     return blocks * bytes;
 }
 
-static void bstr_copy(char *to, BPTR b, size_t cap)
+void bstr_copy(char *to, BPTR b, size_t cap)
 {
     const uint8_t *s = BADDR(b);
     size_t n = s ? s[0] : 0;
