@@ -3,7 +3,8 @@
 // bytes on their way: answer words damaged or lost, chunks of writes lost, bits flipped.
 //   amiga-line-relay PTY-LINK PORT [--faults LIST] [--seed N] [--to-pc | --to-amiga]
 // LIST as for amiga-peer: damaged=P,lost=P,drop=P,bits=P. Faults go into what the Amiga sends
-// (--to-pc, the default) or what the PC sends (--to-amiga).
+// (--to-pc, the default) or what the PC sends (--to-amiga). DROVEMARK_RELAY_TRACE=FILE writes a
+// line per chunk passed on (milliseconds, direction, bytes), to see where a line's time goes.
 #include "peer/fault_link.h"
 
 #include <arpa/inet.h>
@@ -16,6 +17,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -158,6 +160,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "amiga-line-relay: cannot %s\n", amiga < 0 ? "connect" : "make the pty");
         return 1;
     }
+    FILE* trace = std::getenv("DROVEMARK_RELAY_TRACE") ? std::fopen(std::getenv("DROVEMARK_RELAY_TRACE"), "w") : nullptr;
+    const auto start = std::chrono::steady_clock::now();
     pollfd fds[2] = {{pc, POLLIN, 0}, {amiga, POLLIN, 0}};
     char buffer[4096];
     for (;;) {
@@ -172,11 +176,25 @@ int main(int argc, char** argv)
                     return 0;  // the emulator has gone
                 continue;
             }
+#ifdef TCP_QUICKACK
+            // The emulator's socket holds back a write until its last one is acknowledged
+            // (Nagle): a delayed acknowledgement would stall every answer by some 40 ms, which
+            // no serial cable does. Linux drops out of quick mode by itself, so it is set anew.
+            if (side == 1) {
+                const int on = 1;
+                setsockopt(amiga, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+            }
+#endif
             std::string bytes(buffer, size_t(n));
             // Gathering costs every burst a quiet gap: only a relay that injects faults needs it.
             if (side == 1 && toPc.plan.Any())
                 GatherBurst(amiga, bytes);
             (side == 0 ? toAmiga : toPc).Apply(bytes);
+            if (trace) {
+                const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+                std::fprintf(trace, "%.2f %s %zu\n", ms, side == 0 ? ">" : "<", bytes.size());
+                std::fflush(trace);
+            }
             if (!WriteAll(side == 0 ? amiga : pc, bytes))
                 return 1;
         }
