@@ -48,18 +48,22 @@ static void refuse(const char *problem, const char *detail)
 #define IDLE_WAIT_MS 2000L
 
 /* Whichever line speaks is served, a request at a time; a PC that hangs up frees the port for
- * the next. */
-static void serve_both(const ServerSettings *settings)
+ * the next. Without the serial port (another program holds it) TCP/IP alone is served. */
+static void serve_both(const ServerSettings *settings, int serial)
 {
     for (;;) {
-        uint32_t signal = serial_arm();
-        if (!signal) {
-            if (server_step(&server, IDLE_WAIT_MS) == RC_STOP)
-                return;
-            continue;
+        uint32_t signal = 0;
+        if (serial) {
+            signal = serial_arm();
+            if (!signal) {
+                if (server_step(&server, IDLE_WAIT_MS) == RC_STOP)
+                    return;
+                continue;
+            }
         }
         uint32_t woken = tcp_wait(signal | SIGBREAKF_CTRL_C);
-        serial_disarm();
+        if (serial)
+            serial_disarm();
         if (woken & SIGBREAKF_CTRL_C)
             return;
         if (tcp_connected_anew()) {
@@ -77,15 +81,29 @@ static void serve_both(const ServerSettings *settings)
 static int serve(const ServerSettings *settings)
 {
     const char *problem = serial_open(settings->baud, settings->handshake);
-    if (problem) {
+    /* A stack that runs over the serial line itself holds the port: TCP/IP is then the way in. */
+    int tcp = tcp_open(settings->tcp_port);
+    char number[12];
+    if (problem && tcp != TCP_LISTENING) {
+        tcp_close();
         refuse(problem, "");
         return 20;
     }
-    char number[12];
+    if (problem) {
+        text_number(number, settings->tcp_port);
+        say("Drovemark serves TCP/IP port ");
+        say(number);
+        say(" (not the serial port: ");
+        say(problem);
+        say("). Ctrl+C, or starting it again, stops it.\n");
+        serve_both(settings, 0);
+        tcp_close();
+        say("Drovemark stopped.\n");
+        return 0;
+    }
     text_number(number, settings->baud);
     say("Drovemark serves the serial port at ");
     say(number);
-    int tcp = tcp_open(settings->tcp_port);
     text_number(number, settings->tcp_port);
     if (tcp == TCP_LISTENING) {
         say(" baud and TCP/IP port ");
@@ -102,7 +120,7 @@ static int serve(const ServerSettings *settings)
     channel_init(&channel, serial_transport(), settings->buffer);
     server_init(&server, &channel, &fs);
     if (tcp == TCP_LISTENING)
-        serve_both(settings);
+        serve_both(settings, 1);
     else
         server_run(&server);
     tcp_close();
