@@ -88,11 +88,13 @@ int Client::Run()
     return Usage(("unknown command " + c).c_str());
 }
 
-bool Client::Report(HRESULT result)
+bool Client::Report(HRESULT result, bool* shown)
 {
     RemoteErrorMessage message;
     const HRESULT exchange = ReportRemoteError(channel_, nullptr, result, &message, false);
     EndProgress();
+    if (shown)
+        *shown = message.shown;
     if (message.shown) {
         std::string text = "drovemark: " + WithoutCarriageReturns(message.text);
         // A server may caption its error with its own words: show them when they add any.
@@ -135,11 +137,7 @@ std::optional<LocatedItem> Client::Locate(const std::string& userPath, bool fold
     std::string error;
     std::optional<LocatedItem> located = tree_.Locate(*path, error);
     if (!located) {
-        // A failed listing may have left a transport error behind: that is the better message.
-        if (channel_.GetLink().PendingErrorId() != 0)
-            Report(E_FAIL);
-        else
-            Fail(FromAmigaText(error, TextSide::Output));
+        NotFound(error);
         return std::nullopt;
     }
     if (folder && located->known && !IsContainerKind(located->Item().kind)) {
@@ -158,13 +156,19 @@ std::optional<ListedItem> Client::Find(const std::string& userPath)
         return std::nullopt;
     std::string error;
     std::optional<ListedItem> found = tree_.Find(*path, error);
-    if (!found) {
-        if (channel_.GetLink().PendingErrorId() != 0)
-            Report(E_FAIL);
-        else
-            Fail(FromAmigaText(error, TextSide::Output));
-    }
+    if (!found)
+        NotFound(error);
     return found;
+}
+
+void Client::NotFound(const std::string& error)
+{
+    // A failed listing has the better message behind it: a lost line, a refused handshake.
+    bool shown = false;
+    if (channel_.GetLink().PendingErrorId() != 0 || error.empty())
+        Report(E_FAIL, &shown);
+    if (!shown)
+        Fail(error.empty() ? "cannot list the Amiga's volumes" : FromAmigaText(error, TextSide::Output));
 }
 
 bool Client::ForgetServerError()

@@ -55,12 +55,14 @@ private:
     int FormatDisk();
 
     // After each remote operation: the server's or the transport's message, printed once.
-    bool Report(HRESULT result);
+    bool Report(HRESULT result, bool* shown = nullptr);
     int Usage(const char* message);
     int Fail(const std::string& message);
     // The ISO-8859-1 form of a user's text, or none after saying which character has none.
     std::optional<std::string> AmigaText(const std::string& text);
     std::optional<LocatedItem> Locate(const std::string& userPath, bool folder = false);
+    // Says why a path led nowhere.
+    void NotFound(const std::string& error);
     std::optional<ListedItem> Find(const std::string& userPath);
     // After a request that may fail as part of a search: the server forgets its error, and a
     // transport failure is reported (false then).

@@ -82,7 +82,7 @@ std::optional<LocatedItem> RemoteTree::Locate(const std::string& userPath, std::
     if (!root_) {
         std::vector<ListedItem> level;
         if (FAILED(List("", level))) {
-            error = "cannot list the Amiga's volumes";
+            error.clear();  // the channel's error report says why
             return std::nullopt;
         }
         root_ = std::move(level);

@@ -36,7 +36,8 @@ public:
     // The items of a folder (the root for an empty folder path); E_FAIL when it cannot be listed.
     HRESULT List(const std::string& folderPath, std::vector<ListedItem>& items);
 
-    // Where a user path points, from the root listing alone. `error` says why when nowhere.
+    // Where a user path points, from the root listing alone. `error` says why when nowhere; it
+    // is empty when the root could not be listed, and the channel's error report tells why.
     std::optional<LocatedItem> Locate(const std::string& userPath, std::string& error);
 
     // The item with its record, listing its parent when it lies below a volume.

@@ -78,7 +78,7 @@ session() {
   tcp put "$here/local/net.bin" Work: || fail "put over TCP/IP"
   tcp get Work:net.bin "$here/back/net.bin" || fail "get over TCP/IP"
   cmp -s "$here/local/net.bin" "$here/back/net.bin" || fail "TCP/IP brought back another file"
-  tcp --password Vormantik ls >"$here/out" 2>&1 && fail "a wrong password was let in"
+  tcp --password Vormantik ls Work: >"$here/out" 2>&1 && fail "a wrong password was let in"
   grep -q 'handshaking failed' "$here/out" || fail "the refusal does not say why: $(cat "$here/out")"
   tcp --password Vormantik rm Work:net.bin 2>/dev/null
   [ -e "$here/served/net.bin" ] || fail "a wrong password deleted a file"
