@@ -96,7 +96,13 @@ static int receive_file(Server *sv, const uint8_t *record)
         result = in_next(&s, &data, &count);
         if (result != RC_OK || count == 0)
             break;
-        while (!code && count) {
+        /* Answered before the copy and the write, which then overlap the next packet on the
+         * line: a write that fails stops the PC at its next packet, or the stream's end finds
+         * the file short. The packet's bytes stay in the stream buffer until the next read. */
+        result = in_answer(&s, code == E_NONE);
+        if (code || result != RC_OK)
+            break;
+        while (count) {
             uint32_t n = GATHER_SIZE - gathered < count ? GATHER_SIZE - gathered : count;
             memcpy(gather + gathered, data, n);
             gathered += n;
@@ -105,12 +111,10 @@ static int receive_file(Server *sv, const uint8_t *record)
             if (gathered == GATHER_SIZE) {
                 code = fs->write(fs->ctx, file, gather, gathered);
                 gathered = 0;
+                if (code)
+                    break;
             }
         }
-        /* A failed write stops the PC at its next packet. */
-        result = in_answer(&s, code == E_NONE);
-        if (code)
-            break;
     }
     in_end(&s);
     if (!code && gathered && result == RC_OK)
