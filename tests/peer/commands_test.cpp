@@ -341,7 +341,7 @@ TEST(PeerCommands, PathsNeverLeaveTheServedFolder)
     EXPECT_EQ(ReadWholeFile(rig.Host("inside")), "inside");
 }
 
-TEST(PeerCommands, AWrongPasswordKeyRefusesEveryCommand)
+TEST(PeerCommands, AWrongPasswordKeyOrAnUnknownCommandIsRefused)
 {
     const uint32_t key = ComputeCrc32("Vormantic");
     {
@@ -366,24 +366,20 @@ TEST(PeerCommands, AWrongPasswordKeyRefusesEveryCommand)
         rig.Start(key, key);
         EXPECT_EQ(rig.List("").size(), 6u);
         EXPECT_EQ(rig.verdict, peer::KeyVerdict::Accepted);
+
+        // Unknown commands are refused with their reason.
+        ASSERT_EQ(rig.pc->WritePacket(PacketType(150)), S_OK);
+        EXPECT_EQ(rig.pc->WaitForAnswer(0), kCancelled);
+        const test::ServerError reason = rig.LastError();
+        EXPECT_EQ(reason.code, error::UnknownCommand);
+        EXPECT_EQ(reason.text, "Unknown command.");
+
+        // Late answers are ignored; a stream nobody asked for is stopped.
+        ASSERT_EQ(rig.pc->WritePacket(PacketType::Ok), S_OK);
+        EXPECT_EQ(rig.pc->BeginFileWrite(10), kCancelled);
+        EXPECT_EQ(rig.pc->FinishSetup(), S_OK);
+        EXPECT_EQ(rig.LastError().code, 0u);
     }
-}
-
-TEST(PeerCommands, UnknownCommandsAndStrayPacketsAreHandled)
-{
-    PeerRig rig;
-    rig.Start();
-    ASSERT_EQ(rig.pc->WritePacket(PacketType(150)), S_OK);
-    EXPECT_EQ(rig.pc->WaitForAnswer(0), kCancelled);
-    const test::ServerError reason = rig.LastError();
-    EXPECT_EQ(reason.code, error::UnknownCommand);
-    EXPECT_EQ(reason.text, "Unknown command.");
-
-    // Late answers are ignored; a stream nobody asked for is stopped.
-    ASSERT_EQ(rig.pc->WritePacket(PacketType::Ok), S_OK);
-    EXPECT_EQ(rig.pc->BeginFileWrite(10), kCancelled);
-    EXPECT_EQ(rig.pc->FinishSetup(), S_OK);
-    EXPECT_EQ(rig.LastError().code, 0u);
 }
 
 }  // namespace
