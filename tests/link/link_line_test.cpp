@@ -54,13 +54,13 @@ TYPED_TEST(LinkLine, MovesEveryByteValueBothWaysAcrossReopensAndLogsThem)
     EXPECT_NE(text.find("< [256 bytes]\r\n< FF FE "), std::string::npos) << text;
 }
 
-// A TCP/IP link bounds each wait by a negative hint, not the whole read: four gaps of 100 ms
-// outlast its 250 ms. Waiting is no error.
+// A TCP/IP link bounds each wait by a negative hint, not the whole read: four gaps of 150 ms
+// outlast its 400 ms. Waiting is no error.
 TYPED_TEST(LinkLine, ReadWaitsForBytesArrivingOneAtATime)
 {
     std::thread feeder([this] {
         for (char c : std::string("WXYZ")) {
-            std::this_thread::sleep_for(100ms);
+            std::this_thread::sleep_for(150ms);
             this->line_.Send(std::string(1, c));
         }
         std::this_thread::sleep_for(150ms);

@@ -195,7 +195,7 @@ public:
         ", timeout 300)\r\n"};
     static constexpr const char* kHangupLog = "TCP/IP READ ERROR (DISCONNECT): code ";
     static constexpr long long kQuietDiscardMs = 280;
-    static constexpr int32_t kTrickleHint = -250;  // each wait's limit
+    static constexpr int32_t kTrickleHint = -400;  // each wait's limit
     static constexpr bool kCanHangUp = true;
     static constexpr uint32_t kKey = 0x1234ABCDu;
 
