@@ -59,11 +59,12 @@ TYPED_TEST(LinkLine, MovesEveryByteValueBothWaysAcrossReopensAndLogsThem)
 TYPED_TEST(LinkLine, ReadWaitsForBytesArrivingOneAtATime)
 {
     std::thread feeder([this] {
+        const auto gap = std::chrono::milliseconds(TypeParam::kTrickleGapMs);
         for (char c : std::string("WXYZ")) {
-            std::this_thread::sleep_for(150ms);
+            std::this_thread::sleep_for(gap);
             this->line_.Send(std::string(1, c));
         }
-        std::this_thread::sleep_for(150ms);
+        std::this_thread::sleep_for(gap);
         this->line_.Send("late");
     });
     char got[8] = {};
