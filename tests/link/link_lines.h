@@ -132,7 +132,7 @@ public:
         ""};
     static constexpr const char* kHangupLog = "COM READ ERROR: code 5 (4 to read, timeout 3000)\r\n";
     static constexpr long long kQuietDiscardMs = 250;  // 256 bytes' time at 19200 baud
-    static constexpr int32_t kTrickleHint = -3000;       // the whole read's limit
+    static constexpr int32_t kTrickleHint = -3000;     // the whole read's limit
     static constexpr int kTrickleGapMs = 60;
 #ifdef _WIN32
     static constexpr bool kCanHangUp = false;
