@@ -37,13 +37,7 @@ public:
     void Start(uint16_t streamBuffer = 512, const peer::FaultPlan& pcFaults = {},
                const peer::FaultPlan& amigaFaults = {}, uint64_t seed = 1)
     {
-        auto [pcEnd, amigaEnd] = MakeMemoryLinkPair("PC", "Amiga");
-        pcLink = pcEnd.get();
-        pcLink->SetHandshakeKey(pcKey);
-        pcEnd->SetTimeouts(pcWaitMs, 0.001f);
-        amigaEnd->SetTimeouts(amigaWaitMs, 0.001f);
-        pcEnd->SetDiscardWaitMs(2);
-        amigaEnd->SetDiscardWaitMs(2);
+        auto [pcEnd, amigaEnd] = MakeLine(pcKey);
         const bool faults = pcFaults.Any() || amigaFaults.Any();
         auto pcSide = std::make_unique<peer::FaultLink>(std::move(pcEnd), pcFaults, seed);
         amigaLink = std::make_unique<peer::FaultLink>(std::move(amigaEnd), amigaFaults, seed + 1);

@@ -15,7 +15,7 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
     AmigaServerRig rig;
     fs::create_directories(rig.work / "Docs" / "Deep");
     WriteWholeFile(rig.Host("Docs/a.txt"), "alpha");
-    WriteWholeFile(rig.Host("Docs/Deep/b.bin"), Pattern(3000, 2));
+    WriteWholeFile(rig.Host("Docs/Deep/b.bin"), PatternBytes(3000, 2));
     rig.Start();
 
     // The drives, then a drawer with its sizes.
@@ -32,7 +32,7 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
     EXPECT_EQ(rig.Find(docs, "Deep")->kind, ItemKind::Drawer);
 
     // Both ways, byte for byte, across many packets; a second upload asks before replacing.
-    const std::string big = Pattern(70000, 3);
+    const std::string big = PatternBytes(70000, 3);
     ScriptedQuestions ask;
     EXPECT_EQ(rig.Upload("DH0:Work/Docs/big.bin", big, ask), S_OK);
     EXPECT_TRUE(ReadWholeFile(rig.Host("Docs/big.bin")) == big);
@@ -84,7 +84,7 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
     EXPECT_EQ(rig.pc->Copy(Item("DH0:Work", "Docs", ItemKind::Drawer),
                            Item("DH0:Work", "New", ItemKind::Drawer), answer, 1, ask, &declined),
               S_OK);
-    EXPECT_EQ(ReadWholeFile(rig.Host("New/Docs/Deep/b.bin")), Pattern(3000, 2));
+    EXPECT_EQ(ReadWholeFile(rig.Host("New/Docs/Deep/b.bin")), PatternBytes(3000, 2));
     EXPECT_EQ(
         rig.pc->Copy(Item("DH0:Work", "Docs", ItemKind::Drawer),
                      Item("DH0:Work/Docs", "Deep", ItemKind::Drawer), answer, 1, ask, nullptr),
@@ -185,9 +185,9 @@ TEST(AmigaServer, DiskImagesAndFormatOverTheWire)
     AmigaServerRig rig;
     const std::string adf = (rig.scratch.Path() / "df0.adf").string();
     const std::string hdf = (rig.scratch.Path() / "dh1.hdf").string();
-    WriteWholeFile(adf, Pattern(901120, 5));
-    WriteWholeFile(hdf, Pattern(4 * 32 * 512, 6));
-    std::string rom = Pattern(262144, 7);
+    WriteWholeFile(adf, PatternBytes(901120, 5));
+    WriteWholeFile(hdf, PatternBytes(4 * 32 * 512, 6));
+    std::string rom = PatternBytes(262144, 7);
     rom.replace(0, 2, "\x11\x11");
     rom.replace(12, 4, std::string("\0\x22\0\x05", 4));
     host_disks_add(rig.hostDisks, "DF0", adf.c_str(), 1, 0);
@@ -222,10 +222,10 @@ TEST(AmigaServer, DiskImagesAndFormatOverTheWire)
 
     // An image goes back only whole, only after the question, and only if it reads back right.
     ScriptedQuestions ask;
-    EXPECT_NE(rig.Upload(":DF0:DF0.adf", Pattern(901119, 8), ask), S_OK);
+    EXPECT_NE(rig.Upload(":DF0:DF0.adf", PatternBytes(901119, 8), ask), S_OK);
     EXPECT_EQ(rig.LastError().code, 26u);
     ask.answers = {OverwriteAnswer::Yes, OverwriteAnswer::Yes};
-    const std::string disk = Pattern(901120, 9);
+    const std::string disk = PatternBytes(901120, 9);
     EXPECT_EQ(rig.Upload(":DF0:DF0.adf", disk, ask), S_OK);
     EXPECT_EQ(rig.LastError().code, 0u);
     EXPECT_TRUE(ReadWholeFile(adf) == disk);
@@ -233,7 +233,7 @@ TEST(AmigaServer, DiskImagesAndFormatOverTheWire)
     EXPECT_EQ(host_disks_inhibited(rig.hostDisks, &inhibited), 1);
     EXPECT_EQ(inhibited, 0);
     host_disks_damage_writes(rig.hostDisks, 1);
-    EXPECT_NE(rig.Upload(":DF0:DF0.adf", Pattern(901120, 10), ask), S_OK);
+    EXPECT_NE(rig.Upload(":DF0:DF0.adf", PatternBytes(901120, 10), ask), S_OK);
     EXPECT_EQ(rig.LastError().code, 25u);
     host_disks_damage_writes(rig.hostDisks, 0);
     EXPECT_EQ(ask.asked, (std::vector<std::string> {"DF0.adf", "DF0.adf"}));
@@ -398,7 +398,7 @@ TEST_P(AmigaServerFaults, EveryOperationCompletesRight)
 {
     const auto [index, pcWrites] = GetParam();
     const peer::FaultPlan plan = LineFaults()[index].plan;
-    const std::string content = Pattern(8000, 4);
+    const std::string content = PatternBytes(8000, 4);
     AmigaServerRig rig;
     PrepareFaultRun(rig, content);
     rig.Start(512, pcWrites ? plan : peer::FaultPlan {}, pcWrites ? peer::FaultPlan {} : plan,

@@ -36,7 +36,7 @@ protected:
     SettingsStore store_;
 };
 
-TEST_F(UseInExplorerTest, FolderLoadsTheServerPasswordAndLog)
+TEST_F(UseInExplorerTest, FolderLoadsTheServerPasswordAndLogAndTheDesktopIconKeepsItsState)
 {
     ConnectionProfile profile;
     profile.host = "192.168.1.20";
@@ -56,14 +56,9 @@ TEST_F(UseInExplorerTest, FolderLoadsTheServerPasswordAndLog)
     EXPECT_EQ(tcp->HandshakeKey(), ComputeCrc32("secret"));
     EXPECT_TRUE(settings.LoggingEnabled());
     EXPECT_EQ(settings.LogPath(), "C:\\drovemark.log");
-}
 
-TEST_F(UseInExplorerTest, DesktopIconKeepsItsState)
-{
-    ConnectionProfile profile;
-    ASSERT_TRUE(UseInExplorer(profile, store_));
+    // The desktop icon keeps its state.
     EXPECT_FALSE(IsDesktopIconHidden(store_));
-
     ASSERT_TRUE(SetDesktopIconHidden(true, store_));
     profile.port = 3561;
     ASSERT_TRUE(UseInExplorer(profile, store_));

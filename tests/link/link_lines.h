@@ -132,6 +132,8 @@ public:
         ""};
     static constexpr const char* kHangupLog = "COM READ ERROR: code 5 (4 to read, timeout 3000)\r\n";
     static constexpr long long kQuietDiscardMs = 250;  // 256 bytes' time at 19200 baud
+    static constexpr int32_t kTrickleHint = -3000;     // the whole read's limit
+    static constexpr int kTrickleGapMs = 60;
 #ifdef _WIN32
     static constexpr bool kCanHangUp = false;
 #else
@@ -194,6 +196,8 @@ public:
         ", timeout 300)\r\n"};
     static constexpr const char* kHangupLog = "TCP/IP READ ERROR (DISCONNECT): code ";
     static constexpr long long kQuietDiscardMs = 280;
+    static constexpr int32_t kTrickleHint = -400;  // each wait's limit
+    static constexpr int kTrickleGapMs = 150;
     static constexpr bool kCanHangUp = true;
     static constexpr uint32_t kKey = 0x1234ABCDu;
 

@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 namespace error = peer::error;
 
 using test::Item;
-using test::Pattern;
+using test::PatternBytes;
 using test::PeerRig;
 using test::ReadWholeFile;
 using test::ScriptedQuestions;
@@ -54,7 +54,7 @@ TEST(PeerCommands, DeleteTakesADrawerWithItsContentsButStopsAtProtectedItems)
     EXPECT_TRUE(rig.Failed(rig.pc->Delete(kWork), error::NotPossible));
 }
 
-TEST(PeerCommands, RenameMoveAndNewDrawerCarryTheMetadata)
+TEST(PeerCommands, RenameMoveNewDrawerAndCreateCarryTheMetadata)
 {
     PeerRig rig;
     fs::create_directories(rig.work / "Target");
@@ -90,6 +90,25 @@ TEST(PeerCommands, RenameMoveAndNewDrawerCarryTheMetadata)
     EXPECT_TRUE(fs::is_directory(rig.work / "Target" / "Unnamed2"));
     EXPECT_TRUE(fs::is_directory(rig.work / "Unnamed1"));
 
+    // Creating a drawer sends no reply; the second time merges into the first.
+    ScriptedQuestions ask;
+    OverwriteAnswer answer = OverwriteAnswer::Yes;
+    DirectoryEntry record;
+    record.kind = ItemKind::Drawer;
+    record.name = "DH0:Work/New";
+    record.protection = 0x10;
+    for (int time = 0; time < 2; ++time) {
+        ASSERT_EQ(rig.pc->CreateObject(record, kWork, answer, 1, ask, nullptr), S_OK);
+        EXPECT_EQ(rig.LastError().code, 0u);
+    }
+    const auto created = rig.Find(rig.List("DH0:Work"), "New");
+    ASSERT_TRUE(created);
+    EXPECT_EQ(created->kind, ItemKind::Drawer);
+    EXPECT_EQ(created->protection, 0x10u);
+    record.name = "DH0:Work/Missing/New";
+    EXPECT_TRUE(rig.Failed(rig.pc->CreateObject(record, kWork, answer, 1, ask, nullptr),
+                           error::NotFound, S_OK));
+
     // A volume is renamed by its name, with or without the device part.
     EXPECT_EQ(rig.pc->Rename(kWork, "DH0:Projects"), S_OK);
     EXPECT_TRUE(rig.Find(rig.List(""), "DH0:Projects"));
@@ -99,7 +118,7 @@ TEST(PeerCommands, RenameMoveAndNewDrawerCarryTheMetadata)
 
 // Attributes are kept by appending to the sidecar: a line a kill cut short neither counts nor
 // swallows the next one, and the lines a change supersedes do not pile up.
-TEST(PeerCommands, AttributesOutlastACutShortSidecarAndManyChanges)
+TEST(PeerCommands, AttributesReplaceOrKeepTheCommentAndOutlastACutShortSidecar)
 {
     PeerRig rig;
     WriteWholeFile(rig.Host("kept"), "k");
@@ -114,39 +133,23 @@ TEST(PeerCommands, AttributesOutlastACutShortSidecarAndManyChanges)
         return entry ? entry->comment + "/" + std::to_string(entry->protection) : "missing";
     };
     EXPECT_EQ(comment("kept"), "whole/16");
-    ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work", "busy"), 0, "first"), S_OK);
+    const RemoteItem busy = Item("DH0:Work", "busy");
+    ASSERT_EQ(rig.pc->SetAttributes(busy, 0x0F, "first"), S_OK);
     EXPECT_EQ(comment("kept"), "whole/16");
-    EXPECT_EQ(comment("busy"), "first/0");
+    EXPECT_EQ(comment("busy"), "first/15");
+    ASSERT_EQ(rig.pc->SetAttributes(busy, 0x40 | (1u << 30), "ignored"), S_OK);
+    EXPECT_EQ(comment("busy"), "first/64");
+    EXPECT_TRUE(rig.Failed(rig.pc->SetAttributes(busy, 0, std::string(80, 'c')), error::TooLarge));
+    EXPECT_TRUE(rig.Failed(rig.pc->SetAttributes(kWork, 0, ""), error::NotPossible));
 
     const std::string longComment(70, 'c');
     for (int change = 0; change < 400; ++change)
-        ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work", "busy"), change & 0xF, longComment), S_OK);
+        ASSERT_EQ(rig.pc->SetAttributes(busy, change & 0xF, longComment), S_OK);
     EXPECT_EQ(comment("busy"), longComment + "/15");
     EXPECT_EQ(comment("kept"), "whole/16");
     EXPECT_LT(fs::file_size(rig.Host(peer::kSidecarName)), 24u << 10);
-}
-
-TEST(PeerCommands, CreatingADrawerSendsNoReply)
-{
-    PeerRig rig;
-    rig.Start();
-    ScriptedQuestions ask;
-    OverwriteAnswer answer = OverwriteAnswer::Yes;
-    DirectoryEntry record;
-    record.kind = ItemKind::Drawer;
-    record.name = "DH0:Work/New";
-    record.protection = 0x10;
-    for (int time = 0; time < 2; ++time) {  // the second time merges into the first
-        ASSERT_EQ(rig.pc->CreateObject(record, kWork, answer, 1, ask, nullptr), S_OK);
-        EXPECT_EQ(rig.LastError().code, 0u);
-    }
-    const auto entry = rig.Find(rig.List("DH0:Work"), "New");
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->kind, ItemKind::Drawer);
-    EXPECT_EQ(entry->protection, 0x10u);
-    record.name = "DH0:Work/Missing/New";
-    EXPECT_TRUE(rig.Failed(rig.pc->CreateObject(record, kWork, answer, 1, ask, nullptr),
-                           error::NotFound, S_OK));
+    ASSERT_EQ(rig.pc->SetAttributes(busy, 0, ""), S_OK);
+    EXPECT_EQ(comment("busy"), "/0");
 }
 
 TEST(PeerCommands, CopyAsksBeforeReplacingAndCopiesDrawersWhole)
@@ -155,7 +158,7 @@ TEST(PeerCommands, CopyAsksBeforeReplacingAndCopiesDrawersWhole)
     fs::create_directories(rig.work / "Src" / "Sub");
     fs::create_directories(rig.work / "Dest");
     WriteWholeFile(rig.Host("Src/a"), "alpha");
-    WriteWholeFile(rig.Host("Src/Sub/b"), Pattern(70000));
+    WriteWholeFile(rig.Host("Src/Sub/b"), PatternBytes(70000));
     rig.Start();
     ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work/Src", "a"), 0x30, "copied comment"), S_OK);
     const RemoteItem source = Drawer("DH0:Work", "Src");
@@ -166,7 +169,7 @@ TEST(PeerCommands, CopyAsksBeforeReplacingAndCopiesDrawersWhole)
 
     ASSERT_EQ(rig.pc->Copy(source, dest, answer, 1, ask, &declined), S_OK);
     EXPECT_TRUE(ask.asked.empty());
-    EXPECT_TRUE(ReadWholeFile(rig.Host("Dest/Src/Sub/b")) == Pattern(70000));
+    EXPECT_TRUE(ReadWholeFile(rig.Host("Dest/Src/Sub/b")) == PatternBytes(70000));
     const auto copied = rig.Find(rig.List("DH0:Work/Dest/Src"), "a");
     ASSERT_TRUE(copied);
     EXPECT_EQ(copied->protection, 0x30u);
@@ -204,32 +207,14 @@ TEST(PeerCommands, CopyAsksBeforeReplacingAndCopiesDrawersWhole)
     EXPECT_TRUE(ReadWholeFile(rig.Host("Dest/kick.rom")) == ReadWholeFile(rig.rom));
 }
 
-TEST(PeerCommands, AttributesReplaceOrKeepTheComment)
-{
-    PeerRig rig;
-    WriteWholeFile(rig.Host("file"), "x");
-    rig.Start();
-    const RemoteItem file = Item("DH0:Work", "file");
-    ASSERT_EQ(rig.pc->SetAttributes(file, 0x0F, "first"), S_OK);
-    ASSERT_EQ(rig.pc->SetAttributes(file, 0x40 | (1u << 30), "ignored"), S_OK);
-    const auto entry = rig.Find(rig.List("DH0:Work"), "file");
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->protection, 0x40u);
-    EXPECT_EQ(entry->comment, "first");
-    ASSERT_EQ(rig.pc->SetAttributes(file, 0, ""), S_OK);
-    EXPECT_EQ(rig.Find(rig.List("DH0:Work"), "file")->comment, "");
-    EXPECT_TRUE(rig.Failed(rig.pc->SetAttributes(file, 0, std::string(80, 'c')), error::TooLarge));
-    EXPECT_TRUE(rig.Failed(rig.pc->SetAttributes(kWork, 0, ""), error::NotPossible));
-}
-
 TEST(PeerCommands, CountingReportsStepsTheTotalsAndStopsWhenAsked)
 {
     PeerRig rig;
     fs::create_directories(rig.work / "Tree" / "A" / "Deep");
     fs::create_directories(rig.work / "Tree" / "B");
-    WriteWholeFile(rig.Host("Tree/one"), Pattern(100));
-    WriteWholeFile(rig.Host("Tree/A/two"), Pattern(2000));
-    WriteWholeFile(rig.Host("Tree/A/Deep/three"), Pattern(30000));
+    WriteWholeFile(rig.Host("Tree/one"), PatternBytes(100));
+    WriteWholeFile(rig.Host("Tree/A/two"), PatternBytes(2000));
+    WriteWholeFile(rig.Host("Tree/A/Deep/three"), PatternBytes(30000));
     rig.Start();
     ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work/Tree", "one"), 0, "sidecars are not counted"),
               S_OK);
@@ -300,20 +285,17 @@ TEST(PeerCommands, FormatAsksErasesInStepsAndNamesTheDisk)
     EXPECT_TRUE(rig.Failed(
         rig.pc->Format(floppy, std::string(31, 'n'), 0x444F5300, true, false, steps, ask),
         error::BadTitle, E_FAIL));
-}
 
-TEST(PeerCommands, OnlyVolumesMarkedFormattableCanBeFormatted)
-{
-    PeerRig rig;
-    rig.AddStandardDrives(false);
-    rig.Start();
-    const auto volume = rig.Find(rig.List(""), "DH0:Work");
+    // Only volumes marked formattable can be formatted; no question is asked.
+    PeerRig fixed;
+    fixed.AddStandardDrives(false);
+    fixed.Start();
+    const auto volume = fixed.Find(fixed.List(""), "DH0:Work");
     ASSERT_TRUE(volume);
     EXPECT_FALSE(volume->protection & peer::kFormattableBit);
-    ScriptedQuestions ask;
-    uint32_t steps = 0;
-    EXPECT_TRUE(rig.Failed(rig.pc->Format(kWork, "X", 0x444F5300, true, false, steps, ask),
-                           error::DiskWriteProtected, E_FAIL));
+    ask.asked.clear();
+    EXPECT_TRUE(fixed.Failed(fixed.pc->Format(kWork, "X", 0x444F5300, true, false, steps, ask),
+                             error::DiskWriteProtected, E_FAIL));
     EXPECT_TRUE(ask.asked.empty());
 }
 
@@ -359,7 +341,7 @@ TEST(PeerCommands, PathsNeverLeaveTheServedFolder)
     EXPECT_EQ(ReadWholeFile(rig.Host("inside")), "inside");
 }
 
-TEST(PeerCommands, AWrongPasswordKeyRefusesEveryCommand)
+TEST(PeerCommands, AWrongPasswordKeyOrAnUnknownCommandIsRefused)
 {
     const uint32_t key = ComputeCrc32("Vormantic");
     {
@@ -384,24 +366,20 @@ TEST(PeerCommands, AWrongPasswordKeyRefusesEveryCommand)
         rig.Start(key, key);
         EXPECT_EQ(rig.List("").size(), 6u);
         EXPECT_EQ(rig.verdict, peer::KeyVerdict::Accepted);
+
+        // Unknown commands are refused with their reason.
+        ASSERT_EQ(rig.pc->WritePacket(PacketType(150)), S_OK);
+        EXPECT_EQ(rig.pc->WaitForAnswer(0), kCancelled);
+        const test::ServerError reason = rig.LastError();
+        EXPECT_EQ(reason.code, error::UnknownCommand);
+        EXPECT_EQ(reason.text, "Unknown command.");
+
+        // Late answers are ignored; a stream nobody asked for is stopped.
+        ASSERT_EQ(rig.pc->WritePacket(PacketType::Ok), S_OK);
+        EXPECT_EQ(rig.pc->BeginFileWrite(10), kCancelled);
+        EXPECT_EQ(rig.pc->FinishSetup(), S_OK);
+        EXPECT_EQ(rig.LastError().code, 0u);
     }
-}
-
-TEST(PeerCommands, UnknownCommandsAndStrayPacketsAreHandled)
-{
-    PeerRig rig;
-    rig.Start();
-    ASSERT_EQ(rig.pc->WritePacket(PacketType(150)), S_OK);
-    EXPECT_EQ(rig.pc->WaitForAnswer(0), kCancelled);
-    const test::ServerError reason = rig.LastError();
-    EXPECT_EQ(reason.code, error::UnknownCommand);
-    EXPECT_EQ(reason.text, "Unknown command.");
-
-    // Late answers are ignored; a stream nobody asked for is stopped.
-    ASSERT_EQ(rig.pc->WritePacket(PacketType::Ok), S_OK);
-    EXPECT_EQ(rig.pc->BeginFileWrite(10), kCancelled);
-    EXPECT_EQ(rig.pc->FinishSetup(), S_OK);
-    EXPECT_EQ(rig.LastError().code, 0u);
 }
 
 }  // namespace

@@ -118,7 +118,7 @@ TEST_P(FaultClasses, EveryOperationCompletesRightOrFailsAboveItsFloor)
     const auto [line, way, index] = GetParam();
     const FaultClass fault = LineFaults()[index];
     const size_t rounds = EnvNumber("DROVEMARK_FAULT_ROUNDS", 2);
-    const std::string content = Pattern(EnvNumber("DROVEMARK_FAULT_SIZE", 12000), 4);
+    const std::string content = PatternBytes(EnvNumber("DROVEMARK_FAULT_SIZE", 12000), 4);
     PeerRig rig;
     PrepareFaultRun(rig, content);
     const peer::FaultPlan none;

@@ -23,9 +23,9 @@ public:
         adf = (scratch.Path() / "disk.adf").string();
         hdf = (scratch.Path() / "part.hdf").string();
         rom = (scratch.Path() / "kick.rom").string();
-        WriteWholeFile(adf, Pattern(901120, 2));
-        WriteWholeFile(hdf, "DOS\x01" + Pattern(32 * 512 * 4 - 4, 3));
-        WriteWholeFile(rom, Pattern(512 * 1024, 4));
+        WriteWholeFile(adf, PatternBytes(901120, 2));
+        WriteWholeFile(hdf, "DOS\x01" + PatternBytes(32 * 512 * 4 - 4, 3));
+        WriteWholeFile(rom, PatternBytes(512 * 1024, 4));
     }
     ~PeerRig() { Stop(); }
 
@@ -55,14 +55,8 @@ public:
         if (!tree)
             AddStandardDrives();
         handler = std::make_unique<peer::RequestHandler>(*tree);
-        auto [pcEnd, amigaEnd] = MakeMemoryLinkPair("PC", "Amiga");
-        pcLink = pcEnd.get();
+        auto [pcEnd, amigaEnd] = MakeLine(pcKey);
         amigaLink = amigaEnd.get();
-        pcEnd->SetTimeouts(pcWaitMs, 0.001f);
-        amigaEnd->SetTimeouts(amigaWaitMs, 0.001f);
-        pcEnd->SetDiscardWaitMs(2);
-        amigaEnd->SetDiscardWaitMs(2);
-        pcEnd->SetHandshakeKey(pcKey);
         pc = std::make_unique<PacketChannel>(std::move(pcEnd), 512, 50, pcState);
         pc->Open();
         amigaEnd->Open();  // before the PC's first read, which fails at once on a closed end

@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using test::Item;
-using test::Pattern;
+using test::PatternBytes;
 using test::PeerRig;
 using test::ReadWholeFile;
 using test::ScriptedQuestions;
@@ -31,7 +31,7 @@ std::vector<std::string> HostNames(const fs::path& folder)
     return names;
 }
 
-TEST(PeerTransfer, ReplacingAFileAsksFirstAndFollowsTheAnswer)
+TEST(PeerTransfer, ReplacingAFileAsksFirstAndABrokenOffUploadLeavesNothingBehind)
 {
     PeerRig rig;
     WriteWholeFile(rig.Host("a"), "old a");
@@ -76,27 +76,18 @@ TEST(PeerTransfer, ReplacingAFileAsksFirstAndFollowsTheAnswer)
     ask.asked.clear();
     EXPECT_EQ(rig.Upload("DH0:Work/c", "c", ask, answer), S_OK);
     EXPECT_TRUE(ask.asked.empty());
-}
 
-TEST(PeerTransfer, ABrokenOffUploadLeavesNothingBehind)
-{
-    PeerRig rig;
-    WriteWholeFile(rig.Host("kept"), "the old content");
-    rig.Start();
+    // An upload broken off leaves nothing behind, and the link still carries whole files.
     const std::vector<std::string> before = HostNames(rig.work);
-    ScriptedQuestions ask;
     ask.answers = {OverwriteAnswer::Yes};
-    OverwriteAnswer answer = OverwriteAnswer::Yes;
-    const std::string content = Pattern(5000);
+    answer = OverwriteAnswer::Yes;
+    const std::string content = PatternBytes(5000);
     EXPECT_EQ(rig.Upload("DH0:Work/partial", content, ask, answer, nullptr, Item("", ""), 2000),
               E_FAIL);
-    EXPECT_EQ(rig.Upload("DH0:Work/kept", content, ask, answer, nullptr, Item("", ""), 3000),
-              E_FAIL);
+    EXPECT_EQ(rig.Upload("DH0:Work/b", content, ask, answer, nullptr, Item("", ""), 3000), E_FAIL);
     EXPECT_EQ(rig.LastError().code, 0u);
     EXPECT_EQ(HostNames(rig.work), before);
-    EXPECT_EQ(ReadWholeFile(rig.Host("kept")), "the old content");
-
-    // The link still carries whole files afterwards.
+    EXPECT_EQ(ReadWholeFile(rig.Host("b")), "newer b");
     ASSERT_EQ(rig.Upload("DH0:Work/partial", content), S_OK);
     EXPECT_EQ(ReadWholeFile(rig.Host("partial")), content);
 }
@@ -131,7 +122,7 @@ TEST(PeerTransfer, OnlyACleanExchangeLeavesTheLineTrustedAsQuiet)
         {"the server's data damaged", true, packet, [](std::string& b) { b[40] ^= 0x08; }},
         {"the PC's request lost", false, any, [](std::string& b) { b.clear(); }},
     };
-    const std::string content = Pattern(3000, 5);
+    const std::string content = PatternBytes(3000, 5);
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.what);
         PeerRig rig;
@@ -174,7 +165,7 @@ TEST(PeerTransfer, OnlyACleanExchangeLeavesTheLineTrustedAsQuiet)
 }
 
 // What an upload's record says, the host file carries too; its protection then holds.
-TEST(PeerTransfer, UploadsTakeTheRecordsDateAndProtection)
+TEST(PeerTransfer, UploadsTakeTheRecordsDateAndProtectionAndFitTheirVolume)
 {
     PeerRig rig;
     rig.Start();
@@ -193,6 +184,20 @@ TEST(PeerTransfer, UploadsTakeTheRecordsDateAndProtection)
     EXPECT_TRUE(
         rig.Failed(rig.Download(Item("DH0:Work", "dated"), content), peer::error::ReadProtected));
     EXPECT_EQ(ReadWholeFile(rig.Host("dated")), "x");
+
+    // A floppy disk holds no more than its capacity; a larger file replacing one counts only
+    // the difference.
+    ASSERT_EQ(rig.Upload("DF1:Disk/first", PatternBytes(600000)), S_OK);
+    EXPECT_EQ(rig.Upload("DF1:Disk/second", PatternBytes(400000)), E_FAIL);
+    EXPECT_EQ(rig.LastError().code, peer::error::VolumeFull);
+    EXPECT_FALSE(fs::exists(rig.disk / "second"));
+    const auto floppy = rig.Find(rig.List(""), "DF1:Disk");
+    ASSERT_TRUE(floppy);
+    EXPECT_EQ(floppy->inUse, 600000u);
+    ask.answers = {OverwriteAnswer::Yes};
+    answer = OverwriteAnswer::Yes;
+    EXPECT_EQ(rig.Upload("DF1:Disk/first", PatternBytes(900000), ask, answer), S_OK);
+    EXPECT_EQ(fs::file_size(rig.disk / "first"), 900000u);
 }
 
 TEST(PeerTransfer, ImagesDownloadWholeAndUploadOnlyAtTheirSizeAfterAsking)
@@ -206,7 +211,7 @@ TEST(PeerTransfer, ImagesDownloadWholeAndUploadOnlyAtTheirSizeAfterAsking)
     EXPECT_TRUE(image == ReadWholeFile(rig.rom));
 
     const RemoteItem adf = Item("", ":DF1:disk.adf", ItemKind::AdfFile);
-    const std::string fresh = Pattern(901120, 9);
+    const std::string fresh = PatternBytes(901120, 9);
     ScriptedQuestions ask;
     ask.answers = {OverwriteAnswer::Yes};
     OverwriteAnswer answer = OverwriteAnswer::Yes;
@@ -222,27 +227,9 @@ TEST(PeerTransfer, ImagesDownloadWholeAndUploadOnlyAtTheirSizeAfterAsking)
     test::ServerError error = rig.LastError();
     EXPECT_EQ(error.code, peer::error::SizeMismatch);
     EXPECT_EQ(error.text, "The file size does not match disk capacity.");
-    EXPECT_EQ(rig.Upload("::kick.rom", Pattern(512 * 1024), ask, answer), E_FAIL);
+    EXPECT_EQ(rig.Upload("::kick.rom", PatternBytes(512 * 1024), ask, answer), E_FAIL);
     EXPECT_EQ(rig.LastError().code, peer::error::FileWriteProtected);
     EXPECT_TRUE(ReadWholeFile(rig.adf) == fresh);
-}
-
-TEST(PeerTransfer, AFloppyDiskHoldsNoMoreThanItsCapacity)
-{
-    PeerRig rig;
-    rig.Start();
-    ASSERT_EQ(rig.Upload("DF1:Disk/first", Pattern(600000)), S_OK);
-    EXPECT_EQ(rig.Upload("DF1:Disk/second", Pattern(400000)), E_FAIL);
-    EXPECT_EQ(rig.LastError().code, peer::error::VolumeFull);
-    EXPECT_FALSE(fs::exists(rig.disk / "second"));
-    const auto floppy = rig.Find(rig.List(""), "DF1:Disk");
-    ASSERT_TRUE(floppy);
-    EXPECT_EQ(floppy->inUse, 600000u);
-    // Replacing the file with a larger one counts only the difference.
-    ScriptedQuestions ask;
-    ask.answers = {OverwriteAnswer::Yes};
-    OverwriteAnswer answer = OverwriteAnswer::Yes;
-    EXPECT_EQ(rig.Upload("DF1:Disk/first", Pattern(900000), ask, answer), S_OK);
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 namespace dm {
 namespace {
 
-TEST(HdfGeometry, BothMountTextsCarryTheValuesInTheirOwnOrder)
+TEST(HdfGeometry, BothMountTextsCarryTheValuesInTheirOwnOrderAndMissingOnesEmpty)
 {
-    const HdfGeometry g = ParseHdfGeometry("DH0 :32 :4 :2 :0 :512 :1023 :0x444F5301");
+    HdfGeometry g = ParseHdfGeometry("DH0 :32 :4 :2 :0 :512 :1023 :0x444F5301");
     EXPECT_EQ(UaeMountText(g),
               "Sectors = 32\r\nSurfaces = 4\r\nReserved = 2\r\nPreAlloc = 0\r\nSectorSize = 512");
     EXPECT_EQ(MountlistText(g),
@@ -15,11 +15,9 @@ TEST(HdfGeometry, BothMountTextsCarryTheValuesInTheirOwnOrder)
               "BlocksPerTrack = 32\r\nSectorSize = 512\r\nReserved = 2\r\nPreAlloc = 0\r\n"
               "Interleave = 0\r\nLowCyl = 0\r\nHighCyl = 1023\r\nBuffers = 5\r\n"
               "BufMemType = 1\r\nDosType = 0x444F5301");
-}
 
-TEST(HdfGeometry, ShortOrOddCommentsLeaveTheMissingValuesEmpty)
-{
-    HdfGeometry g = ParseHdfGeometry(":63 :16");
+    // Short or odd comments leave the missing values empty.
+    g = ParseHdfGeometry(":63 :16");
     EXPECT_EQ(g.values[HdfGeometry::Surfaces], "16");
     EXPECT_EQ(g.values[HdfGeometry::DosType], "");
     g = ParseHdfGeometry("no values at all");

@@ -68,33 +68,6 @@ TEST(PacketWire, PacketsWithAndWithoutDataAreFramedExactly)
     EXPECT_EQ(pair.amiga->LastAcknowledged(), 2u);
 }
 
-TEST(PacketWire, ADamagedHeaderOrDataIsResentWithTheNegatedSequence)
-{
-    // Byte 1 is the type in the header, byte 14 lies in the data.
-    for (size_t damaged : {size_t(1), size_t(14)}) {
-        SCOPED_TRACE(damaged);
-        ChannelPair pair;
-        pair.pcLink->RecordWrites(true);
-        pair.pcLink->SetWriteFilter([damaged](std::string& bytes, uint64_t index) {
-            if (index == 0)
-                bytes[damaged] ^= 0x01;
-        });
-        test::Received got;
-        {
-            PeerThread peer([&] { got = test::ReadOne(*pair.amiga); });
-            EXPECT_EQ(test::Send(*pair.pc, PacketType::Delete, "DH0:a"), S_OK);
-        }
-        EXPECT_EQ(got.type, PacketType::Delete);
-        EXPECT_EQ(got.data, "DH0:a");
-        const std::vector<std::string> writes = pair.pcLink->TakeRecordedWrites();
-        ASSERT_EQ(writes.size(), 2u);
-        EXPECT_EQ(writes[0].substr(4, 4), BigEndian(1));
-        EXPECT_EQ(writes[1].substr(4, 4), BigEndian(0xFFFFFFFFu));
-        EXPECT_EQ(writes[1].substr(8, 4), BigEndian(ComputeCrc32(writes[1].data(), 8)));
-        EXPECT_EQ(writes[1].substr(12), writes[0].substr(12));
-    }
-}
-
 TEST(PacketWire, DataBeyondTheCapacityIsCheckedButNotDelivered)
 {
     ChannelPair pair;

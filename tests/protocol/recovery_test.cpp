@@ -69,33 +69,36 @@ TEST(Recovery, DamagedPacketsAreResentUntilTheyArriveWhole)
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.what);
         ChannelPair pair;
+        pair.pcLink->RecordWrites(true);
         pair.pcLink->SetWriteFilter([&](std::string& bytes, uint64_t index) {
             if (index == 1)  // the second payload, on its first transmission
                 fault.apply(bytes);
         });
         EXPECT_EQ(SendAll(pair), kPayloads);
+        // Sent again whole, marked as a resend by its negated sequence.
+        const std::vector<std::string> writes = pair.pcLink->TakeRecordedWrites();
+        ASSERT_EQ(writes.size(), kPayloads.size() + 1);
+        EXPECT_EQ(writes[2], RawPacket(PacketType::FileData, kPayloads[1], -2));
         // Each packet counted once on both sides, however often it went.
         EXPECT_EQ(pair.pc->SendSequence(), int32_t(kPayloads.size() + 1));
         EXPECT_EQ(pair.amiga->LastAcknowledged(), kPayloads.size());
     }
 }
 
-TEST(Recovery, ResendRequestsAreHonouredWithoutLimit)
+// Resend requests are honoured without limit; the 51st unexpected answer ends the write.
+TEST(Recovery, ResendRequestsAreHonouredWithoutLimitButUnexpectedAnswersAreNot)
 {
-    ChannelPair pair(512, 2);
+    ChannelPair resent(512, 2);
     int turned = 0;
-    pair.amigaLink->SetWriteFilter([&](std::string& bytes, uint64_t) {
+    resent.amigaLink->SetWriteFilter([&](std::string& bytes, uint64_t) {
         if (IsAnswerWord(bytes, "PkOk") && turned < 6) {
             bytes = "PkRs";
             ++turned;
         }
     });
-    EXPECT_EQ(SendAll(pair), kPayloads);
+    EXPECT_EQ(SendAll(resent), kPayloads);
     EXPECT_EQ(turned, 6);
-}
 
-TEST(Recovery, FiftyOneUnexpectedAnswersEndTheWrite)
-{
     ChannelPair pair;
     pair.amigaLink->SetWriteFilter([](std::string& bytes, uint64_t) {
         if (IsAnswerWord(bytes, "PkOk"))

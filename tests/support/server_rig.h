@@ -50,14 +50,6 @@ public:
     }
 };
 
-inline std::string Pattern(size_t size, unsigned seed = 1)
-{
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        data[i] = char((i * 31 + seed * 7 + i / 509) & 0xFF);
-    return data;
-}
-
 inline RemoteItem Item(const std::string& parent, const std::string& name,
                        ItemKind kind = ItemKind::File)
 {
@@ -83,6 +75,20 @@ public:
             std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", log);
             SharedSection().loggingEnabled = 1;
         }
+    }
+
+    // The line's two ends, the PC's keeping `pcKey`; both wait as set below.
+    std::pair<std::unique_ptr<MemoryLink>, std::unique_ptr<MemoryLink>> MakeLine(
+        std::optional<uint32_t> pcKey)
+    {
+        auto ends = MakeMemoryLinkPair("PC", "Amiga");
+        pcLink = ends.first.get();
+        pcLink->SetHandshakeKey(pcKey);
+        pcLink->SetTimeouts(pcWaitMs, 0.001f);
+        ends.second->SetTimeouts(amigaWaitMs, 0.001f);
+        pcLink->SetDiscardWaitMs(2);
+        ends.second->SetDiscardWaitMs(2);
+        return ends;
     }
 
     std::vector<DirectoryEntry> List(const std::string& path, HRESULT expected = S_OK)

@@ -45,7 +45,7 @@ inline std::string ReadWholeFile(const std::string& path)
 }
 
 // `size` bytes that take every value and repeat only far apart; `seed` tells files apart.
-inline std::string PatternBytes(size_t size, unsigned seed)
+inline std::string PatternBytes(size_t size, unsigned seed = 1)
 {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i)
