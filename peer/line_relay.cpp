@@ -160,7 +160,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "amiga-line-relay: cannot %s\n", amiga < 0 ? "connect" : "make the pty");
         return 1;
     }
-    FILE* trace = std::getenv("DROVEMARK_RELAY_TRACE") ? std::fopen(std::getenv("DROVEMARK_RELAY_TRACE"), "w") : nullptr;
+    const char* tracePath = std::getenv("DROVEMARK_RELAY_TRACE");
+    FILE* trace = tracePath ? std::fopen(tracePath, "w") : nullptr;
     const auto start = std::chrono::steady_clock::now();
     pollfd fds[2] = {{pc, POLLIN, 0}, {amiga, POLLIN, 0}};
     char buffer[4096];
@@ -191,8 +192,9 @@ int main(int argc, char** argv)
                 GatherBurst(amiga, bytes);
             (side == 0 ? toAmiga : toPc).Apply(bytes);
             if (trace) {
-                const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-                std::fprintf(trace, "%.2f %s %zu\n", ms, side == 0 ? ">" : "<", bytes.size());
+                const std::chrono::duration<double, std::milli> ms =
+                    std::chrono::steady_clock::now() - start;
+                std::fprintf(trace, "%.2f %s %zu\n", ms.count(), side == 0 ? ">" : "<", bytes.size());
                 std::fflush(trace);
             }
             if (!WriteAll(side == 0 ? amiga : pc, bytes))
