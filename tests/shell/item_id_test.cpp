@@ -221,7 +221,7 @@ void Damage(std::vector<uint8_t>& id, size_t which)
 
 // Each case damages a good identifier; the view gets exactly the bytes that remain, on the
 // heap, so that a read past them is caught by AddressSanitizer.
-TEST(ItemIdValidation, DamagedIdentifiersAreRefusedWithinTheirBytes)
+TEST(ItemIdValidation, DamagedIdentifiersAreRefusedWithinTheirBytesAndForeignOnesToo)
 {
     const auto built = Make("DH0:Work", "file", ItemKind::File, 100, 0, "comment");
     ASSERT_TRUE(ItemIdView(built->Copy().data(), built->Copy().size()).IsValid());
@@ -240,10 +240,8 @@ TEST(ItemIdValidation, DamagedIdentifiersAreRefusedWithinTheirBytes)
         EXPECT_FALSE(view.AmigaPath());
         EXPECT_FALSE(view.ToRemoteItem());
     }
-}
 
-TEST(ItemIdValidation, OlderVersionsAndForeignItemsOfAList)
-{
+    // An older version is read; an empty list or another namespace's item is not ours.
     std::vector<uint8_t> id = Make("", "DF0:", ItemKind::Floppy)->Copy();
     id[kVersionAt] = 0;
     EXPECT_TRUE(ItemIdView(id.data(), id.size()).IsValid());
