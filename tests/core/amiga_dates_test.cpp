@@ -30,14 +30,8 @@ protected:
     static FILETIME Local(int year, int month, int day, int hour = 0, int minute = 0,
                           int second = 0, int millisecond = 0)
     {
-        SYSTEMTIME parts {};
-        parts.wYear = WORD(year);
-        parts.wMonth = WORD(month);
-        parts.wDay = WORD(day);
-        parts.wHour = WORD(hour);
-        parts.wMinute = WORD(minute);
-        parts.wSecond = WORD(second);
-        parts.wMilliseconds = WORD(millisecond);
+        const SYSTEMTIME parts {WORD(year),   WORD(month),  0,           WORD(day),
+                                WORD(hour),   WORD(minute), WORD(second), WORD(millisecond)};
         FILETIME local {}, utc {};
         EXPECT_TRUE(SystemTimeToFileTime(&parts, &local));
         EXPECT_TRUE(LocalFileTimeToFileTime(&local, &utc));
@@ -67,11 +61,18 @@ protected:
     }
 };
 
-TEST_F(AmigaDates, EpochAndFirstTicksAreLocalTime)
+// Times before 1978 become the epoch instead of wrapping around.
+TEST_F(AmigaDates, EpochAndFirstTicksAreLocalTimeAndEarlierTimesTheEpoch)
 {
     EXPECT_EQ(LocalValue(DateStampToFileTime({0, 0, 0})), kAmigaEpoch);
     EXPECT_EQ(FileTimeToDateStamp(Local(1978, 1, 1, 0, 0, 1)), (DateStamp {0, 0, 50}));
     EXPECT_EQ(FileTimeToDateStamp(Local(1978, 1, 1, 0, 1, 0, 20)), (DateStamp {0, 1, 1}));
+    EXPECT_EQ(FileTimeToDateStamp(Local(1970, 1, 1)), DateStamp {});
+    EXPECT_EQ(FileTimeToDateStamp(Local(1977, 12, 31, 23, 59, 59, 999)), DateStamp {});
+    EXPECT_EQ(FileTimeToDateStamp(MakeFileTime(0)), DateStamp {});
+    FILETIME justBefore {}, local = MakeFileTime(kAmigaEpoch - 1);
+    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &justBefore));
+    EXPECT_EQ(FileTimeToDateStamp(justBefore), DateStamp {});
 }
 
 TEST_F(AmigaDates, LastCentisecondOfADayKeepsDayAndMinute)
@@ -96,16 +97,6 @@ TEST_F(AmigaDates, LeapDaysAndCenturiesRoundTrip)
         EXPECT_EQ(stamp, (DateStamp {DaysSince1978(d[0], d[1], d[2]), 12 * 60 + 34, 56 * 50 + 39}));
         EXPECT_EQ(FileTimeValue(DateStampToFileTime(stamp)), FileTimeValue(time));
     }
-}
-
-TEST_F(AmigaDates, TimesBefore1978BecomeTheEpochInsteadOfWrappingAround)
-{
-    EXPECT_EQ(FileTimeToDateStamp(Local(1970, 1, 1)), DateStamp {});
-    EXPECT_EQ(FileTimeToDateStamp(Local(1977, 12, 31, 23, 59, 59, 999)), DateStamp {});
-    EXPECT_EQ(FileTimeToDateStamp(MakeFileTime(0)), DateStamp {});
-    FILETIME justBefore {}, local = MakeFileTime(kAmigaEpoch - 1);
-    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &justBefore));
-    EXPECT_EQ(FileTimeToDateStamp(justBefore), DateStamp {});
 }
 
 TEST_F(AmigaDates, NonsenseStampsFromTheWireAreHarmless)

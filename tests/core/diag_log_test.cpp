@@ -69,11 +69,15 @@ protected:
     std::string path_;
 };
 
-TEST_F(DiagLogTest, BannerStartsOnlyAnEmptyFile)
+// Only the format's line breaks get carriage returns, not those of inserted texts.
+TEST_F(DiagLogTest, BannerStartsOnlyAnEmptyFileAndOnlyTheFormatGetsCarriageReturns)
 {
     LogLine("Opening %s\n", "COM1");
     LogLine("Packet %d of %d\n", 3, 4);
-    EXPECT_EQ(Body(), "Opening COM1\r\nPacket 3 of 4\r\n");
+    LogLine("%s|\n", "inserted\ntext");
+    LogLine("no end");
+    LogLine("\n\n");
+    EXPECT_EQ(Body(), "Opening COM1\r\nPacket 3 of 4\r\ninserted\ntext|\r\nno end\r\n\r\n");
 
     test::WriteWholeFile(path_, "kept\r\n");
     LogLine("next\n");
@@ -82,14 +86,6 @@ TEST_F(DiagLogTest, BannerStartsOnlyAnEmptyFile)
     test::WriteWholeFile(path_, "");
     LogLine("after emptying\n");
     EXPECT_EQ(Body(), "after emptying\r\n");
-}
-
-TEST_F(DiagLogTest, OnlyTheFormatGetsCarriageReturns)
-{
-    LogLine("%s|\n", "inserted\ntext");
-    LogLine("no end");
-    LogLine("\n\n");
-    EXPECT_EQ(Body(), "inserted\ntext|\r\nno end\r\n\r\n");
 }
 
 TEST_F(DiagLogTest, HexDumpsShowAtMostFirstAndLastTwentyBytes)

@@ -8,7 +8,7 @@
 namespace dm {
 namespace {
 
-TEST(MessageText, InsertsTextsAndNumbersInTheirForms)
+TEST(MessageText, InsertsTextsAndNumbersInTheirFormsAndRefusesMissingOnes)
 {
     EXPECT_EQ(FormatMessageText("Cannot copy %1.", {"Work/x"}), "Cannot copy Work/x.");
     EXPECT_EQ(FormatMessageText("%2 then %1", {"a", "b"}), "b then a");
@@ -20,10 +20,7 @@ TEST(MessageText, InsertsTextsAndNumbersInTheirForms)
     // Line breaks come out as CR LF, as the system formatter writes them.
     EXPECT_EQ(FormatMessageText("line\nnext", {}), "line\r\nnext");
     EXPECT_EQ(FormatMessageText("line\r\nnext%nend", {}), "line\r\nnext\r\nend");
-}
-
-TEST(MessageText, RefusesFormatsThatNeedMoreInsertsThanGiven)
-{
+    // Formats that need more inserts than given are refused.
     EXPECT_FALSE(FormatMessageText("%1 and %2", {"only one"}));
     EXPECT_FALSE(FormatMessageText("%1", {}));
     EXPECT_FALSE(FormatMessageText("%1!d", {1}));  // unterminated form

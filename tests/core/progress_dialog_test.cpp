@@ -23,7 +23,7 @@ LRESULT BarPosition(const ProgressDialog& progress)
     return SendDlgItemMessageA(progress.Window(), IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0);
 }
 
-TEST(ProgressWindow, OpensWithinHalfASecondOnItsOwnThreadWithTitleTextAndAnimation)
+TEST(ProgressWindow, OpensWithinHalfASecondOnItsOwnThreadAndItsBarSpansItsWholeRange)
 {
     const long liveBefore = ModuleCounts::Objects();
     HWND window = nullptr;
@@ -31,7 +31,7 @@ TEST(ProgressWindow, OpensWithinHalfASecondOnItsOwnThreadWithTitleTextAndAnimati
         ProgressDialog progress(ProgressDialog::Mode::OwnWindow);
         EXPECT_EQ(ModuleCounts::Objects(), liveBefore + 1);
         const auto start = Clock::now();
-        ASSERT_TRUE(progress.Start(IDS_PROGRESS_COPYING, IDA_COPY_TO_PC, 10));
+        ASSERT_TRUE(progress.Start(IDS_PROGRESS_COPYING, IDA_COPY_TO_PC, 4));
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
         EXPECT_TRUE(progress.IsRunning());
         EXPECT_FALSE(progress.UsesShellDialog());
@@ -56,6 +56,27 @@ TEST(ProgressWindow, OpensWithinHalfASecondOnItsOwnThreadWithTitleTextAndAnimati
         EXPECT_LT(shown.size(), deep.size());
         EXPECT_NE(shown.find("..."), std::string::npos) << shown;
 
+        // The bar spans its whole range whatever the total, and stays empty for none.
+        EXPECT_EQ(SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_GETRANGE, FALSE, 0), 32000);
+        EXPECT_EQ(BarPosition(progress), 0);
+        progress.Step();
+        EXPECT_EQ(BarPosition(progress), 8000);
+        progress.SetPosition(3);
+        EXPECT_EQ(BarPosition(progress), 24000);
+        progress.SetPosition(9);  // more steps than announced
+        EXPECT_EQ(BarPosition(progress), 32000);
+        progress.Restart(IDS_PROGRESS_DELETING, IDA_DELETE, 0);
+        EXPECT_EQ(test::WindowText(progress.Window()), "Deleting...");
+        EXPECT_EQ(BarPosition(progress), 0);
+        progress.Step();
+        progress.SetPosition(5);
+        EXPECT_EQ(BarPosition(progress), 0);
+        EXPECT_TRUE(SendDlgItemMessageA(progress.Window(), IDC_PROGRESS_ANIMATION, ACM_PLAY,
+                                        WPARAM(-1), MAKELPARAM(0, 0xFFFF)));
+        progress.Restart(IDS_PROGRESS_DELETING, IDA_DELETE, 3);
+        progress.Step();
+        EXPECT_EQ(BarPosition(progress), 10666);
+
         progress.Stop();
         EXPECT_FALSE(progress.IsRunning());
         EXPECT_FALSE(IsWindow(window));
@@ -64,6 +85,17 @@ TEST(ProgressWindow, OpensWithinHalfASecondOnItsOwnThreadWithTitleTextAndAnimati
         EXPECT_FALSE(progress.IsCancelled());
     }
     EXPECT_EQ(ModuleCounts::Objects(), liveBefore);
+
+    // Not shown at all: everything is harmless and nothing is cancelled.
+    ProgressDialog absent(ProgressDialog::Mode::OwnWindow);
+    EXPECT_FALSE(absent.Start(9999, IDA_DELETE, 3));
+    absent.Step();
+    absent.SetText("x");
+    absent.Restart(IDS_PROGRESS_COPYING, IDA_COPY_TO_PC, 0);
+    EXPECT_FALSE(absent.IsRunning());
+    EXPECT_FALSE(absent.IsCancelled());
+    absent.Stop();
+    absent.Stop();
 }
 
 TEST(ProgressWindow, CancelIsSeenWhileTheCallerIsBusyAndTheWindowStaysUntilStopped)
@@ -96,46 +128,6 @@ TEST(ProgressWindow, CancelIsSeenWhileTheCallerIsBusyAndTheWindowStaysUntilStopp
         EXPECT_TRUE(progress.IsCancelled());
         EXPECT_FALSE(progress.IsRunning());
     }
-}
-
-TEST(ProgressWindow, BarSpansItsWholeRangeWhateverTheTotalAndStaysEmptyForNone)
-{
-    ProgressDialog progress(ProgressDialog::Mode::OwnWindow);
-    ASSERT_TRUE(progress.Start(IDS_PROGRESS_COPYING, IDA_COPY_ON_AMIGA, 4));
-    EXPECT_EQ(SendDlgItemMessageA(progress.Window(), IDC_PROGRESS_BAR, PBM_GETRANGE, FALSE, 0),
-              32000);
-    EXPECT_EQ(BarPosition(progress), 0);
-    progress.Step();
-    EXPECT_EQ(BarPosition(progress), 8000);
-    progress.SetPosition(3);
-    EXPECT_EQ(BarPosition(progress), 24000);
-    progress.SetPosition(9);  // more steps than announced
-    EXPECT_EQ(BarPosition(progress), 32000);
-
-    progress.Restart(IDS_PROGRESS_DELETING, IDA_DELETE, 0);
-    EXPECT_EQ(test::WindowText(progress.Window()), "Deleting...");
-    EXPECT_EQ(BarPosition(progress), 0);
-    progress.Step();
-    progress.SetPosition(5);
-    EXPECT_EQ(BarPosition(progress), 0);
-    EXPECT_TRUE(SendDlgItemMessageA(progress.Window(), IDC_PROGRESS_ANIMATION, ACM_PLAY, WPARAM(-1),
-                                    MAKELPARAM(0, 0xFFFF)));
-
-    progress.Restart(IDS_PROGRESS_DELETING, IDA_DELETE, 3);
-    progress.Step();
-    EXPECT_EQ(BarPosition(progress), 10666);
-    progress.Stop();
-
-    // Not shown at all: everything is harmless and nothing is cancelled.
-    ProgressDialog absent(ProgressDialog::Mode::OwnWindow);
-    EXPECT_FALSE(absent.Start(9999, IDA_DELETE, 3));
-    absent.Step();
-    absent.SetText("x");
-    absent.Restart(IDS_PROGRESS_COPYING, IDA_COPY_TO_PC, 0);
-    EXPECT_FALSE(absent.IsRunning());
-    EXPECT_FALSE(absent.IsCancelled());
-    absent.Stop();
-    absent.Stop();
 }
 
 TEST(ProgressAnimations, EveryClipOpensInTheAnimationControl)

@@ -8,7 +8,7 @@ namespace dm {
 namespace {
 
 // The test machines run with an English locale: "." decimals, "," thousands.
-TEST(SizeText, PicksTheUnitAtEachBoundary)
+TEST(SizeText, PicksTheUnitAtEachBoundaryAndRoundsUpWithoutOverflow)
 {
     EXPECT_EQ(SizeText(0, false, 0), "0 bytes");
     EXPECT_EQ(SizeText(999, false, 0), "999 bytes");
@@ -22,10 +22,7 @@ TEST(SizeText, PicksTheUnitAtEachBoundary)
     EXPECT_EQ(SizeText(999999999, true, 0), "953.67MB");
     EXPECT_EQ(SizeText(1000000000, false, 0), "1GB");
     EXPECT_EQ(SizeText(1000000000, true, 0), "0.93GB");
-}
-
-TEST(SizeText, RoundsUpWithoutOverflowAtTheLargestSize)
-{
+    // The largest size rounds up without overflow.
     EXPECT_EQ(SizeText(4294967295u, false, 1024), "4,194,304KB");
     EXPECT_EQ(SizeText(4294967295u, false, 0), "4GB");
     EXPECT_EQ(SizeText(4294967295u, true, 0), "4GB");  // 3.9999999991 prints as 4.000000

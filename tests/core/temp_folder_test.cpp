@@ -56,7 +56,7 @@ TEST_F(TempFolderTest, NumbersFoldersUpFromZero)
     EXPECT_EQ(reused, first);
 }
 
-TEST_F(TempFolderTest, RemovesTheWholeFolderOfAFile)
+TEST_F(TempFolderTest, RemovesTheWholeFolderOfAFileAndLeavesFoldersThatAreNotOurs)
 {
     std::string folder;
     ASSERT_TRUE(CreateTempFolder(folder));
@@ -71,10 +71,8 @@ TEST_F(TempFolderTest, RemovesTheWholeFolderOfAFile)
     RemoveTempFolderOf((root / "opened.txt").string());
     EXPECT_FALSE(fs::exists(root));
     EXPECT_TRUE(fs::exists(other));
-}
 
-TEST_F(TempFolderTest, LeavesFoldersThatAreNotOurs)
-{
+    // Folders that are not ours stay.
     const fs::path mine = scratch_.Path() / "Documents";
     fs::create_directories(mine);
     test::WriteWholeFile((mine / "letter.txt").string(), "keep");
@@ -84,7 +82,6 @@ TEST_F(TempFolderTest, LeavesFoldersThatAreNotOurs)
     EXPECT_TRUE(fs::exists(mine / "letter.txt"));
 
     // Only the folder directly holding the file counts, in any letter case.
-    std::string folder;
     ASSERT_TRUE(CreateTempFolder(folder));
     fs::create_directories(fs::path(folder) / "inner");
     RemoveTempFolderOf((fs::path(folder) / "inner" / "x.txt").string());

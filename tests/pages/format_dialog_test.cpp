@@ -34,32 +34,6 @@ bool Enabled(HWND dialog, int id)
     return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
 }
 
-struct OwnedSearch {
-    HWND owner;
-    HWND found;
-};
-
-BOOL CALLBACK RememberOwned(HWND window, LPARAM context)
-{
-    auto* search = reinterpret_cast<OwnedSearch*>(context);
-    char name[16] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (IsWindowVisible(window) && GetWindow(window, GW_OWNER) == search->owner &&
-        std::string(name) == "#32770") {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible dialog owned by `owner`, whichever thread shows it (the worker asks the questions).
-HWND OwnedDialog(HWND owner)
-{
-    OwnedSearch search {owner, nullptr};
-    EnumWindows(RememberOwned, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 // Clicks a check box until it shows `on`, as the user would (the coupling runs on each click).
 void SetBox(HWND dialog, int id, bool on)
 {
@@ -82,7 +56,9 @@ protected:
     static HRESULT Run(const ITEMIDLIST* device, const std::function<void(HWND)>& user)
     {
         test::DialogDriver driver(user);
-        return ShowFormatDialog(device, nullptr);
+        const HRESULT hr = ShowFormatDialog(device, nullptr);
+        EXPECT_TRUE(driver.Found()) << "the dialog never showed";
+        return hr;
     }
 
     // Answers each question of the format with the next of `buttons`; returns how many came.
@@ -91,7 +67,7 @@ protected:
         int asked = 0;
         for (int button : buttons) {
             HWND question = nullptr;
-            if (!WaitFor([&] { return (question = OwnedDialog(dialog)) != nullptr; }, 10s))
+            if (!WaitFor([&] { return (question = test::FindOwnedDialog(dialog)) != nullptr; }, 10s))
                 break;
             ++asked;
             test::PressButton(question, button);
@@ -121,75 +97,57 @@ TEST_F(FormatDialogTest, TheBoxesGiveEveryDosTypeAndOnlyWhatTheServerAllows)
         {false, false, true, 0x444F5304},  {false, true, true, 0x444F5304},
         {true, false, true, 0x444F5305},   {true, true, true, 0x444F5305},
     };
-    std::string title, volume, name;
-    std::vector<uint32_t> types;
-    bool coupled = true, helped = false;
     EXPECT_EQ(Run(floppy.get(),
                   [&](HWND dialog) {
-                      title = test::WindowText(dialog);
-                      volume = test::WindowText(GetDlgItem(dialog, IDC_FORMAT_VOLUME));
-                      name = test::WindowText(GetDlgItem(dialog, IDC_FORMAT_NEW_NAME));
+                      EXPECT_EQ(test::WindowText(dialog), "Format DF1");
+                      EXPECT_EQ(test::WindowText(GetDlgItem(dialog, IDC_FORMAT_VOLUME)), "Blank");
+                      EXPECT_EQ(test::WindowText(GetDlgItem(dialog, IDC_FORMAT_NEW_NAME)), "Empty");
                       for (const Row& row : rows) {
                           SetBox(dialog, IDC_FORMAT_DIR_CACHE, false);
                           SetBox(dialog, IDC_FORMAT_FFS, row.ffs);
                           SetBox(dialog, IDC_FORMAT_INTERNATIONAL, row.international);
                           SetBox(dialog, IDC_FORMAT_DIR_CACHE, row.cache);
-                          types.push_back(ReadFormatChoice(dialog).dosType);
+                          EXPECT_EQ(ReadFormatChoice(dialog).dosType, row.dosType);
                           // The cache forces international mode, and gives the old state back.
-                          if (row.cache && Enabled(dialog, IDC_FORMAT_INTERNATIONAL))
-                              coupled = false;
+                          EXPECT_FALSE(row.cache && Enabled(dialog, IDC_FORMAT_INTERNATIONAL));
                           SetBox(dialog, IDC_FORMAT_DIR_CACHE, false);
-                          const bool shown = SendDlgItemMessageA(dialog, IDC_FORMAT_INTERNATIONAL,
-                                                                 BM_GETCHECK, 0, 0) == BST_CHECKED;
-                          if (shown != row.international ||
-                              !Enabled(dialog, IDC_FORMAT_INTERNATIONAL))
-                              coupled = false;
+                          EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_FORMAT_INTERNATIONAL,
+                                                        BM_GETCHECK, 0, 0) == BST_CHECKED,
+                                    row.international);
+                          EXPECT_TRUE(Enabled(dialog, IDC_FORMAT_INTERNATIONAL));
                       }
                       // "What's This?" on a right click inside the options' group box.
-                      helped = test::RightClickFirstCommand(GetDlgItem(dialog, IDC_FORMAT_QUICK));
-                      HWND help = nullptr;
-                      for (int i = 0; helped && !help && i < 150; ++i, Sleep(20))
-                          help = FindWindowA("QuenzorTooltipWindowClass", nullptr);
-                      helped = help && IsWindowVisible(help);
+                      EXPECT_TRUE(test::RightClickFirstCommand(GetDlgItem(dialog, IDC_FORMAT_QUICK)));
+                      EXPECT_TRUE(WaitFor([] {
+                          HWND help = FindWindowA("QuenzorTooltipWindowClass", nullptr);
+                          return help && IsWindowVisible(help);
+                      }, 3s)) << "no help on a right click inside a group box";
                       // The name field takes no more than an Amiga volume name.
                       SetDlgItemTextA(dialog, IDC_FORMAT_NEW_NAME, "");
                       SendDlgItemMessageA(dialog, IDC_FORMAT_NEW_NAME, EM_REPLACESEL, FALSE,
                                           LPARAM("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"));
-                      if (ReadFormatChoice(dialog).volumeName != "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123")
-                          coupled = false;
+                      EXPECT_EQ(ReadFormatChoice(dialog).volumeName, "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123");
                       test::PressButton(dialog, IDCANCEL);
                   }),
               kCancelled);
-    EXPECT_EQ(title, "Format DF1");
-    EXPECT_EQ(volume, "Blank");
-    EXPECT_EQ(name, "Empty");
-    ASSERT_EQ(types.size(), std::size(rows));
-    for (size_t i = 0; i < types.size(); ++i)
-        EXPECT_EQ(types[i], rows[i].dosType) << "row " << i;
-    EXPECT_TRUE(coupled);
-    EXPECT_TRUE(helped) << "no help on a right click inside a group box";
     EXPECT_TRUE(fs::exists(test::PeerHostPath("blank/old.txt")));
 
     // A drive without a medium and without the server's consent to choose a file system.
     const UniqueIdList empty = Drive("DF0:", ItemKind::Floppy, 0, 0xFFFFFFFF, 0);
-    std::vector<bool> enabled;
-    std::string device, shownVolume, capacity;
     EXPECT_EQ(Run(empty.get(),
                   [&](HWND dialog) {
-                      device = test::WindowText(GetDlgItem(dialog, IDC_FORMAT_DEVICE));
-                      shownVolume = test::WindowText(GetDlgItem(dialog, IDC_FORMAT_VOLUME));
-                      capacity = test::WindowText(GetDlgItem(dialog, IDC_FORMAT_CAPACITY));
+                      EXPECT_EQ(test::WindowText(GetDlgItem(dialog, IDC_FORMAT_DEVICE)), "DF0");
+                      EXPECT_EQ(test::WindowText(GetDlgItem(dialog, IDC_FORMAT_VOLUME)), "");
+                      EXPECT_EQ(test::WindowText(GetDlgItem(dialog, IDC_FORMAT_CAPACITY)), "");
+                      std::vector<bool> enabled;
                       for (int id : {IDC_FORMAT_FFS, IDC_FORMAT_INTERNATIONAL,
                                      IDC_FORMAT_DIR_CACHE, IDC_FORMAT_BOOTABLE, IDC_FORMAT_QUICK,
                                      IDC_FORMAT_START})
                           enabled.push_back(Enabled(dialog, id));
+                      EXPECT_EQ(enabled, (std::vector<bool> {false, false, false, false, true, true}));
                       test::PressButton(dialog, IDCANCEL);
                   }),
               kCancelled);
-    EXPECT_EQ(device, "DF0");
-    EXPECT_EQ(shownVolume, "");
-    EXPECT_EQ(capacity, "");
-    EXPECT_EQ(enabled, (std::vector<bool> {false, false, false, false, true, true}));
 
     // Only drives are formatted.
     const UniqueIdList file =
@@ -204,19 +162,15 @@ TEST_F(FormatDialogTest, QuestionsStepsStopAndAFinishedFormat)
         // A large partition asks twice; declining the second writes nothing and keeps the dialog.
         const UniqueIdList partition = Drive("DH1:Data", ItemKind::Volume, 3000000, 1000000,
                                              item_id::kFileSystemChoice | item_id::kFormattable);
-        int asked = 0;
-        bool editable = false;
         EXPECT_EQ(Run(partition.get(),
                       [&](HWND dialog) {
                           SetBox(dialog, IDC_FORMAT_QUICK, true);
                           test::PressButton(dialog, IDC_FORMAT_START);
-                          asked = Answer(dialog, {IDC_CONFIRM_YES, IDC_YES_NO_NO});
-                          editable = WaitFor([&] { return Enabled(dialog, IDC_FORMAT_START); });
+                          EXPECT_EQ(Answer(dialog, {IDC_CONFIRM_YES, IDC_YES_NO_NO}), 2);
+                          EXPECT_TRUE(WaitFor([&] { return Enabled(dialog, IDC_FORMAT_START); }));
                           test::PressButton(dialog, IDCANCEL);
                       }),
                   kCancelled);
-        EXPECT_EQ(asked, 2);
-        EXPECT_TRUE(editable);
         EXPECT_TRUE(fs::exists(test::PeerHostPath("data/notes.txt")));
     }
 
@@ -225,35 +179,27 @@ TEST_F(FormatDialogTest, QuestionsStepsStopAndAFinishedFormat)
     // its end and closes the dialog.
     const UniqueIdList floppy = Drive("DF1:Blank", ItemKind::Floppy, 901120, 1024,
                                       item_id::kFileSystemChoice | item_id::kFormattable);
-    int firstAsked = 0, secondAsked = 0;
-    bool stepped = false, lockedWhileRunning = false, reset = false, keptOpen = false;
     EXPECT_EQ(Run(floppy.get(),
                   [&](HWND dialog) {
                       SetDlgItemTextA(dialog, IDC_FORMAT_NEW_NAME, "Fresh");
                       test::PressButton(dialog, IDC_FORMAT_START);
-                      firstAsked = Answer(dialog, {IDC_CONFIRM_YES});
+                      EXPECT_EQ(Answer(dialog, {IDC_CONFIRM_YES}), 1);
                       HWND bar = GetDlgItem(dialog, IDC_FORMAT_PROGRESS);
-                      stepped = WaitFor([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) >= 2; });
-                      lockedWhileRunning = !Enabled(dialog, IDC_FORMAT_START) &&
-                                           !Enabled(dialog, IDC_FORMAT_NEW_NAME) &&
-                                           Enabled(dialog, IDCANCEL);
+                      EXPECT_TRUE(WaitFor([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) >= 2; }));
+                      EXPECT_FALSE(Enabled(dialog, IDC_FORMAT_START));
+                      EXPECT_FALSE(Enabled(dialog, IDC_FORMAT_NEW_NAME));
+                      EXPECT_TRUE(Enabled(dialog, IDCANCEL));
                       test::PressButton(dialog, IDCANCEL);
-                      reset = WaitFor([&] {
+                      EXPECT_TRUE(WaitFor([&] {
                           return Enabled(dialog, IDC_FORMAT_START) &&
                                  SendMessageA(bar, PBM_GETPOS, 0, 0) == 0;
-                      });
-                      keptOpen = IsWindowVisible(dialog) != FALSE;
+                      }));
+                      EXPECT_TRUE(IsWindowVisible(dialog)) << "a stopped format closed the dialog";
                       SetBox(dialog, IDC_FORMAT_QUICK, true);
                       test::PressButton(dialog, IDC_FORMAT_START);
-                      secondAsked = Answer(dialog, {IDC_CONFIRM_YES});
+                      EXPECT_EQ(Answer(dialog, {IDC_CONFIRM_YES}), 1);
                   }),
               S_OK);
-    EXPECT_EQ(firstAsked, 1);
-    EXPECT_EQ(secondAsked, 1);
-    EXPECT_TRUE(stepped);
-    EXPECT_TRUE(lockedWhileRunning);
-    EXPECT_TRUE(reset);
-    EXPECT_TRUE(keptOpen);
     if (test::PeerServesDiskImages()) {
         // Where the disk is an image file on the host: the new root block's name.
         const std::string disk = test::ReadWholeFile(test::PeerHostPath("df1.adf"));

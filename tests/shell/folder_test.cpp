@@ -9,6 +9,7 @@
 #include "shell/folder_cache.h"
 #include "shell/item_id.h"
 #include "shell/module_server.h"
+#include "support/amiga_folders.h"
 #include "support/dialog_driver.h"
 #include "support/test_peer.h"
 
@@ -17,7 +18,6 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
-#include <algorithm>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
@@ -28,17 +28,10 @@ using Microsoft::WRL::ComPtr;
 namespace dm {
 namespace {
 
-constexpr char kNamespaceName[] = "Drovemark";
+using test::AmigaRoot;
+using test::Of;
 
-// Counts what the folder asks of its views.
-class CountingView final : public FolderView {
-public:
-    DWORD OwnerThreadId() const override { return GetCurrentThreadId(); }
-    void Update(ViewUpdate update) override { refreshes += update == ViewUpdate::Refill; }
-    void PostUpdate(ViewUpdate) override { ++posted; }
-    int refreshes = 0;
-    int posted = 0;
-};
+constexpr char kNamespaceName[] = "Drovemark";
 
 class FolderTest : public ::testing::Test {
 protected:
@@ -56,16 +49,6 @@ protected:
         if (!HasFatalFailure() && std::getenv("DROVEMARK_TEST_PEER_PORT")) {
             EXPECT_EQ(ModuleCounts::Objects(), objectsBefore_) << "an object was leaked";
         }
-    }
-
-    static ComPtr<IShellFolder> Root()
-    {
-        ComPtr<IShellFolder> root;
-        EXPECT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root)), S_OK);
-        ComPtr<IPersistFolder> persist;
-        EXPECT_EQ(root.As(&persist), S_OK);
-        EXPECT_EQ(persist->Initialize(nullptr), S_OK);
-        return root;
     }
 
     static std::vector<UniqueIdList> List(IShellFolder* folder,
@@ -122,8 +105,6 @@ protected:
         return child;
     }
 
-    static AmigaFolder& Of(IShellFolder* folder) { return *static_cast<AmigaFolder*>(folder); }
-
     long objectsBefore_ = 0;
 };
 
@@ -131,21 +112,20 @@ using Names = std::vector<std::string>;
 
 TEST_F(FolderTest, EnumerationFiltersFoldersAndTheDriveWithoutADiskIsNotOne)
 {
-    ComPtr<IShellFolder> root = Root();
+    ComPtr<IShellFolder> root = AmigaRoot();
     // Drives first in the server's order; the empty DF0 is a file-like item, as are images.
-    EXPECT_EQ(ShownNames(root.Get(), List(root.Get())),
-              (Names {"Work", "Data", "DF0", "kick.rom", "df0.adf"}))
-        << "the peer's root listing changed";
-    EXPECT_EQ(ShownNames(root.Get(), List(root.Get(), SHCONTF_FOLDERS)), (Names {"Work", "Data"}));
-    const Names others = ShownNames(root.Get(), List(root.Get(), SHCONTF_NONFOLDERS));
-    EXPECT_EQ(others.size(), 3u);
-    EXPECT_EQ(others.front(), "DF0");
-    EXPECT_TRUE(List(root.Get(), 0).empty());
+    const std::pair<SHCONTF, Names> cases[] = {
+        {SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, {"Work", "Data", "DF0", "kick.rom", "df0.adf"}},
+        {SHCONTF_FOLDERS, {"Work", "Data"}},
+        {SHCONTF_NONFOLDERS, {"DF0", "kick.rom", "df0.adf"}},
+        {0, {}}};
+    for (const auto& [flags, names] : cases)
+        EXPECT_EQ(ShownNames(root.Get(), List(root.Get(), flags)), names) << flags;
 }
 
 TEST_F(FolderTest, BindingTwoLevelsDeepListsTheDrawerAndNamesItFromTheRoot)
 {
-    ComPtr<IShellFolder> root = Root();
+    ComPtr<IShellFolder> root = AmigaRoot();
     const auto volumes = List(root.Get());
     ComPtr<IShellFolder> work = Bind(root.Get(), Find(volumes, "Work"));
     const auto workItems = List(work.Get());
@@ -174,7 +154,7 @@ TEST_F(FolderTest, BindingTwoLevelsDeepListsTheDrawerAndNamesItFromTheRoot)
 
 TEST_F(FolderTest, NamesForParsingComeBackAsTheSameItemsImagesIncluded)
 {
-    ComPtr<IShellFolder> root = Root();
+    ComPtr<IShellFolder> root = AmigaRoot();
     const auto items = List(root.Get());
     // An image item hides its device part in every name, so its parsing name is the one shown.
     EXPECT_EQ(Shown(root.Get(), Find(items, "df0.adf"), SHGDN_FORPARSING), "Drovemark\\df0.adf");
@@ -205,31 +185,6 @@ TEST_F(FolderTest, NamesForParsingComeBackAsTheSameItemsImagesIncluded)
     EXPECT_EQ(parsed, nullptr);
 }
 
-TEST_F(FolderTest, SortingPutsDrawersBeforeFilesAndFallsBackToNames)
-{
-    ComPtr<IShellFolder> root = Root();
-    ComPtr<IShellFolder> work = Bind(root.Get(), Find(List(root.Get()), "Work"));
-    auto items = List(work.Get());
-    for (int column = 0; column <= 5; ++column) {
-        std::sort(items.begin(), items.end(), [&](const UniqueIdList& a, const UniqueIdList& b) {
-            return short(HRESULT_CODE(work->CompareIDs(column, a.get(), b.get()))) < 0;
-        });
-        const Names names = ShownNames(work.Get(), items);
-        EXPECT_EQ(Names(names.begin(), names.begin() + 2), (Names {"Devs", "Docs"}))
-            << "column " << column;
-        if (column == 1) {
-            EXPECT_EQ(Names(names.begin() + 2, names.end()),
-                      (Names {"empty.txt", "readme.txt", "big.bin"}));
-        }
-        if (column == 0) {
-            EXPECT_EQ(names.back(), "readme.txt");
-        }
-    }
-    EXPECT_EQ(work->CompareIDs(0, items[0].get(), items[0].get()), 0);
-    EXPECT_EQ(work->CompareIDs(0, nullptr, nullptr), 0);
-    EXPECT_EQ(work->CompareIDs(0, items[0].get(), nullptr), 1);
-}
-
 TEST_F(FolderTest, AttributesFollowTheKindAndTheMedium)
 {
     const FILETIME time = {};
@@ -247,7 +202,7 @@ TEST_F(FolderTest, AttributesFollowTheKindAndTheMedium)
     EXPECT_EQ(attributes(ItemKind::RomFile), SFGAO_CANCOPY);
     EXPECT_EQ(attributes(ItemKind::HdfFile), SFGAO_CANCOPY | SFGAO_DROPTARGET);
 
-    ComPtr<IShellFolder> root = Root();
+    ComPtr<IShellFolder> root = AmigaRoot();
     const auto volumes = List(root.Get());
     const ITEMIDLIST* pair[] = {Find(volumes, "Work"), nullptr};
     SFGAOF mask = ~0u;
@@ -261,7 +216,7 @@ TEST_F(FolderTest, AttributesFollowTheKindAndTheMedium)
 
 TEST_F(FolderTest, CorruptIdentifiersFromTheShellFailCleanly)
 {
-    ComPtr<IShellFolder> root = Root();
+    ComPtr<IShellFolder> root = AmigaRoot();
     // A plausible size with texts that run past it, then a list terminator.
     uint8_t corrupt[48] = {46, 0, 1, 2};
     corrupt[26] = 200;
@@ -270,6 +225,10 @@ TEST_F(FolderTest, CorruptIdentifiersFromTheShellFailCleanly)
     EXPECT_TRUE(FAILED(root->BindToObject(item, nullptr, IID_PPV_ARGS(&child))));
     EXPECT_EQ(Shown(root.Get(), item), "(failed)");
     EXPECT_EQ(root->CompareIDs(0, item, item), 1);
+    const auto volumes = List(root.Get());
+    EXPECT_EQ(root->CompareIDs(0, volumes[0].get(), volumes[0].get()), 0);
+    EXPECT_EQ(root->CompareIDs(0, nullptr, nullptr), 0);
+    EXPECT_EQ(root->CompareIDs(0, volumes[0].get(), nullptr), 1);
     SFGAOF mask = ~0u;
     EXPECT_EQ(root->GetAttributesOf(1, &item, &mask), S_OK);
     EXPECT_EQ(mask, 0u);
@@ -278,24 +237,9 @@ TEST_F(FolderTest, CorruptIdentifiersFromTheShellFailCleanly)
               E_INVALIDARG);
 }
 
-TEST_F(FolderTest, RenamingAVolumeKeepsItsDevicePart)
+TEST_F(FolderTest, DeleteConfirmsAndRemovesTheFileFromEveryFolderOfItsPathAndVolumesOnlyRename)
 {
-    ComPtr<IShellFolder> root = Root();
-    const auto volumes = List(root.Get());
-    ITEMIDLIST* renamed = nullptr;
-    ASSERT_EQ(root->SetNameOf(nullptr, Find(volumes, "Work"), L"Stuff", SHGDN_INFOLDER, &renamed),
-              S_OK);
-    UniqueIdList owned(renamed);
-    ASSERT_TRUE(owned);
-    EXPECT_EQ(ItemIdView(owned.get()).Name(), "DH0:Stuff");
-    // The renamed item moves to the end of the list.
-    EXPECT_EQ(ItemIdView(Of(root.Get()).Items().CloneAll().back().get()).Name(), "DH0:Stuff");
-    EXPECT_EQ(ShownNames(root.Get(), List(Root().Get())).front(), "Stuff");
-}
-
-TEST_F(FolderTest, DeleteConfirmsAndRemovesTheFileFromEveryFolderOfItsPath)
-{
-    ComPtr<IShellFolder> root = Root();
+    ComPtr<IShellFolder> root = AmigaRoot();
     const auto volumes = List(root.Get());
     ComPtr<IShellFolder> first = Bind(root.Get(), Find(volumes, "Work"));
     ComPtr<IShellFolder> second = Bind(root.Get(), Find(volumes, "Work"));
@@ -335,25 +279,34 @@ TEST_F(FolderTest, DeleteConfirmsAndRemovesTheFileFromEveryFolderOfItsPath)
     EXPECT_EQ(Of(root.Get()).DoCommand(ViewCommand::Format, 0, nullptr, nullptr), E_INVALIDARG);
     const ITEMIDLIST* both[] = {volume[0], volume[0]};
     EXPECT_EQ(Of(root.Get()).DoCommand(ViewCommand::Format, 2, both, nullptr), E_INVALIDARG);
+
+    // Renaming a volume keeps its device part, and the renamed item moves to the end.
+    ITEMIDLIST* renamed = nullptr;
+    ASSERT_EQ(root->SetNameOf(nullptr, Find(volumes, "Work"), L"Stuff", SHGDN_INFOLDER, &renamed),
+              S_OK);
+    UniqueIdList owned(renamed);
+    ASSERT_TRUE(owned);
+    EXPECT_EQ(ItemIdView(owned.get()).Name(), "DH0:Stuff");
+    EXPECT_EQ(ItemIdView(Of(root.Get()).Items().CloneAll().back().get()).Name(), "DH0:Stuff");
+    EXPECT_EQ(ShownNames(root.Get(), List(AmigaRoot().Get())).front(), "Stuff");
 }
 
 TEST_F(FolderTest, ReReadTellsTheViewsOnlyWhenTheListingChanged)
 {
-    ComPtr<IShellFolder> root = Root();
-    ComPtr<IShellFolder> data = Bind(root.Get(), Find(List(root.Get()), "Data"));
+    ComPtr<IShellFolder> data = test::OpenAmigaFolder("Data");
     List(data.Get());
-    CountingView view;
+    test::CountingView view;
     Of(data.Get()).AttachView(&view);
     EXPECT_EQ(ReRead(Of(data.Get())), S_OK);
-    EXPECT_EQ(view.refreshes, 0);
+    EXPECT_EQ(view.refills, 0);
     std::ofstream(test::PeerHostPath("data/new.txt")) << "new";
     ReReadByPath("dh1:data", false);
-    EXPECT_EQ(view.refreshes, 1);
+    EXPECT_EQ(view.refills, 1);
     EXPECT_EQ(Of(data.Get()).Items().Count(), 2u);
 
     // New Folder re-reads the folder it was made in.
     EXPECT_EQ(Of(data.Get()).DoCommand(ViewCommand::NewFolder, 0, nullptr, nullptr), S_OK);
-    EXPECT_EQ(view.refreshes, 2);
+    EXPECT_EQ(view.refills, 2);
     EXPECT_EQ(Of(data.Get()).Items().Count(), 3u);
     Of(data.Get()).DetachView(&view);
 }

@@ -6,6 +6,7 @@
 #include "shell/folder_cache.h"
 #include "shell/item_id.h"
 #include "support/allocation_spy.h"
+#include "support/amiga_folders.h"
 #include "support/test_peer.h"
 
 #include <gtest/gtest.h>
@@ -18,39 +19,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace dm {
 namespace {
-
-// Counts updates, and those that arrived on a thread other than its own.
-class WatchingView final : public FolderView {
-public:
-    DWORD OwnerThreadId() const override { return owner_; }
-    void Update(ViewUpdate) override
-    {
-        if (GetCurrentThreadId() != owner_)
-            ++offThread;
-        ++updates;
-    }
-    void PostUpdate(ViewUpdate) override { ++posted; }
-
-    std::atomic<int> updates {0}, posted {0}, offThread {0};
-
-private:
-    DWORD owner_ = GetCurrentThreadId();
-};
-
-ComPtr<IShellFolder> Child(IShellFolder* parent, std::string_view name)
-{
-    ComPtr<IEnumIDList> walk;
-    ComPtr<IShellFolder> child;
-    if (FAILED(parent->EnumObjects(nullptr, SHCONTF_FOLDERS, &walk)))
-        return child;
-    ITEMIDLIST* item = nullptr;
-    while (walk->Next(1, &item, nullptr) == S_OK) {
-        UniqueIdList owned(item);
-        if (ItemIdView(owned.get()).Name().ends_with(name))
-            parent->BindToObject(owned.get(), nullptr, IID_PPV_ARGS(&child));
-    }
-    return child;
-}
 
 // Walks the folder to its end; false when an item handed out was not a readable identifier.
 bool Enumerate(IShellFolder* folder)
@@ -85,17 +53,17 @@ TEST(FolderThreads, AReReadARenameAndAnEnumerationOfOneDrawerRaceWithoutHarm)
     long outstandingAfterFirst = 0;
     // The first cycle leaves what the system keeps for good; the second must leave nothing more.
     for (int cycle = 0; cycle < 2; ++cycle) {
-        ComPtr<IShellFolder> root;
-        ASSERT_EQ(AmigaFolder::Create(IID_PPV_ARGS(&root)), S_OK);
-        ComPtr<IShellFolder> work = Child(root.Get(), "Work");
-        ComPtr<IShellFolder> docs = Child(work.Get(), "Docs");
-        ASSERT_TRUE(docs);
-        UniqueIdList docsItem =
-            static_cast<AmigaFolder*>(work.Get())->Items().CloneByShownName("Docs");
+        // The root stays: it is the one folder at the root.
+        ComPtr<IShellFolder> root = test::AmigaRoot(), work, docs;
+        ASSERT_EQ(root->BindToObject(test::FindItem(root.Get(), "Work").get(), nullptr,
+                                     IID_PPV_ARGS(&work)),
+                  S_OK);
+        UniqueIdList docsItem = test::FindItem(work.Get(), "Docs");
         ASSERT_TRUE(docsItem);
+        ASSERT_EQ(work->BindToObject(docsItem.get(), nullptr, IID_PPV_ARGS(&docs)), S_OK);
         AmigaFolder& folder = *static_cast<AmigaFolder*>(docs.Get());
         ASSERT_TRUE(Enumerate(docs.Get()));
-        WatchingView view;
+        test::CountingView view;
         folder.AttachView(&view);
 
         // Two listings that differ, so that every re-read changes what is shown.

@@ -72,18 +72,6 @@ int IconWidth(HICON icon)
     return bitmap.bmWidth;
 }
 
-// An extension of our own under HKEY_CLASSES_ROOT for the length of a test.
-class RegisteredExtension : public ::testing::Test {
-protected:
-    static constexpr char kExtension[] = ".dmlha";
-    void SetUp() override
-    {
-        ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, kExtension, REG_SZ, "dmlhafile", 9),
-                  ERROR_SUCCESS);
-    }
-    void TearDown() override { RegDeleteKeyA(HKEY_CLASSES_ROOT, kExtension); }
-};
-
 TEST(IconLocation, ModuleIconsAndPerKindKeys)
 {
     const std::string module = ModulePath();
@@ -117,8 +105,10 @@ TEST(IconLocation, ModuleIconsAndPerKindKeys)
     EXPECT_EQ(LocationOf("Work:dir.x\\readme", ItemKind::File).text, "DROVEMARK::3");
 }
 
-TEST_F(RegisteredExtension, GivesUpperCaseKeyUnlessTheBufferIsTooSmall)
+TEST(IconLocation, ARegisteredExtensionGivesItsUpperCaseKeyUnlessTheBufferIsTooSmall)
 {
+    // An extension of our own under HKEY_CLASSES_ROOT for the length of the test.
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, ".dmlha", REG_SZ, "dmlhafile", 9), ERROR_SUCCESS);
     EXPECT_EQ(LocationOf("archive.dmlha", ItemKind::File).text, "DROVEMARK::.DMLHA");
     EXPECT_EQ(LocationOf("archive.DMLHA", ItemKind::File).text, "DROVEMARK::.DMLHA");
     EXPECT_EQ(LocationOf(".dmlha", ItemKind::File).text, "DROVEMARK::.DMLHA");
@@ -129,7 +119,7 @@ TEST_F(RegisteredExtension, GivesUpperCaseKeyUnlessTheBufferIsTooSmall)
     char buffer[24];
     int index;
     UINT flags;
-    ASSERT_EQ(provider->GetIconLocation(0, buffer, 17, &index, &flags), S_OK);
+    EXPECT_EQ(provider->GetIconLocation(0, buffer, 17, &index, &flags), S_OK);
     EXPECT_STREQ(buffer, "DROVEMARK::3");
     // Too small even for that: an error, and nothing written past the buffer.
     std::memset(buffer, 'x', sizeof buffer);
@@ -138,6 +128,7 @@ TEST_F(RegisteredExtension, GivesUpperCaseKeyUnlessTheBufferIsTooSmall)
     EXPECT_TRUE(FAILED(
         Provider("DH0:Work", ItemKind::Volume)->GetIconLocation(0, buffer, 8, &index, &flags)));
     EXPECT_EQ(buffer[8], 'x');
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, ".dmlha");
 }
 
 TEST(IconExtract, ModuleAndShellIcons)

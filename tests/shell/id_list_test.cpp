@@ -45,7 +45,7 @@ std::vector<uint8_t> BytesOf(const ITEMIDLIST* list)
     return {bytes, bytes + IdListSize(list)};
 }
 
-TEST(IdListWalk, SizesAndLastItemsStayInsideTheirBound)
+TEST(IdListWalk, SizesLastItemsAndCopiesStayInsideTheirBound)
 {
     const HeapList three(ListBytes({6, 5, 8}));
     EXPECT_EQ(IdListSize(three.get(), three.size), three.size);
@@ -66,11 +66,8 @@ TEST(IdListWalk, SizesAndLastItemsStayInsideTheirBound)
     const HeapList selfLooping(ListBytes({6, 6}));
     selfLooping.data[6] = 1;  // an item claiming one byte, less than its own size field
     EXPECT_EQ(IdListSize(selfLooping.get(), selfLooping.size), 0u);
-}
 
-TEST(IdListWalk, OperationsGiveUpAtTheDefaultBound)
-{
-    // Exactly the bound, filled with 256-byte items and no terminator.
+    // Exactly the default bound, filled with 256-byte items and no terminator.
     const HeapList endless(ListBytes(std::vector<uint16_t>(kMaxIdListBytes / 256, 256), false));
     ASSERT_EQ(endless.size, kMaxIdListBytes);
     CountingAllocator allocator;

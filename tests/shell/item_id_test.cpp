@@ -127,36 +127,36 @@ TEST(ItemIdLayout, ReadsBackThroughTheView)
     EXPECT_EQ(ItemIdView(volume->item).AmigaPath(), "Work:");
 }
 
-TEST(ItemIdTexts, SizesRoundUpToWholeKilobytesForFileKindsOnly)
+// Sizes round up to whole kilobytes for file kinds only, a ROM's date has no time, and the
+// type follows the kind table ("HDF File" is string 418; 514 would be a dialog caption).
+TEST(ItemIdTexts, SizeDateAndTypeFollowTheKind)
 {
-    EXPECT_EQ(ItemIdView(Make("DF0:", "empty", ItemKind::File, 0)->item).SizeText(), "0KB");
-    EXPECT_EQ(ItemIdView(Make("DF0:", "one", ItemKind::File, 1)->item).SizeText(), "1KB");
-    EXPECT_EQ(ItemIdView(Make("", ":HDF0:", ItemKind::HdfFile, 1048577)->item).SizeText(),
-              "1,025KB");
-    EXPECT_EQ(ItemIdView(Make("DH0:", "Devs", ItemKind::Drawer, 4096)->item).SizeText(), "");
-    EXPECT_EQ(ItemIdView(Make("", "DF0:Empty", ItemKind::Floppy, 901120)->item).SizeText(), "");
-}
-
-TEST(ItemIdTexts, RomDateHasNoTimeAndUnformattableDatesShowQuestionMarks)
-{
-    const std::string dateOnly = DateText(kModified, true);
-    ASSERT_FALSE(dateOnly.empty());
-    EXPECT_EQ(ItemIdView(Make("", ":ROM:", ItemKind::RomFile)->item).DateText(), dateOnly);
-    EXPECT_NE(ItemIdView(Make("", ":ADF0:", ItemKind::AdfFile)->item).DateText(), dateOnly);
-
+    const std::string dateOnly = DateText(kModified, true), full = DateText(kModified, false);
+    ASSERT_NE(dateOnly, full);
+    const struct {
+        ItemKind kind;
+        uint32_t size;
+        const char *sizeText, *typeText;
+        bool dateOnly;
+    } cases[] = {{ItemKind::Volume, 4096, "", "Volume", false},
+                 {ItemKind::Floppy, 901120, "", "Floppy", false},
+                 {ItemKind::Drawer, 4096, "", "Drawer", false},
+                 {ItemKind::File, 0, "0KB", "File", false},
+                 {ItemKind::RomFile, 1, "1KB", "ROM File", true},
+                 {ItemKind::AdfFile, 901120, "880KB", "ADF File", false},
+                 {ItemKind::HdfFile, 1048577, "1,025KB", "HDF File", false}};
+    for (const auto& c : cases) {
+        const auto built = Make("", "x", c.kind, c.size);
+        const ItemIdView view(built->item);
+        EXPECT_EQ(view.SizeText(), c.sizeText) << c.typeText;
+        EXPECT_EQ(view.TypeText(), c.typeText);
+        EXPECT_EQ(view.DateText(), c.dateOnly ? dateOnly : full) << c.typeText;
+    }
+    // A date the system cannot show.
     const FILETIME unformattable = MakeFileTime(~0ull);
     ASSERT_EQ(DateText(unformattable, false), "");
     EXPECT_EQ(ItemIdView(Make("", "f", ItemKind::File, 0, 0, {}, unformattable)->item).DateText(),
               "????");
-}
-
-TEST(ItemIdTexts, TypeTextsFollowTheKindTable)
-{
-    // "HDF File" is string 418; 514 would be a dialog caption.
-    const char* names[] = {"Volume",   "Floppy",   "Drawer",  "File",
-                           "ROM File", "ADF File", "HDF File"};
-    for (int kind = 0; kind < 7; ++kind)
-        EXPECT_EQ(ItemIdView(Make("", "x", ItemKind(kind))->item).TypeText(), names[kind]);
 }
 
 TEST(ItemIdMaking, RefusesWhatCannotBeStoredAndFailedAllocations)
@@ -221,7 +221,7 @@ void Damage(std::vector<uint8_t>& id, size_t which)
 
 // Each case damages a good identifier; the view gets exactly the bytes that remain, on the
 // heap, so that a read past them is caught by AddressSanitizer.
-TEST(ItemIdValidation, DamagedIdentifiersAreRefusedWithinTheirBytes)
+TEST(ItemIdValidation, DamagedIdentifiersAreRefusedWithinTheirBytesAndForeignOnesToo)
 {
     const auto built = Make("DH0:Work", "file", ItemKind::File, 100, 0, "comment");
     ASSERT_TRUE(ItemIdView(built->Copy().data(), built->Copy().size()).IsValid());
@@ -240,10 +240,8 @@ TEST(ItemIdValidation, DamagedIdentifiersAreRefusedWithinTheirBytes)
         EXPECT_FALSE(view.AmigaPath());
         EXPECT_FALSE(view.ToRemoteItem());
     }
-}
 
-TEST(ItemIdValidation, OlderVersionsAndForeignItemsOfAList)
-{
+    // An older version is read; an empty list or another namespace's item is not ours.
     std::vector<uint8_t> id = Make("", "DF0:", ItemKind::Floppy)->Copy();
     id[kVersionAt] = 0;
     EXPECT_TRUE(ItemIdView(id.data(), id.size()).IsValid());

@@ -3,6 +3,7 @@
 #include "shell/com_object.h"
 #include "shell/item_id.h"
 #include "shell/item_id_list.h"
+#include "support/dialog_driver.h"
 
 #include <prsht.h>
 #include <shlobj.h>
@@ -11,28 +12,12 @@
 #include <wrl/client.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 
 using Microsoft::WRL::ComPtr;
 
 namespace dm {
 namespace {
-
-// Waits up to `milliseconds` for `done`, reading this thread's messages meanwhile.
-bool WaitFor(DWORD milliseconds, const std::function<bool()>& done)
-{
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > milliseconds)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-    return true;
-}
 
 bool ModuleLoaded()
 {
@@ -74,18 +59,19 @@ TEST(ModuleUnload, PropertiesWindowKeepsTheModuleUntilItCloses)
         ASSERT_EQ(menu->InvokeCommand(&invoke), S_OK);
     }
     HWND sheet = nullptr;
-    ASSERT_TRUE(WaitFor(10000, [&] {
+    ASSERT_TRUE(test::PumpUntil([&] {
         return (sheet = FindWindowA(nullptr, "unload.txt Properties")) != nullptr;
     })) << "no Properties window";
 
     FreeLibrary(module);
     // Long enough for a module without a reference of the window's own to be gone.
-    WaitFor(300, [] { return false; });
+    test::PumpUntil([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_TRUE(ModuleLoaded()) << "unloaded under the open window";
     EXPECT_TRUE(IsWindow(sheet));
 
     PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-    EXPECT_TRUE(WaitFor(5000, [] { return !ModuleLoaded(); })) << "still loaded once closed";
+    EXPECT_TRUE(test::PumpUntil([] { return !ModuleLoaded(); }, std::chrono::seconds(5)))
+        << "still loaded once closed";
 }
 
 }  // namespace

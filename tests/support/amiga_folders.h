@@ -4,11 +4,13 @@
 
 #include "core/amiga_paths.h"
 #include "shell/amiga_folder.h"
+#include "shell/folder_view.h"
 #include "shell/item_id.h"
 
 #include <shlobj.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -61,5 +63,22 @@ inline AmigaFolder& Of(IShellFolder* folder)
 {
     return *static_cast<AmigaFolder*>(folder);
 }
+
+// Counts what a folder asks of a view, and the updates that arrived off the view's own thread.
+class CountingView final : public FolderView {
+public:
+    DWORD OwnerThreadId() const override { return owner_; }
+    void Update(ViewUpdate update) override
+    {
+        offThread += GetCurrentThreadId() != owner_;
+        ++(update == ViewUpdate::Refill ? refills : cutMarks);
+    }
+    void PostUpdate(ViewUpdate) override { ++posted; }
+
+    std::atomic<int> refills {0}, cutMarks {0}, posted {0}, offThread {0};
+
+private:
+    const DWORD owner_ = GetCurrentThreadId();
+};
 
 }  // namespace dm::test

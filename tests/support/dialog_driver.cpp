@@ -8,12 +8,18 @@ namespace dm::test {
 namespace {
 
 // Named callbacks: a lambda does not convert to the stdcall functions 32-bit Windows calls.
+struct DialogSearch {
+    HWND except, owner, found;
+};
+
 BOOL CALLBACK RememberDialog(HWND window, LPARAM context)
 {
+    auto* search = reinterpret_cast<DialogSearch*>(context);
     char className[32];
-    if (IsWindowVisible(window) && GetClassNameA(window, className, sizeof className) &&
-        std::string(className) == "#32770") {
-        *reinterpret_cast<HWND*>(context) = window;
+    if (window != search->except && IsWindowVisible(window) &&
+        (!search->owner || GetWindow(window, GW_OWNER) == search->owner) &&
+        GetClassNameA(window, className, sizeof className) && std::string(className) == "#32770") {
+        search->found = window;
         return FALSE;
     }
     return TRUE;
@@ -29,14 +35,18 @@ BOOL CALLBACK CollectStaticText(HWND child, LPARAM context)
 
 }  // namespace
 
-HWND FindDialog(DWORD thread)
+HWND FindDialog(DWORD thread, HWND except)
 {
-    HWND found = nullptr;
-    EnumThreadWindows(
-        thread,
-        RememberDialog,
-        reinterpret_cast<LPARAM>(&found));
-    return found;
+    DialogSearch search {except, nullptr, nullptr};
+    EnumThreadWindows(thread, RememberDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND FindOwnedDialog(HWND owner)
+{
+    DialogSearch search {nullptr, owner, nullptr};
+    EnumWindows(RememberDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit)
@@ -137,37 +147,12 @@ bool RightClickFirstCommand(HWND control)
     return true;
 }
 
-namespace {
-
-struct OtherDialogSearch {
-    HWND except;
-    HWND found;
-};
-
-BOOL CALLBACK RememberOtherDialog(HWND window, LPARAM context)
-{
-    auto* search = reinterpret_cast<OtherDialogSearch*>(context);
-    char className[32];
-    if (window != search->except && IsWindowVisible(window) &&
-        GetClassNameA(window, className, sizeof className) && std::string(className) == "#32770") {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // namespace
-
 HWND WaitForOtherDialog(DWORD thread, HWND except, DWORD waitMilliseconds)
 {
-    OtherDialogSearch search {except, nullptr};
-    WaitFor(
-        [&] {
-            EnumThreadWindows(thread, RememberOtherDialog, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        std::chrono::milliseconds(waitMilliseconds));
-    return search.found;
+    HWND found = nullptr;
+    WaitFor([&] { return (found = FindDialog(thread, except)) != nullptr; },
+            std::chrono::milliseconds(waitMilliseconds));
+    return found;
 }
 
 namespace {

@@ -66,8 +66,11 @@ bool PumpUntil(const std::function<bool()>& done,
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds limit = std::chrono::seconds(15));
 
-// The first visible dialog of `thread`, as a user would find it on the screen; null if none.
-HWND FindDialog(DWORD thread);
+// The first visible dialog of `thread` other than `except`, as a user would find it on the
+// screen; null if none.
+HWND FindDialog(DWORD thread, HWND except = nullptr);
+// A visible dialog owned by `owner`, whichever thread shows it; null if none.
+HWND FindOwnedDialog(HWND owner);
 
 // What a user sees and does, from another thread.
 std::string WindowText(HWND window);

@@ -8,6 +8,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -191,23 +193,36 @@ private:
     static void AddPopup(HMENU bar, const char* title, UINT id, std::initializer_list<Entry> entries)
     {
         HMENU popup = CreatePopupMenu();
-        for (const Entry& entry : entries) {
-            MENUITEMINFOA item = {};
-            item.cbSize = sizeof item;
-            item.fMask = MIIM_FTYPE | MIIM_ID | (entry.text ? MIIM_STRING : 0);
-            item.fType = entry.text ? MFT_STRING : MFT_SEPARATOR;
-            item.wID = entry.id;
-            item.dwTypeData = const_cast<char*>(entry.text);
-            InsertMenuItemA(popup, UINT(GetMenuItemCount(popup)), TRUE, &item);
-        }
-        MENUITEMINFOA item = {};
-        item.cbSize = sizeof item;
-        item.fMask = MIIM_STRING | MIIM_ID | MIIM_SUBMENU;
+        for (const Entry& entry : entries)
+            AppendMenuA(popup, entry.text ? MF_STRING : MF_SEPARATOR, entry.id, entry.text);
+        MENUITEMINFOA item = {sizeof item, MIIM_STRING | MIIM_ID | MIIM_SUBMENU};
         item.wID = id;
         item.hSubMenu = popup;
         item.dwTypeData = const_cast<char*>(title);
         InsertMenuItemA(bar, UINT(GetMenuItemCount(bar)), TRUE, &item);
     }
 };
+
+// The row of `list` showing `name`, -1 when there is none.
+inline int RowOf(HWND list, const char* name)
+{
+    LVFINDINFOA find = {LVFI_STRING, name};
+    return int(SendMessageA(list, LVM_FINDITEMA, WPARAM(-1), reinterpret_cast<LPARAM>(&find)));
+}
+
+// Selects exactly the rows of `list` showing `names`, the first one focused.
+inline void SelectNames(HWND list, std::initializer_list<const char*> names)
+{
+    LVITEMA state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, WPARAM(-1), reinterpret_cast<LPARAM>(&state));
+    for (const char* name : names) {
+        const int row = RowOf(list, name);
+        if (row < 0)
+            ADD_FAILURE() << "no row " << name;
+        state.state = LVIS_SELECTED | (name == *names.begin() ? LVIS_FOCUSED : 0);
+        SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+    }
+}
 
 }  // namespace dm::test

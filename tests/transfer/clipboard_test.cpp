@@ -208,28 +208,20 @@ TEST_F(ClipboardTest, NamesFromAHostileSideStayInsideThePasteTarget)
     EXPECT_TRUE(fs::is_empty(target_));
 }
 
-// Counts the cut-mark updates a folder asks of its views.
-struct CutMarkCounter final : FolderView {
-    DWORD OwnerThreadId() const override { return GetCurrentThreadId(); }
-    void Update(ViewUpdate update) override { updates += update == ViewUpdate::CutMarks; }
-    void PostUpdate(ViewUpdate) override {}
-    int updates = 0;
-};
-
 TEST_F(ClipboardTest, ACutIsDeletedOnlyWhenEveryFileArrivedAndTheTargetReportedTheMove)
 {
     // A cut of many items marks them in one go: each view is updated once, not once per item.
-    CutMarkCounter view;
+    test::CountingView view;
     Work().Items().Attach(&view);
     std::vector<UniqueIdList> several;
     for (const char* name : {"Tree", "Docs", "readme.txt"})
         several.push_back(test::FindItem(work_.Get(), name));
     CutSet::Replace({several[0].get(), several[1].get(), several[2].get()});
-    EXPECT_EQ(view.updates, 1);
+    EXPECT_EQ(view.cutMarks, 1);
     for (const UniqueIdList& item : several)
         EXPECT_TRUE(ItemIdView(Work().Items().CloneEqual(item.get()).get()).IsCut());
     CutSet::Clear();
-    EXPECT_EQ(view.updates, 2);
+    EXPECT_EQ(view.cutMarks, 2);
     EXPECT_FALSE(ItemIdView(Work().Items().CloneEqual(several[1].get()).get()).IsCut());
     Work().Items().Detach(&view);
 
@@ -294,7 +286,7 @@ TEST_F(ClipboardTest, OpeningAFileFetchesItOnceAndAgainOnlyWhenItChanged)
     struct Restore {
         ~Restore() { SetPcProgramLauncher(nullptr); }
     } restore;
-    CutMarkCounter view;
+    test::CountingView view;
     Work().AttachView(&view);
 
     UniqueIdList readme = test::FindItem(work_.Get(), "readme.txt");

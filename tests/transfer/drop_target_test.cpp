@@ -595,19 +595,14 @@ TEST_F(DropTargetTest, TheViewGivesADrawerWholeOnlyOnceDroppedAndTakesDropsWhere
     HWND window = nullptr;
     ASSERT_EQ(view->CreateViewWindow(nullptr, &settings, &browser, &rect, &window), S_OK);
     HWND list = static_cast<AmigaView*>(view.Get())->ListWindow();
-    LVFINDINFOA docs = {LVFI_STRING, "Docs"};
-    const int row = int(SendMessageA(list, LVM_FINDITEMA, WPARAM(-1), LPARAM(&docs)));
-    ASSERT_GE(row, 0);
-    LVITEMA state = {};
-    state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+    test::SelectNames(list, {"Docs"});
     {
         // The drag starts with the left button held over the PC folder, which lets it go.
         PcFolderWindow pc;
         PcFolderWindow::HoldLeftButton(true);
         NMLISTVIEW begin = {};
         begin.hdr = {list, AmigaView::kListId, UINT(LVN_BEGINDRAG)};
-        begin.iItem = row;
+        begin.iItem = test::RowOf(list, "Docs");
         SendMessageA(window, WM_NOTIFY, AmigaView::kListId, reinterpret_cast<LPARAM>(&begin));
         // "InShellDragLoop" keeps the drawer folded while the drag hovers; its end unfolds it.
         EXPECT_EQ(pc.namesAtEnter, "Docs") << "the drawer was expanded while only hovering";
@@ -628,8 +623,7 @@ TEST_F(DropTargetTest, TheViewGivesADrawerWholeOnlyOnceDroppedAndTakesDropsWhere
                  {"onfile.txt", "readme.txt", "work/onfile.txt", false}};
     for (const auto& drag : drags) {
         test::WriteWholeFile(pc_.File(drag.file), drag.file);
-        LVFINDINFOA find = {LVFI_STRING, drag.over};
-        const int row = drag.over ? int(SendMessageA(list, LVM_FINDITEMA, WPARAM(-1), LPARAM(&find)))
+        const int row = drag.over ? test::RowOf(list, drag.over)
                                   : int(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)) - 1;
         RECT bounds = {LVIR_LABEL};
         SendMessageA(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&bounds));

@@ -31,6 +31,9 @@ using Microsoft::WRL::ComPtr;
 namespace dm {
 namespace {
 
+using test::RowOf;
+using test::SelectNames;
+
 class ViewTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -113,7 +116,7 @@ protected:
     long objectsBefore_ = 0;
 };
 
-TEST_F(ViewTest, TheListHoldsThePeersItemsInEveryModeWithTheirOwnTexts)
+TEST_F(ViewTest, TheListHoldsThePeersItemsInEveryModeAndTheBarsFollowTheSelection)
 {
     ComPtr<IShellView> view = Open(root_.Get());
     const auto rows = Rows(view.Get());
@@ -140,12 +143,8 @@ TEST_F(ViewTest, TheListHoldsThePeersItemsInEveryModeWithTheirOwnTexts)
         view->GetCurrentInfo(&settings);
         EXPECT_EQ(settings.ViewMode, mode);
     }
-    EXPECT_EQ(view->DestroyViewWindow(), S_OK);
-}
 
-TEST_F(ViewTest, TheStatusBarAndTheToolbarFollowTheSelection)
-{
-    ComPtr<IShellView> view = Open(root_.Get());
+    // The status bar and the toolbar follow the selection.
     view->UIActivate(SVUIA_ACTIVATE_FOCUS);
     HWND list = Of(view.Get()).ListWindow();
     auto select = [&](int row) {
@@ -172,7 +171,7 @@ TEST_F(ViewTest, TheStatusBarAndTheToolbarFollowTheSelection)
     select(2);  // DF0, without a disk
     EXPECT_EQ(browser_.StatusText(0), "2 object(s) selected");
     EXPECT_EQ(offered(), "P") << "a drive without a disk cannot be copied";
-    view->DestroyViewWindow();
+    EXPECT_EQ(view->DestroyViewWindow(), S_OK);
 
     view = Open(root_.Get());
     list = Of(view.Get()).ListWindow();
@@ -198,11 +197,12 @@ TEST_F(ViewTest, TheStatusBarAndTheToolbarFollowTheSelection)
     drawers->DestroyViewWindow();
 }
 
-TEST_F(ViewTest, HeaderClicksSortAsTheFolderComparesAndAgainReverses)
+TEST_F(ViewTest, HeaderClicksSortAsTheFolderComparesDrawersFirstAndAgainReverses)
 {
     ComPtr<IShellFolder> work = Folder("Work");
     ComPtr<IShellView> view = Open(work.Get());
     // Shown by name, ascending: a click on Name reverses, any other column starts ascending.
+    // Drawers come first whatever the column, and last when descending.
     for (int column = 0; column < 6; ++column) {
         for (bool descending : {column == 0, column != 0}) {
             ClickHeader(view.Get(), column);
@@ -214,11 +214,17 @@ TEST_F(ViewTest, HeaderClicksSortAsTheFolderComparesAndAgainReverses)
                 EXPECT_TRUE(descending ? order >= 0 : order <= 0)
                     << "column " << column << " row " << i;
             }
+            std::vector<std::string> names = Column(view.Get(), 0);
+            if (descending)
+                std::reverse(names.begin(), names.end());
+            EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 2),
+                      (std::vector<std::string> {"Devs", "Docs"}))
+                << "column " << column;
+            if (column < 2) {
+                EXPECT_EQ(names.back(), column == 0 ? "readme.txt" : "big.bin");
+            }
         }
     }
-    // Drawers first whatever the column, and the other way round when descending.
-    ClickHeader(view.Get(), 1);
-    EXPECT_EQ(Column(view.Get(), 0).front(), "Devs");
     view->DestroyViewWindow();
 }
 
@@ -320,9 +326,7 @@ TEST_F(ViewTest, RenamingInPlaceKeepsTheKeysInTheBoxAndRefusesNamesThatWouldMove
     ComPtr<IShellView> view = Open(Folder("Data").Get());
     HWND list = Of(view.Get()).ListWindow();
     ASSERT_EQ(Column(view.Get(), 0), (std::vector<std::string> {"notes.txt"}));
-    LVITEMA state = {};
-    state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&state));
+    SelectNames(list, {"notes.txt"});
     const std::string host = test::PeerHostPath("data/notes.txt");
     auto edit = [&](const char* text, UINT key) {
         EXPECT_TRUE(Of(view.Get()).Command(UINT(ViewCommand::Rename)));
@@ -390,28 +394,6 @@ private:
     bool added_ = false;
 };
 
-// Selects exactly the rows showing `names`, the first one focused.
-void SelectNames(HWND list, std::initializer_list<const char*> names)
-{
-    LVITEMA none = {};
-    none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, WPARAM(-1), reinterpret_cast<LPARAM>(&none));
-    bool first = true;
-    for (const char* name : names) {
-        LVFINDINFOA find = {};
-        find.flags = LVFI_STRING;
-        find.psz = name;
-        const int row = int(SendMessageA(list, LVM_FINDITEMA, WPARAM(-1),
-                                         reinterpret_cast<LPARAM>(&find)));
-        ASSERT_GE(row, 0) << name;
-        LVITEMA state = {};
-        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        state.state = LVIS_SELECTED | (first ? LVIS_FOCUSED : 0);
-        SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-        first = false;
-    }
-}
-
 TEST_F(ViewTest, ItemMenusOfferWhatTheSelectionAllowsAndTheirVerbsRunTheViewsCommands)
 {
     TextFilesOpenOnThePc textFiles;
@@ -449,14 +431,10 @@ TEST_F(ViewTest, ItemMenusOfferWhatTheSelectionAllowsAndTheirVerbsRunTheViewsCom
     EXPECT_EQ(menuOf(view.Get(), {"readme.txt", "big.bin"}), "Cut|Copy|-|Delete|-|Properties");
 
     // Rename edits the item chosen, even when a sort moved its row before the box opens.
-    auto rowOf = [&](const char* name) {
-        LVFINDINFOA find = {LVFI_STRING, name};
-        return int(SendMessageA(list, LVM_FINDITEMA, WPARAM(-1), reinterpret_cast<LPARAM>(&find)));
-    };
     SelectNames(list, {"readme.txt"});
-    const int byName = rowOf("readme.txt");
+    const int byName = RowOf(list, "readme.txt");
     ClickHeader(view.Get(), 1);
-    ASSERT_NE(rowOf("readme.txt"), byName) << "the sort did not move the row";
+    ASSERT_NE(RowOf(list, "readme.txt"), byName) << "the sort did not move the row";
     Of(view.Get()).Command(UINT(ViewCommand::Rename));
     HWND editBox = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETEDITCONTROL, 0, 0));
     ASSERT_TRUE(editBox);
