@@ -499,3 +499,33 @@ void in_end(InStream *s)
         mem_free(s->buffer, s->size);
     s->buffer = 0;
 }
+
+int in_gather(InStream *s, uint8_t *buffer, uint32_t size, GatherSink sink, void *context,
+              uint32_t *code, uint32_t *gathered)
+{
+    int result = RC_OK;
+    *gathered = 0;
+    while (result == RC_OK) {
+        const uint8_t *data = 0;
+        uint32_t count = 0;
+        result = in_next(s, &data, &count);
+        if (result != RC_OK || count == 0)
+            break;
+        /* The packet's bytes stay in the stream buffer until the next read. */
+        result = in_answer(s, *code == 0);
+        if (*code || result != RC_OK)
+            break;
+        while (count && !*code) {
+            uint32_t n = size - *gathered < count ? size - *gathered : count;
+            memcpy(buffer + *gathered, data, n);
+            *gathered += n;
+            data += n;
+            count -= n;
+            if (*gathered == size) {
+                *code = sink(context, buffer, size);
+                *gathered = 0;
+            }
+        }
+    }
+    return result;
+}

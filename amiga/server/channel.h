@@ -81,6 +81,13 @@ int in_next(InStream *s, const uint8_t **data, uint32_t *count);
 /* Answers the piece just taken: Ok to go on, Abort to stop the sender. */
 int in_answer(InStream *s, int go_on);
 void in_end(InStream *s);
+/* Takes the stream's data into `buffer` and hands every full `size` bytes to `sink`. Each packet
+ * is answered before its bytes are copied, so the copy and the sink overlap the next packet on
+ * the line; a failure (the sink's, or `*code` already set) stops the PC at its next packet.
+ * Returns the stream's result; `*gathered` is what is left in the buffer at its end. */
+typedef uint32_t (*GatherSink)(void *context, uint8_t *data, uint32_t count);
+int in_gather(InStream *s, uint8_t *buffer, uint32_t size, GatherSink sink, void *context,
+              uint32_t *code, uint32_t *gathered);
 
 /* Memory for packets and streams, from the platform. */
 void *mem_alloc(uint32_t size);

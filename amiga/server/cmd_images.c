@@ -112,21 +112,28 @@ static uint32_t open_image(Server *sv, const char *device, DiskUnit *unit, DiskH
     return code;
 }
 
+/* The device an image item names (empty for the ROM), once there are disks to serve it. */
+static uint32_t image_target(const Server *sv, const char *remote, char *device)
+{
+    if (!image_device(remote, device, DEVICE_NAME_MAX + 1))
+        return E_BAD_PATH;
+    return sv->disks ? E_NONE : E_NOT_FOUND;
+}
+
 int cmd_open_image(Server *sv, const char *remote)
 {
     const DiskAccess *d = sv->disks;
     char device[DEVICE_NAME_MAX + 1];
-    if (!image_device(remote, device, sizeof device))
-        return fail(sv, E_BAD_PATH);
-    if (!d)
-        return fail(sv, E_NOT_FOUND);
+    uint32_t code = image_target(sv, remote, device);
+    if (code)
+        return fail(sv, code);
     if (!device[0])
         return send_rom(sv);
 
     DiskUnit unit;
     DiskHandle *disk = 0;
     uint32_t bytes = 0;
-    uint32_t code = open_image(sv, device, &unit, &disk, &bytes);
+    code = open_image(sv, device, &unit, &disk, &bytes);
     if (code)
         return fail(sv, code);
     const uint32_t step = chunk_blocks(&unit), blocks = disk_blocks(&unit);
@@ -158,6 +165,24 @@ int cmd_open_image(Server *sv, const char *remote)
     return broken(sv, result);
 }
 
+typedef struct {
+    Server *sv;
+    DiskHandle *disk;
+    const DiskUnit *unit;
+    uint8_t *check;
+    uint32_t block, step;
+} ImageSink;
+
+static uint32_t write_chunk(void *context, uint8_t *data, uint32_t count)
+{
+    ImageSink *sink = context;
+    (void)count;
+    uint32_t code = verified_write(sink->sv, sink->disk, sink->block, sink->step, data, sink->check,
+                                   sink->unit->block_size);
+    sink->block += sink->step;
+    return code;
+}
+
 /* The PC's image, a chunk at a time, each written and read back before the next is taken. */
 static int receive_image(Server *sv, DiskHandle *disk, const DiskUnit *unit, uint32_t bytes)
 {
@@ -174,34 +199,13 @@ static int receive_image(Server *sv, DiskHandle *disk, const DiskUnit *unit, uin
         code = E_NO_MEMORY;
     if (!code)
         code = d->inhibit(d->ctx, disk);
-    uint32_t gathered = 0, block = 0;
-    while (result == RC_OK) {
-        const uint8_t *data = 0;
-        uint32_t count = 0;
-        result = in_next(&s, &data, &count);
-        if (result != RC_OK || count == 0)
-            break;
-        while (!code && count) {
-            uint32_t n = chunk - gathered < count ? chunk - gathered : count;
-            memcpy(buffer + gathered, data, n);
-            gathered += n;
-            data += n;
-            count -= n;
-            if (gathered == chunk) {
-                code = verified_write(sv, disk, block, step, buffer, check, unit->block_size);
-                block += step;
-                gathered = 0;
-            }
-        }
-        /* A failure stops the PC at its next packet. */
-        result = in_answer(&s, code == E_NONE);
-        if (code)
-            break;
-    }
+    ImageSink sink = {sv, disk, unit, check, 0, step};
+    uint32_t gathered = 0;
+    result = in_gather(&s, buffer, chunk, write_chunk, &sink, &code, &gathered);
     in_end(&s);
     /* The image is whole blocks; what is left is the drive's last, shorter chunk. */
     if (!code && result == RC_OK && gathered)
-        code = verified_write(sv, disk, block, gathered / unit->block_size, buffer, check,
+        code = verified_write(sv, disk, sink.block, gathered / unit->block_size, buffer, check,
                               unit->block_size);
     mem_free(buffer, chunk);
     mem_free(check, chunk);
@@ -216,16 +220,15 @@ int cmd_write_image(Server *sv, const char *remote, uint32_t size)
 {
     const DiskAccess *d = sv->disks;
     char device[DEVICE_NAME_MAX + 1];
-    if (!image_device(remote, device, sizeof device))
-        return fail(sv, E_BAD_PATH);
-    if (!d)
-        return fail(sv, E_NOT_FOUND);
+    uint32_t code = image_target(sv, remote, device);
+    if (code)
+        return fail(sv, code);
     if (!device[0])
         return fail(sv, E_FILE_WRITE_PROTECTED);
     DiskUnit unit;
     DiskHandle *disk = 0;
     uint32_t bytes = 0;
-    uint32_t code = open_image(sv, device, &unit, &disk, &bytes);
+    code = open_image(sv, device, &unit, &disk, &bytes);
     if (!code && size != bytes)
         code = E_SIZE_MISMATCH;
     if (!code && unit.write_protected)

@@ -73,6 +73,17 @@ uint32_t replace_with(Server *sv, const char *temp, const char *target)
     return fs->rename(fs->ctx, temp, target);
 }
 
+typedef struct {
+    const FileSystem *fs;
+    FsFile *file;
+} FileSink;
+
+static uint32_t write_gathered(void *context, uint8_t *data, uint32_t count)
+{
+    FileSink *sink = context;
+    return sink->fs->write(sink->fs->ctx, sink->file, data, count);
+}
+
 /* The file after the go-ahead: into a temporary, which replaces the target once complete. */
 static int receive_file(Server *sv, const uint8_t *record)
 {
@@ -90,32 +101,8 @@ static int receive_file(Server *sv, const uint8_t *record)
     uint32_t gathered = 0;
     if (!code && !gather)
         code = E_NO_MEMORY;
-    while (result == RC_OK) {
-        const uint8_t *data = 0;
-        uint32_t count = 0;
-        result = in_next(&s, &data, &count);
-        if (result != RC_OK || count == 0)
-            break;
-        /* Answered before the copy and the write, which then overlap the next packet on the
-         * line: a write that fails stops the PC at its next packet, or the stream's end finds
-         * the file short. The packet's bytes stay in the stream buffer until the next read. */
-        result = in_answer(&s, code == E_NONE);
-        if (code || result != RC_OK)
-            break;
-        while (count) {
-            uint32_t n = GATHER_SIZE - gathered < count ? GATHER_SIZE - gathered : count;
-            memcpy(gather + gathered, data, n);
-            gathered += n;
-            data += n;
-            count -= n;
-            if (gathered == GATHER_SIZE) {
-                code = fs->write(fs->ctx, file, gather, gathered);
-                gathered = 0;
-                if (code)
-                    break;
-            }
-        }
-    }
+    FileSink sink = {fs, file};
+    result = in_gather(&s, gather, GATHER_SIZE, write_gathered, &sink, &code, &gathered);
     in_end(&s);
     if (!code && gathered && result == RC_OK)
         code = fs->write(fs->ctx, file, gather, gathered);
