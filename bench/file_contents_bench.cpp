@@ -3,7 +3,7 @@
 // loopback to the emulated Amiga. Prints the stream's throughput as a share of the bare read's,
 // and how much the process's peak memory grew: the file must flow through, never be staged.
 //
-//   tools/with-peer build/native/peer/amiga-peer build/windows/wine-run \
+//   tools/with-peer build/native/peer/amiga-peer build/windows/wine-run
 //       build/windows/bench/file_contents_bench.exe
 #include "module/ui_objects.h"
 #include "protocol/packet_channel.h"

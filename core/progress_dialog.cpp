@@ -91,7 +91,7 @@ bool ProgressDialog::StartShellDialog()
         shellDialog_ = nullptr;
         return false;
     }
-    ShowPosition();
+    ShowPosition(true);
     return true;
 }
 
@@ -190,7 +190,7 @@ void ProgressDialog::Restart(UINT titleId, UINT animationId, uint32_t total)
             newTitle = false;
     }
     if (shellDialog_) {
-        ShowPosition();
+        ShowPosition(true);
         shellDialog_->Timer(PDTIMER_RESET, nullptr);
         if (newAnimation)
             shellDialog_->SetAnimation(ThisModule(), animationId_);
@@ -199,7 +199,7 @@ void ProgressDialog::Restart(UINT titleId, UINT animationId, uint32_t total)
         return;
     }
     scale_ = ScaleFor(total_);
-    ShowPosition();
+    ShowPosition(true);
     if (newAnimation)
         OpenAnimation();
     if (HWND dialog = dialog_.load(); dialog && newTitle)
@@ -219,8 +219,12 @@ void ProgressDialog::SetPosition(uint32_t position)
     ShowPosition();
 }
 
-void ProgressDialog::ShowPosition()
+void ProgressDialog::ShowPosition(bool now)
 {
+    const DWORD tick = GetTickCount();
+    if (!now && position_ < total_ && tick - positionShownAt_ < kPositionInterval)
+        return;
+    positionShownAt_ = tick;
     const uint32_t shown = std::min(position_, total_);
     if (shellDialog_) {
         // The shell's time estimate divides by the total: an empty progress is 0 of 1.

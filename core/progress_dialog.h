@@ -44,6 +44,10 @@ public:
     // Closes the progress; harmless when nothing is shown.
     void Stop();
 
+    // Positions closer together than this show as one: each crosses to another thread, which
+    // costs more than a packet on a fast link, and no one follows a bar faster.
+    static constexpr DWORD kPositionInterval = 40;
+
     bool UsesShellDialog() const { return shellDialog_ != nullptr; }
     // Our own window and the thread it lives on, while shown (null and 0 otherwise).
     HWND Window() const { return dialog_.load(); }
@@ -55,7 +59,8 @@ private:
 
     bool StartShellDialog();
     bool StartOwnWindow();
-    void ShowPosition();
+    // At once when `now`, when the end is reached, or when the last one shown is old enough.
+    void ShowPosition(bool now = false);
     void OpenAnimation() const;
 
     using PathSetter = void(WINAPI*)(HWND, int, LPCSTR);
@@ -72,6 +77,7 @@ private:
     uint32_t total_ = 0;
     uint32_t position_ = 0;
     double scale_ = 0.0;
+    DWORD positionShownAt_ = 0;
     HANDLE thread_ = nullptr;
     DWORD threadId_ = 0;
     HANDLE started_ = nullptr;

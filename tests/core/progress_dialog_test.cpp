@@ -61,9 +61,11 @@ TEST(ProgressWindow, OpensWithinHalfASecondOnItsOwnThreadAndItsBarSpansItsWholeR
         EXPECT_EQ(BarPosition(progress), 0);
         progress.Step();
         EXPECT_EQ(BarPosition(progress), 8000);
+        // Positions in quick succession may show as one; a later one shows.
+        Sleep(ProgressDialog::kPositionInterval + 10);
         progress.SetPosition(3);
         EXPECT_EQ(BarPosition(progress), 24000);
-        progress.SetPosition(9);  // more steps than announced
+        progress.SetPosition(9);  // more steps than announced, and the end shows at once
         EXPECT_EQ(BarPosition(progress), 32000);
         progress.Restart(IDS_PROGRESS_DELETING, IDA_DELETE, 0);
         EXPECT_EQ(test::WindowText(progress.Window()), "Deleting...");
@@ -74,6 +76,7 @@ TEST(ProgressWindow, OpensWithinHalfASecondOnItsOwnThreadAndItsBarSpansItsWholeR
         EXPECT_TRUE(SendDlgItemMessageA(progress.Window(), IDC_PROGRESS_ANIMATION, ACM_PLAY,
                                         WPARAM(-1), MAKELPARAM(0, 0xFFFF)));
         progress.Restart(IDS_PROGRESS_DELETING, IDA_DELETE, 3);
+        Sleep(ProgressDialog::kPositionInterval + 10);
         progress.Step();
         EXPECT_EQ(BarPosition(progress), 10666);
 
