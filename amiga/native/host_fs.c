@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #define MAX_META 64
@@ -336,6 +337,14 @@ static int fs_stop_requested(void *ctx)
     return 0;
 }
 
+static uint32_t fs_milliseconds(void *ctx)
+{
+    (void)ctx;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint32_t)now.tv_sec * 1000u + (uint32_t)(now.tv_nsec / 1000000);
+}
+
 HostFs *host_fs_create(const char *root, const char *label, FileSystem *fs)
 {
     HostFs *h = calloc(1, sizeof *h);
@@ -347,7 +356,7 @@ HostFs *host_fs_create(const char *root, const char *label, FileSystem *fs)
                       fs_close_dir,   fs_open_read,      fs_open_write,  fs_read,
                       fs_write,       fs_close,          fs_make_drawer, fs_remove,
                       fs_rename,      fs_set_protection, fs_set_comment, fs_set_date,
-                      fs_same_volume, fs_stop_requested, h,              0};
+                      fs_same_volume, fs_stop_requested, fs_milliseconds, h,              0};
     *fs = ops;
     return h;
 }

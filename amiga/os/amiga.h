@@ -175,6 +175,7 @@ int32_t IoErr(void);
 int32_t SetComment(const char *name, const char *comment);
 int32_t SetProtection(const char *name, int32_t bits);
 void Delay(int32_t ticks);
+struct DateStamp *DateStamp(struct DateStamp *date);
 int32_t SetFileDate(const char *name, const struct DateStamp *date); /* 2.0 and later */
 
 const char *AllocMiscResource(uint32_t unit, const char *name);

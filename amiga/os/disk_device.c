@@ -91,7 +91,6 @@ int32_t DoIO(struct IOExtTD *io);
 void PutMsg(struct MsgPort *port, struct Message *message);
 struct Message *GetMsg(struct MsgPort *port);
 struct Message *WaitPort(struct MsgPort *port);
-struct DateStamp *DateStamp(struct DateStamp *date);
 
 static Drive drives[MAX_UNITS];
 static int drive_count;

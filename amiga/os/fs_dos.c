@@ -367,6 +367,15 @@ static int fs_stop_requested(void *ctx)
     return (SetSignal(0, 0) & SIGBREAKF_CTRL_C) != 0;
 }
 
+static uint32_t fs_milliseconds(void *ctx)
+{
+    (void)ctx;
+    struct DateStamp now;
+    DateStamp(&now);
+    return ((uint32_t)now.ds_Days * 1440u + (uint32_t)now.ds_Minute) * 60000u +
+           (uint32_t)now.ds_Tick * 20u;
+}
+
 int fs_dos_init(FileSystem *fs)
 {
     fib = AllocMem(sizeof *fib, MEMF_PUBLIC | MEMF_CLEAR);
@@ -379,7 +388,7 @@ int fs_dos_init(FileSystem *fs)
                       fs_close_dir,   fs_open_read,      fs_open_write,  fs_read,
                       fs_write,       fs_close,          fs_make_drawer, fs_remove,
                       fs_rename,      fs_set_protection, fs_set_comment, fs_set_date,
-                      fs_same_volume, fs_stop_requested, 0,              0};
+                      fs_same_volume, fs_stop_requested, fs_milliseconds, 0,              0};
     *fs = ops;
     if (disk_device_init(&disks))
         fs->disks = &disks;

@@ -2,9 +2,14 @@
 #include "request.h"
 #include "text.h"
 
+/* The PC waits a few seconds for each Progress: a walk that takes longer (a deep path or a
+ * drawer of thousands on a slow machine) tells what it has so far well before then. */
+#define QUIET_LIMIT_MS 2000u
+
 typedef struct {
     uint32_t bytes, drawers, files;
     int result; /* of the exchange: a stop by the PC ends the walk */
+    uint32_t sent_at;
 } Counter;
 
 static void flush(Server *sv, Counter *c)
@@ -17,6 +22,14 @@ static void flush(Server *sv, Counter *c)
     c->result = channel_write(sv->ch, PK_PROGRESS, data, sizeof data);
     if (c->result == RC_OK)
         c->result = channel_wait_answer(sv->ch, EXCHANGE_TIMEOUT_MS);
+    c->sent_at = sv->fs->milliseconds(sv->fs->ctx);
+}
+
+static void flush_if_quiet_long(Server *sv, Counter *c)
+{
+    if ((c->drawers || c->files) && c->result == RC_OK &&
+        sv->fs->milliseconds(sv->fs->ctx) - c->sent_at >= QUIET_LIMIT_MS)
+        flush(sv, c);
 }
 
 static void add_bytes(Counter *c, uint32_t size)
@@ -33,6 +46,7 @@ static uint32_t count_drawer(Server *sv, char *path, Counter *c, unsigned depth)
     FsDir *dir = 0;
     uint32_t code = fs->open_dir(fs->ctx, path, &dir);
     while (!code && c->result == RC_OK && (code = fs->next_entry(fs->ctx, dir, item)) == E_NONE) {
+        flush_if_quiet_long(sv, c);
         if (item->kind == KIND_FILE) {
             add_bytes(c, item->size);
             ++c->files;
@@ -63,7 +77,7 @@ int cmd_count(Server *sv, Request *r)
         code = fs->examine(fs->ctx, sv->path, &sv->entry);
     if (code)
         return fail(sv, code);
-    Counter c = {0, 0, 0, RC_OK};
+    Counter c = {0, 0, 0, RC_OK, fs->milliseconds(fs->ctx)};
     if (sv->entry.kind == KIND_FILE) {
         add_bytes(&c, sv->entry.size);
         c.files = 1;

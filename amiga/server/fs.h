@@ -54,6 +54,8 @@ typedef struct {
     int (*same_volume)(void *ctx, const char *a, const char *b);
     /* Non-zero when the user asked the server to stop. */
     int (*stop_requested)(void *ctx);
+    /* A clock in milliseconds that may wrap, for how long the PC has waited for a packet. */
+    uint32_t (*milliseconds)(void *ctx);
     void *ctx;
     /* The block devices behind the drives, for the image items and Format; 0 when none. */
     const DiskAccess *disks;

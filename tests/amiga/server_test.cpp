@@ -16,6 +16,11 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
     fs::create_directories(rig.work / "Docs" / "Deep");
     WriteWholeFile(rig.Host("Docs/a.txt"), "alpha");
     WriteWholeFile(rig.Host("Docs/Deep/b.bin"), PatternBytes(3000, 2));
+    // A slow machine: every look at the clock finds 2.5 s gone.
+    rig.fs.milliseconds = [](void*) {
+        static std::atomic<uint32_t> now {0};
+        return now += 2500;
+    };
     rig.Start();
 
     // The drives, then a drawer with its sizes.
@@ -97,8 +102,8 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
     EXPECT_FALSE(rig.HostExists("New/Docs/Deep"));
 
     ASSERT_EQ(rig.pc->CountContents(Item("DH0:Work", "Docs", ItemKind::Drawer)), S_OK);
-    uint64_t bytes = 0, drawers = 0, files = 0;
-    for (bool finished = false; !finished;) {
+    uint64_t bytes = 0, drawers = 0, files = 0, steps = 0;
+    for (bool finished = false; !finished; ++steps) {
         uint32_t b = 0, d = 0, f = 0;
         ASSERT_EQ(rig.pc->ReadProgress(b, d, f, finished, false), S_OK);
         bytes += b, drawers += d, files += f;
@@ -106,6 +111,8 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
     EXPECT_EQ(bytes, 5u + 5u + 3000u);
     EXPECT_EQ(drawers, 1u);
     EXPECT_EQ(files, 3u);
+    // Beyond one Progress a drawer: the PC hears from a long walk before its wait runs out.
+    EXPECT_GT(steps, 3u);
 
     // Delete takes a drawer with all it holds, but stops at a delete-protected file.
     EXPECT_EQ(rig.pc->Delete(Item("DH0:Work", "Docs", ItemKind::Drawer)), kCancelled);
