@@ -63,44 +63,59 @@ static int pc_packet_follows(Channel *ch, uint32_t first)
     return 1;
 }
 
+/* Reads and drops the data and CRC of a packet whose header was read. */
+static void drop(Channel *ch, uint16_t size)
+{
+    Transport *t = ch->line;
+    for (uint32_t left = size ? size + 4u : 0; left;) {
+        uint32_t n = left < sizeof ch->scratch ? left : sizeof ch->scratch;
+        if (t->read(t, ch->scratch, n, time_for(ch, n)) != IO_OK)
+            break;
+        left -= n;
+    }
+}
+
 int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
 {
     uint8_t header[HEADER_SIZE], tail[4];
     uint32_t data_crc = 0xFFFFFFFFUL;
     int crc_known = length == 0;
     unsigned retries = 0;
-    int first = 1;
+    int first = 1, send = 1;
     put32(tail, 0);
     for (;;) {
         int32_t sequence = first ? ch->send_sequence : -ch->send_sequence;
         first = 0;
-        put16(header, type);
-        put16(header + 2, length);
-        put32(header + 4, (uint32_t)sequence);
-        put32(header + 8, crc32(header, 8));
         Transport *t = ch->line;
-        if (t->write(t, header, HEADER_SIZE) != IO_OK)
-            return RC_LINE;
-        if (length && !crc_known) {
-            /* The first time in small pieces, the CRC of each while the line still sends its
-             * last bytes: computed beforehand it would hold every packet back. */
-            const uint8_t *p = data;
-            uint16_t piece = t->write_piece ? t->write_piece : length;
-            for (uint16_t at = 0; at < length;) {
-                uint16_t n = length - at < piece ? (uint16_t)(length - at) : piece;
-                if (t->write(t, p + at, n) != IO_OK)
-                    return RC_LINE;
-                data_crc = crc32_update(data_crc, p + at, n);
-                at = (uint16_t)(at + n);
-            }
-            put32(tail, ~data_crc);
-            crc_known = 1;
-            if (t->write(t, tail, 4) != IO_OK)
+        if (send) { /* else ours is on its way already */
+            put16(header, type);
+            put16(header + 2, length);
+            put32(header + 4, (uint32_t)sequence);
+            put32(header + 8, crc32(header, 8));
+            if (t->write(t, header, HEADER_SIZE) != IO_OK)
                 return RC_LINE;
-        } else if (length && (t->write(t, data, length) != IO_OK || t->write(t, tail, 4) != IO_OK)) {
-            return RC_LINE;
+            if (length && !crc_known) {
+                /* The first time in small pieces, the CRC of each while the line still sends
+                 * its last bytes: computed beforehand it would hold every packet back. */
+                const uint8_t *p = data;
+                uint16_t piece = t->write_piece ? t->write_piece : length;
+                for (uint16_t at = 0; at < length;) {
+                    uint16_t n = length - at < piece ? (uint16_t)(length - at) : piece;
+                    if (t->write(t, p + at, n) != IO_OK)
+                        return RC_LINE;
+                    data_crc = crc32_update(data_crc, p + at, n);
+                    at = (uint16_t)(at + n);
+                }
+                put32(tail, ~data_crc);
+                crc_known = 1;
+                if (t->write(t, tail, 4) != IO_OK)
+                    return RC_LINE;
+            } else if (length &&
+                       (t->write(t, data, length) != IO_OK || t->write(t, tail, 4) != IO_OK)) {
+                return RC_LINE;
+            }
         }
-
+        send = 1;
         uint32_t answer = 0;
         int io = read_word(ch, &answer, time_for(ch, HEADER_SIZE + length + 4));
         /* Silence: the answer word was lost, or bytes of our packet were, and the PC still
@@ -132,16 +147,22 @@ int channel_write(Channel *ch, uint16_t type, const void *data, uint16_t length)
             first = 1;
         } else if (pc_packet_follows(ch, answer)) {
             uint16_t kind = get16(ch->stash), size = get16(ch->stash + 2);
-            if ((int32_t)get32(ch->stash + 4) == -(int32_t)ch->last_accepted) {
+            int32_t resent = (int32_t)get32(ch->stash + 4);
+            if (resent == (int32_t)ch->last_accepted) {
+                /* The packet we took last, sent as new once more: the PC heard nothing from
+                 * us for a while (we were busy) and still waits for that answer, then reads
+                 * this packet. Taken as a new request it would put every reply after it one
+                 * behind. */
+                ch->stashed = 0;
+                drop(ch, size);
+                send = 0;
+                continue;
+            }
+            if (resent == -(int32_t)ch->last_accepted) {
                 /* The PC sends again what we took: it lacks our answer, and took what we sent
                  * since for a bad answer, so ours goes again as new. */
                 ch->stashed = 0;
-                for (uint32_t left = size ? size + 4u : 0; left;) {
-                    uint32_t n = left < sizeof ch->scratch ? left : sizeof ch->scratch;
-                    if (t->read(t, ch->scratch, n, time_for(ch, n)) != IO_OK)
-                        break;
-                    left -= n;
-                }
+                drop(ch, size);
                 if (send_word(ch, ANSWER_OK) != RC_OK)
                     return RC_LINE;
                 first = 1;

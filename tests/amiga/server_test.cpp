@@ -395,6 +395,18 @@ TEST(AmigaServer, BadRequestsAreRefusedWithTheirReason)
     }
     EXPECT_TRUE(fs::is_directory(rig.work / "Unnamed1"));
     EXPECT_FALSE(rig.HostExists("Unnamed2"));
+
+    // Sent twice as new, the PC having heard nothing while the server was busy: run once and
+    // replied to once, and the second copy is not a new command.
+    const std::string once = RawPacket(PacketType::NewDrawer, std::string("DH0:Work\0", 9), 1001);
+    ASSERT_EQ(rig.pcLink->Write((once + once).data(), uint32_t(2 * once.size()), 0), S_OK);
+    ASSERT_EQ(rig.pcLink->Read(answer, 4, -2000), S_OK);
+    EXPECT_EQ(std::string(answer, 4), "PkOk");
+    ASSERT_EQ(rig.pcLink->Read(answer, 12, -2000), S_OK);
+    EXPECT_EQ(rig.pcLink->Write("PkOk", 4, 0), S_OK);
+    EXPECT_NE(rig.pcLink->Read(answer, 1, -300), S_OK) << "a second reply";
+    EXPECT_TRUE(fs::is_directory(rig.work / "Unnamed2"));
+    EXPECT_FALSE(rig.HostExists("Unnamed3"));
 }
 
 // Every line fault class, in what either side writes: our server answers a request for a lost
