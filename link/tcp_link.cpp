@@ -315,6 +315,17 @@ void TcpLink::CloseConnection()
     if (IsOpen())
         CloseSocket(Handle(socket_));
     socket_ = -1;
+    aheadAt_ = aheadEnd_ = 0;
+}
+
+uint32_t TcpLink::TakeAhead(char* bytes, uint32_t count)
+{
+    const uint32_t n = std::min(count, aheadEnd_ - aheadAt_);
+    std::memcpy(bytes, ahead_.data() + aheadAt_, n);
+    aheadAt_ += n;
+    if (aheadAt_ == aheadEnd_)
+        aheadAt_ = aheadEnd_ = 0;
+    return n;
 }
 
 HRESULT TcpLink::Open()
@@ -439,11 +450,21 @@ HRESULT TcpLink::Transfer(const Direction& way, char* bytes, uint32_t count, int
     UINT failure = 0;
     const char* failureLine = nullptr;
     std::optional<uint32_t> timeout = TimeoutMs(count, hint);
+    if (!way.sending)
+        done = TakeAhead(bytes, count);
     while (done < count && failure == 0) {
         // With hint 0 the wait shrinks with the bytes still outstanding.
         timeout = TimeoutMs(count - done, hint);
+        // Small reads fill the read-ahead and take their part of it.
+        const bool viaAhead = !way.sending && count - done < ahead_.size();
         const int moved = way.sending ? send(socket, bytes + done, Piece(count - done), kSendFlags)
+                          : viaAhead  ? recv(socket, ahead_.data(), int(ahead_.size()), 0)
                                       : recv(socket, bytes + done, Piece(count - done), 0);
+        if (moved > 0 && viaAhead) {
+            aheadEnd_ = uint32_t(moved);
+            done += TakeAhead(bytes + done, count - done);
+            continue;
+        }
         if (moved > 0) {
             done += uint32_t(moved);
             continue;
@@ -494,6 +515,7 @@ HRESULT TcpLink::Discard()
     if (!IsOpen())
         return S_OK;
     using Clock = std::chrono::steady_clock;
+    DropAhead();
     const SocketHandle socket = Handle(socket_);
     const uint32_t waitMs = std::max<uint32_t>(uint32_t(MsPerByte()), 200);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -532,12 +554,24 @@ HRESULT TcpLink::Discard()
     return S_OK;
 }
 
+bool TcpLink::DropAhead()
+{
+    if (aheadAt_ == aheadEnd_)
+        return false;
+    if (Logging()) {
+        LogLine("DISCARDING UNEXPECTED DATA\n");
+        LogHexDump("! ", ahead_.data() + aheadAt_, int32_t(aheadEnd_ - aheadAt_));
+    }
+    aheadAt_ = aheadEnd_ = 0;
+    return true;
+}
+
 HRESULT TcpLink::DiscardArrived()
 {
     if (!IsOpen())
         return S_FALSE;
     const SocketHandle socket = Handle(socket_);
-    bool dropped = false;
+    bool dropped = DropAhead();
     // Bounded, as Discard is, against a peer that never stops sending.
     for (uint32_t total = 0; total < kDiscardLimitBytes;) {
         char chunk[256];

@@ -4,6 +4,7 @@
 
 #include "link/link.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -59,6 +60,10 @@ private:
     // Receives into or sends from `bytes` until `count` have moved, the wait runs out or the
     // connection fails.
     HRESULT Transfer(const Direction& way, char* bytes, uint32_t count, int32_t hint);
+    // Moves up to `count` read-ahead bytes to `bytes`; how many.
+    uint32_t TakeAhead(char* bytes, uint32_t count);
+    // Drops the read-ahead as unexpected data; whether there was any.
+    bool DropAhead();
     void CloseConnection();
 
     intptr_t socket_ = -1;  // SOCKET or file descriptor; -1 when closed
@@ -66,6 +71,10 @@ private:
     std::string address_ = "127.0.0.1";
     uint16_t port_ = kDefaultPort;
     uint32_t handshakeKey_;
+    // What one receive brought beyond the bytes asked for: a packet's header, data and CRC are
+    // read in three pieces, but mostly arrive together.
+    std::array<char, 2048> ahead_ {};
+    uint32_t aheadAt_ = 0, aheadEnd_ = 0;
 };
 
 }  // namespace dm

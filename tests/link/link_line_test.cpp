@@ -131,6 +131,16 @@ TYPED_TEST(LinkLine, DiscardDrainsAndLogsOnlyWhatIsPending)
     EXPECT_EQ(this->link().DiscardArrived(), S_FALSE);
     EXPECT_EQ(this->link().Read(&byte, 1, -100), E_FAIL);
 
+    // What came with the bytes read last is as stale, whichever way it is dropped.
+    for (const bool wait : {false, true}) {
+        this->line_.Send("okstale");
+        std::this_thread::sleep_for(200ms);
+        char two[2];
+        ASSERT_EQ(this->link().Read(two, 2, -100), S_OK);
+        EXPECT_EQ(wait ? this->link().Discard() : this->link().DiscardArrived(), S_OK);
+        EXPECT_EQ(this->link().Read(&byte, 1, -100), E_FAIL);
+    }
+
     this->link().Close();
     const auto closed = Clock::now();
     EXPECT_EQ(this->link().Discard(), S_OK);
