@@ -126,8 +126,7 @@ TEST(AmigaServer, EveryCommandOfAWorkingSessionOverTheWire)
 
 uint32_t Long(const std::string& disk, size_t at)
 {
-    return uint32_t(uint8_t(disk[at])) << 24 | uint32_t(uint8_t(disk[at + 1])) << 16 |
-           uint32_t(uint8_t(disk[at + 2])) << 8 | uint8_t(disk[at + 3]);
+    return GetBigEndian32(reinterpret_cast<const uint8_t*>(disk.data()) + at);
 }
 
 uint32_t BlockSum(const std::string& disk, uint32_t block)

@@ -17,10 +17,18 @@ using test::Item;
 using test::PeerRig;
 using test::WriteWholeFile;
 
-TEST(PeerListing, RootShowsEveryDriveWithItsDevicePartKindAndSize)
+TEST(PeerListing, TheRootShowsEveryDriveAndAFolderItsFilesAndDrawersWithTheirMetadata)
 {
     PeerRig rig;
+    WriteWholeFile(rig.Host("Readme"), "hello");
     fs::create_directories(rig.work / "Devs" / "Keymaps");
+    fs::create_directories(rig.work / "empty");
+    // Neither links nor special files are shown; nor is the server's own sidecar.
+    ASSERT_EQ(symlink(rig.outside.c_str(), rig.Host("outside-link").c_str()), 0);
+    ASSERT_EQ(symlink((rig.outside / "secret").c_str(), rig.Host("file-link").c_str()), 0);
+    ASSERT_EQ(mkfifo(rig.Host("fifo").c_str(), 0600), 0);
+    struct stat st;
+    ASSERT_EQ(stat(rig.Host("Readme").c_str(), &st), 0);
     rig.Start();
     const std::vector<DirectoryEntry> root = rig.List("");
     ASSERT_EQ(root.size(), 6u);
@@ -63,21 +71,7 @@ TEST(PeerListing, RootShowsEveryDriveWithItsDevicePartKindAndSize)
     EXPECT_EQ(rom->comment,
               "ROM image\xA0\xA0"
               "512 KB");
-}
 
-TEST(PeerListing, FolderShowsFilesAndDrawersWithTheirMetadataAndOnlyDrawersList)
-{
-    PeerRig rig;
-    WriteWholeFile(rig.Host("Readme"), "hello");
-    fs::create_directories(rig.work / "Devs" / "Keymaps");
-    fs::create_directories(rig.work / "empty");
-    // Neither links nor special files are shown; nor is the server's own sidecar.
-    ASSERT_EQ(symlink(rig.outside.c_str(), rig.Host("outside-link").c_str()), 0);
-    ASSERT_EQ(symlink((rig.outside / "secret").c_str(), rig.Host("file-link").c_str()), 0);
-    ASSERT_EQ(mkfifo(rig.Host("fifo").c_str(), 0600), 0);
-    struct stat st;
-    ASSERT_EQ(stat(rig.Host("Readme").c_str(), &st), 0);
-    rig.Start();
     ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work", "Readme"), 0x41, "a comment"), S_OK);
 
     const std::vector<DirectoryEntry> entries = rig.List("DH0:Work");

@@ -1,4 +1,3 @@
-#include "protocol/byte_order.h"
 #include "support/channel_pair.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +5,7 @@
 namespace dm {
 namespace {
 
+using test::BigEndian32;
 using test::ChannelPair;
 using test::PeerThread;
 
@@ -28,19 +28,10 @@ HRESULT WriteWhole(PacketChannel& channel, const std::vector<uint8_t>& data, uin
     return FAILED(hr) ? hr : ended;
 }
 
+// A stream's size and the sender's buffer size.
 std::string Header(uint32_t size, uint16_t bufferSize)
 {
-    uint8_t b[8] = {};
-    PutBigEndian32(b, size);
-    PutBigEndian16(b + 6, bufferSize);
-    return std::string(reinterpret_cast<char*>(b), 8);
-}
-
-std::string Data(uint32_t offset, const std::string& bytes)
-{
-    uint8_t b[4];
-    PutBigEndian32(b, offset);
-    return std::string(reinterpret_cast<char*>(b), 4) + bytes;
+    return BigEndian32(size) + BigEndian32(bufferSize);
 }
 
 // With the smallest buffer each data packet carries one byte.
@@ -118,7 +109,7 @@ TEST(FileStream, DataIsTakenOnlyInOrderAndWithinWhatRemains)
             ScriptedSender amiga {*pair.amiga};
             EXPECT_EQ(amiga.Send(PacketType::FileHeader, Header(8, 64)), S_OK);
             for (const auto& [offset, bytes] : c.packets)
-                answer = amiga.Send(PacketType::FileData, Data(offset, bytes));
+                answer = amiga.Send(PacketType::FileData, BigEndian32(offset) + bytes);
             if (SUCCEEDED(answer))
                 EXPECT_EQ(amiga.Send(PacketType::FileEnd), S_OK);
         }

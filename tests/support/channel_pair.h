@@ -17,6 +17,22 @@
 
 namespace dm::test {
 
+// DROVEMARK_TEST_LOG=file traces both sides of every exchange, for debugging a test.
+inline void TraceToTestLog()
+{
+    if (const char* log = std::getenv("DROVEMARK_TEST_LOG")) {
+        std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", log);
+        SharedSection().loggingEnabled = 1;
+    }
+}
+
+inline std::string BigEndian32(uint32_t value)
+{
+    uint8_t bytes[4];
+    PutBigEndian32(bytes, value);
+    return std::string(reinterpret_cast<char*>(bytes), 4);
+}
+
 struct ChannelPair {
     explicit ChannelPair(uint32_t packetSize = 512, uint32_t maxRetries = 50)
     {
@@ -28,11 +44,7 @@ struct ChannelPair {
         // Short waits keep lost-byte cases fast; the PC waits longer than the Amiga side so
         // that the side that must notice a loss first does.
         SetTimeouts(400, 150);
-        // DROVEMARK_TEST_LOG=file traces both sides of every exchange, for debugging a test.
-        if (const char* log = std::getenv("DROVEMARK_TEST_LOG")) {
-            std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", log);
-            SharedSection().loggingEnabled = 1;
-        }
+        TraceToTestLog();
         pc->Open();
         amiga->Open();
     }
@@ -95,11 +107,8 @@ inline std::string RawPacket(PacketType type, const std::string& data, int32_t s
     PutBigEndian32(header + 4, uint32_t(sequence));
     PutBigEndian32(header + 8, ComputeCrc32(header, 8));
     std::string packet(reinterpret_cast<char*>(header), 12);
-    if (!data.empty()) {
-        uint8_t crc[4];
-        PutBigEndian32(crc, ComputeCrc32(data.data(), data.size()));
-        packet += data + std::string(reinterpret_cast<char*>(crc), 4);
-    }
+    if (!data.empty())
+        packet += data + BigEndian32(ComputeCrc32(data.data(), data.size()));
     return packet;
 }
 

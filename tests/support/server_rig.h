@@ -2,18 +2,14 @@
 // over a scratch folder served as DH0:Work: what the tests of either server drive it with.
 #pragma once
 
-#include "core/shared_settings_section.h"
-#include "link/memory_link.h"
-#include "protocol/packet_channel.h"
 #include "protocol/remote_questions.h"
+#include "support/channel_pair.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -71,10 +67,7 @@ public:
     {
         work = scratch.Path() / "work";
         fs::create_directories(work);
-        if (const char* log = std::getenv("DROVEMARK_TEST_LOG")) {
-            std::snprintf(SharedSection().logPath, sizeof SharedSection().logPath, "%s", log);
-            SharedSection().loggingEnabled = 1;
-        }
+        TraceToTestLog();
     }
 
     // The line's two ends, the PC's keeping `pcKey`; both wait as set below.
