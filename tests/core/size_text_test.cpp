@@ -27,14 +27,7 @@ TEST(SizeText, PicksTheUnitAtEachBoundaryAndRoundsUpWithoutOverflow)
     EXPECT_EQ(SizeText(4294967295u, false, 0), "4GB");
     EXPECT_EQ(SizeText(4294967295u, true, 0), "4GB");  // 3.9999999991 prints as 4.000000
     EXPECT_EQ(SizeText(4294967295u, true, 1), "4,294,967,295 bytes");
-}
-
-TEST(SizeText, ScaleForcesTheUnit)
-{
-    EXPECT_EQ(SizeText(0, false, 1024), "0KB");
-    EXPECT_EQ(SizeText(1, false, 1024), "1KB");
-    EXPECT_EQ(SizeText(1025, false, 1024), "2KB");
-    EXPECT_EQ(SizeText(1234567, true, 1), "1,234,567 bytes");
+    // A forced unit keeps its decimals.
     EXPECT_EQ(SizeText(512, true, 1024), "0.50KB");
 }
 

@@ -40,23 +40,7 @@ protected:
     test::ScratchFolder scratch_;
 };
 
-TEST_F(TempFolderTest, NumbersFoldersUpFromZero)
-{
-    std::string first, second;
-    ASSERT_TRUE(CreateTempFolder(first));
-    ASSERT_TRUE(CreateTempFolder(second));
-    EXPECT_EQ(fs::path(first).filename(), "Drovemark_0");
-    EXPECT_EQ(fs::path(second).filename(), "Drovemark_1");
-    EXPECT_TRUE(fs::is_directory(first));
-    EXPECT_TRUE(fs::is_directory(second));
-
-    fs::remove(first);
-    std::string reused;
-    ASSERT_TRUE(CreateTempFolder(reused));
-    EXPECT_EQ(reused, first);
-}
-
-TEST_F(TempFolderTest, RemovesTheWholeFolderOfAFileAndLeavesFoldersThatAreNotOurs)
+TEST_F(TempFolderTest, NumbersFoldersFromZeroAndRemovesTheWholeFolderOfAFileButNoOtherFolder)
 {
     std::string folder;
     ASSERT_TRUE(CreateTempFolder(folder));
@@ -67,6 +51,8 @@ TEST_F(TempFolderTest, RemovesTheWholeFolderOfAFileAndLeavesFoldersThatAreNotOur
     fs::permissions(root / "opened.txt", fs::perms::owner_read);  // read-only
     std::string other;
     ASSERT_TRUE(CreateTempFolder(other));
+    EXPECT_EQ(root.filename(), "Drovemark_0");
+    EXPECT_EQ(fs::path(other).filename(), "Drovemark_1");
 
     RemoveTempFolderOf((root / "opened.txt").string());
     EXPECT_FALSE(fs::exists(root));
@@ -83,6 +69,7 @@ TEST_F(TempFolderTest, RemovesTheWholeFolderOfAFileAndLeavesFoldersThatAreNotOur
 
     // Only the folder directly holding the file counts, in any letter case.
     ASSERT_TRUE(CreateTempFolder(folder));
+    EXPECT_EQ(fs::path(folder), root) << "the freed number was not taken again";
     fs::create_directories(fs::path(folder) / "inner");
     RemoveTempFolderOf((fs::path(folder) / "inner" / "x.txt").string());
     EXPECT_TRUE(fs::exists(folder));

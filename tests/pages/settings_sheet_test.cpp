@@ -195,10 +195,8 @@ TEST_F(SettingsSheetTest, OneObjectCarriesTheSheetAndTheSetupCommands)
     IContextMenu* menu = nullptr;
     ASSERT_EQ(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu)), S_OK);
     HMENU popup = CreatePopupMenu();
+    // The commands themselves are the setup menu's, tested with it.
     EXPECT_EQ(menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL), MAKE_HRESULT(0, 0, 3));
-    char text[64] = {};
-    GetMenuStringA(popup, 100, text, sizeof text, MF_BYCOMMAND);
-    EXPECT_STREQ(text, "Setup");
     DestroyMenu(popup);
     menu->Release();
     EXPECT_EQ(init->Release(), 0u);

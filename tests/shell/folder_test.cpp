@@ -185,22 +185,17 @@ TEST_F(FolderTest, NamesForParsingComeBackAsTheSameItemsImagesIncluded)
     EXPECT_EQ(parsed, nullptr);
 }
 
-TEST_F(FolderTest, AttributesFollowTheKindAndTheMedium)
+// What the views' menus and toolbar do not show: a drawer's subdrawers and an HDF item's drop.
+TEST_F(FolderTest, AttributesOfSubdrawersAndImagesAndOneItemAtATime)
 {
-    const FILETIME time = {};
-    auto attributes = [&](ItemKind kind, uint32_t used = 0, uint32_t protection = 0) {
-        UniqueIdList item(MakeItemId("", "X", kind, 0, used, protection, time, ""));
+    const auto attributes = [](ItemKind kind, uint32_t protection) {
+        UniqueIdList item(MakeItemId("", "X", kind, 0, 0, protection, FILETIME {}, ""));
         return ItemAttributes(item.get());
     };
-    const SFGAOF container = SFGAO_CANCOPY | SFGAO_FOLDER | SFGAO_DROPTARGET | SFGAO_CANRENAME;
-    EXPECT_EQ(attributes(ItemKind::Volume), container);
-    EXPECT_EQ(attributes(ItemKind::Floppy, 0xFFFFFFFF), 0u);
-    EXPECT_EQ(attributes(ItemKind::Drawer, 0, item_id::kHasSubdrawers),
-              container | SFGAO_HASSUBFOLDER | SFGAO_CANMOVE | SFGAO_CANDELETE);
-    EXPECT_EQ(attributes(ItemKind::File),
-              SFGAO_CANCOPY | SFGAO_CANRENAME | SFGAO_CANMOVE | SFGAO_CANDELETE);
-    EXPECT_EQ(attributes(ItemKind::RomFile), SFGAO_CANCOPY);
-    EXPECT_EQ(attributes(ItemKind::HdfFile), SFGAO_CANCOPY | SFGAO_DROPTARGET);
+    EXPECT_EQ(attributes(ItemKind::Drawer, item_id::kHasSubdrawers),
+              SFGAO_CANCOPY | SFGAO_FOLDER | SFGAO_DROPTARGET | SFGAO_CANRENAME |
+                  SFGAO_HASSUBFOLDER | SFGAO_CANMOVE | SFGAO_CANDELETE);
+    EXPECT_EQ(attributes(ItemKind::HdfFile, 0), SFGAO_CANCOPY | SFGAO_DROPTARGET);
 
     ComPtr<IShellFolder> root = AmigaRoot();
     const auto volumes = List(root.Get());

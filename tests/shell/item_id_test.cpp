@@ -93,40 +93,6 @@ TEST(ItemIdLayout, HeaderTextsAndTerminatorSitAtTheirFixedOffsets)
     }
 }
 
-TEST(ItemIdLayout, ReadsBackThroughTheView)
-{
-    const auto built = Make("DH0:Work/Devs", "file", ItemKind::File, 5, kCutMark, "note");
-    const ItemIdView view(built->item);
-    ASSERT_TRUE(view.IsValid());
-    EXPECT_EQ(view.Kind(), ItemKind::File);
-    EXPECT_EQ(view.Size(), 5u);
-    EXPECT_EQ(view.UsedSpace(), 0x1234u);
-    EXPECT_TRUE(view.IsCut());
-    EXPECT_FALSE(view.IsFormattable());
-    EXPECT_FALSE(view.HasSubdrawers());
-    EXPECT_EQ(FileTimeValue(view.Modified()), FileTimeValue(kModified));
-    EXPECT_EQ(view.ParentPath(), "DH0:Work/Devs");
-    EXPECT_EQ(view.Name(), "file");
-    EXPECT_EQ(view.Comment(), "note");
-    EXPECT_EQ(view.AttributeText(), "RWED");
-    EXPECT_EQ(view.FolderPath(), "DH0:Work/Devs/file");
-    EXPECT_EQ(view.RemotePath(), "DH0:Work/Devs/file");
-    EXPECT_EQ(view.AmigaPath(), "Work:Devs/file");
-    const std::optional<RemoteItem> remote = view.ToRemoteItem();
-    ASSERT_TRUE(remote);
-    EXPECT_EQ(remote->parentPath, "DH0:Work/Devs");
-    EXPECT_EQ(remote->name, "file");
-    EXPECT_EQ(remote->size, 5u);
-
-    ASSERT_TRUE(SetCutMark(built->item, false));
-    EXPECT_FALSE(ItemIdView(built->item).IsCut());
-    EXPECT_EQ(ItemIdView(built->item).Protection(), 0u);
-
-    const auto volume = Make("", "DH0:Work", ItemKind::Volume);
-    EXPECT_EQ(ItemIdView(volume->item).FolderPath(), "DH0:Work");
-    EXPECT_EQ(ItemIdView(volume->item).AmigaPath(), "Work:");
-}
-
 // Sizes round up to whole kilobytes for file kinds only, a ROM's date has no time, and the
 // type follows the kind table ("HDF File" is string 418; 514 would be a dialog caption).
 TEST(ItemIdTexts, SizeDateAndTypeFollowTheKind)

@@ -1,8 +1,13 @@
 // The help popup as a user meets it: next to a control, above it near the bottom of the screen,
-// gone on a click or the release of a key pressed while it shows.
+// gone on a click or the release of a key pressed while it shows. The link label on a real
+// rich-text control: the markup's text is shown and its link opens its target when the pointer
+// is on it.
 #include "core/module.h"
 #include "resources/string_ids.h"
 #include "ui/help_popup.h"
+#include "ui/link_label.h"
+
+#include <richedit.h>
 
 #include <gtest/gtest.h>
 
@@ -13,7 +18,7 @@ namespace {
 
 constexpr int kControl = 100;
 
-class HelpPopupTest : public ::testing::Test {
+class DialogControlTest : public ::testing::Test {
 protected:
     // A window with one control, its top `fromBottom` pixels above the screen's bottom.
     void Open(int fromBottom)
@@ -46,11 +51,28 @@ protected:
         return rect;
     }
 
+    // Puts the pointer on character `at` of the control.
+    void PointAt(size_t at)
+    {
+        HWND rich = GetDlgItem(owner_, kControl);
+        POINTL where = {};
+        SendMessageA(rich, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&where), LPARAM(at));
+        POINT screen = {where.x + 2, where.y + 4};
+        ClientToScreen(rich, &screen);
+        SetCursorPos(screen.x, screen.y);
+    }
+
     HWND owner_ = nullptr;
     HWND control_ = nullptr;
 };
 
-TEST_F(HelpPopupTest, ShowsBelowTheControlOrAboveItNearTheBottomOfTheScreen)
+bool Remember(const std::string& target, void* context)
+{
+    *static_cast<std::string*>(context) = target;
+    return true;
+}
+
+TEST_F(DialogControlTest, ShowsBelowTheControlOrAboveItNearTheBottomOfTheScreen)
 {
     Open(300);
     ASSERT_TRUE(ShowControlHelp(owner_, kControl, IDS_WHATSTHIS_PASSWORD, ThisModule()));
@@ -71,7 +93,7 @@ TEST_F(HelpPopupTest, ShowsBelowTheControlOrAboveItNearTheBottomOfTheScreen)
     EXPECT_GT(popup.bottom - popup.top, 40) << "a long text wraps over several lines";
 }
 
-TEST_F(HelpPopupTest, LineBreaksWrapAndDismissalFollowTheUsersHand)
+TEST_F(DialogControlTest, LineBreaksWrapAndDismissalFollowTheUsersHand)
 {
     Open(300);
     HelpPopupRequest request;
@@ -120,6 +142,37 @@ TEST_F(HelpPopupTest, LineBreaksWrapAndDismissalFollowTheUsersHand)
     SendMessageA(popup, WM_RBUTTONUP, 0, MAKELPARAM(2, 2));
     EXPECT_FALSE(HelpPopupWindow());
     EXPECT_FALSE(IsWindow(popup));
+}
+
+TEST_F(DialogControlTest, TheLinkLabelsTextOpensItsTargetAndNothingElseDoes)
+{
+    Open(300);
+    LinkLabel label;
+    std::string opened;
+    label.SetOpenTarget(Remember, &opened);
+    ASSERT_EQ(label.SetText(owner_, kControl, "Visit |our page|https://example.org/| today"), S_OK);
+    HWND rich = GetDlgItem(owner_, kControl);
+    char className[32] = {};
+    GetClassNameA(rich, className, sizeof className);
+    EXPECT_STREQ(className, "RichEdit20A") << "the label takes the control's place and id";
+    char text[64] = {};
+    GetWindowTextA(rich, text, sizeof text);
+    EXPECT_STREQ(text, "Visit our page today");
+
+    PointAt(8);
+    EXPECT_TRUE(label.TrackMouse());
+    EXPECT_TRUE(label.OpenHotLink());
+    EXPECT_EQ(opened, "https://example.org/");
+    opened.clear();
+    PointAt(1);
+    EXPECT_FALSE(label.TrackMouse());
+    EXPECT_FALSE(label.OpenHotLink());
+    EXPECT_EQ(opened, "");
+
+    // Either half of a link empty: no text at all.
+    ASSERT_EQ(label.SetLink(owner_, kControl, "our page", ""), S_OK);
+    GetWindowTextA(GetDlgItem(owner_, kControl), text, sizeof text);
+    EXPECT_STREQ(text, "");
 }
 
 }  // namespace
