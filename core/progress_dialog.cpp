@@ -221,7 +221,8 @@ void ProgressDialog::SetPosition(uint32_t position)
 
 void ProgressDialog::ShowPosition(bool now)
 {
-    const DWORD tick = GetTickCount();
+    // Not GetTickCount: under Wine it may lag behind by more than the interval.
+    const auto tick = std::chrono::steady_clock::now();
     if (!now && position_ < total_ && tick - positionShownAt_ < kPositionInterval)
         return;
     positionShownAt_ = tick;

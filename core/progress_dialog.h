@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,7 +47,7 @@ public:
 
     // Positions closer together than this show as one: each crosses to another thread, which
     // costs more than a packet on a fast link, and no one follows a bar faster.
-    static constexpr DWORD kPositionInterval = 40;
+    static constexpr std::chrono::milliseconds kPositionInterval {40};
 
     bool UsesShellDialog() const { return shellDialog_ != nullptr; }
     // Our own window and the thread it lives on, while shown (null and 0 otherwise).
@@ -77,7 +78,7 @@ private:
     uint32_t total_ = 0;
     uint32_t position_ = 0;
     double scale_ = 0.0;
-    DWORD positionShownAt_ = 0;
+    std::chrono::steady_clock::time_point positionShownAt_ {};
     HANDLE thread_ = nullptr;
     DWORD threadId_ = 0;
     HANDLE started_ = nullptr;

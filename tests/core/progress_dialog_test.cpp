@@ -62,7 +62,7 @@ TEST(ProgressWindow, OpensWithinHalfASecondOnItsOwnThreadAndItsBarSpansItsWholeR
         progress.Step();
         EXPECT_EQ(BarPosition(progress), 8000);
         // Positions in quick succession may show as one; a later one shows.
-        Sleep(ProgressDialog::kPositionInterval + 10);
+        std::this_thread::sleep_for(2 * ProgressDialog::kPositionInterval);
         progress.SetPosition(3);
         EXPECT_EQ(BarPosition(progress), 24000);
         progress.SetPosition(9);  // more steps than announced, and the end shows at once
@@ -76,7 +76,7 @@ TEST(ProgressWindow, OpensWithinHalfASecondOnItsOwnThreadAndItsBarSpansItsWholeR
         EXPECT_TRUE(SendDlgItemMessageA(progress.Window(), IDC_PROGRESS_ANIMATION, ACM_PLAY,
                                         WPARAM(-1), MAKELPARAM(0, 0xFFFF)));
         progress.Restart(IDS_PROGRESS_DELETING, IDA_DELETE, 3);
-        Sleep(ProgressDialog::kPositionInterval + 10);
+        std::this_thread::sleep_for(2 * ProgressDialog::kPositionInterval);
         progress.Step();
         EXPECT_EQ(BarPosition(progress), 10666);
 
