@@ -110,8 +110,9 @@ TEST(FileStream, DataIsTakenOnlyInOrderAndWithinWhatRemains)
             EXPECT_EQ(amiga.Send(PacketType::FileHeader, Header(8, 64)), S_OK);
             for (const auto& [offset, bytes] : c.packets)
                 answer = amiga.Send(PacketType::FileData, BigEndian32(offset) + bytes);
-            if (SUCCEEDED(answer))
+            if (SUCCEEDED(answer)) {
                 EXPECT_EQ(amiga.Send(PacketType::FileEnd), S_OK);
+            }
         }
         EXPECT_EQ(read, c.read);
         EXPECT_EQ(answer, c.lastAnswer);

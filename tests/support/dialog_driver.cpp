@@ -138,9 +138,15 @@ bool RightClickFirstCommand(HWND control)
 {
     PostMessageA(control, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
     PostMessageA(control, WM_RBUTTONUP, 0, MAKELPARAM(4, 4));
+    // The visible one: a menu window of an earlier menu may linger, hidden, and take the keys.
+    auto shownMenu = [] {
+        HWND window = FindWindowExA(nullptr, nullptr, "#32768", nullptr);
+        while (window && !IsWindowVisible(window))
+            window = FindWindowExA(nullptr, window, "#32768", nullptr);
+        return window;
+    };
     HWND menu = nullptr;
-    if (!WaitFor([&] { return (menu = FindWindowA("#32768", nullptr)) != nullptr; },
-                 std::chrono::seconds(3)))
+    if (!WaitFor([&] { return (menu = shownMenu()) != nullptr; }, std::chrono::seconds(3)))
         return false;
     PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
