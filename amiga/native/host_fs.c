@@ -356,7 +356,8 @@ HostFs *host_fs_create(const char *root, const char *label, FileSystem *fs)
                       fs_close_dir,   fs_open_read,      fs_open_write,  fs_read,
                       fs_write,       fs_close,          fs_make_drawer, fs_remove,
                       fs_rename,      fs_set_protection, fs_set_comment, fs_set_date,
-                      fs_same_volume, fs_stop_requested, fs_milliseconds, h,              0};
+                      fs_same_volume, fs_stop_requested, fs_milliseconds, h,
+                      0};
     *fs = ops;
     return h;
 }

@@ -388,7 +388,8 @@ int fs_dos_init(FileSystem *fs)
                       fs_close_dir,   fs_open_read,      fs_open_write,  fs_read,
                       fs_write,       fs_close,          fs_make_drawer, fs_remove,
                       fs_rename,      fs_set_protection, fs_set_comment, fs_set_date,
-                      fs_same_volume, fs_stop_requested, fs_milliseconds, 0,              0};
+                      fs_same_volume, fs_stop_requested, fs_milliseconds, 0,
+                      0};
     *fs = ops;
     if (disk_device_init(&disks))
         fs->disks = &disks;
