@@ -11,22 +11,25 @@ tools=$(cd "$(dirname "$0")/../../tools" && pwd)
 here=$(mktemp -d "${TMPDIR:-/tmp}/drovemark-disk-XXXXXX")
 export XDG_RUNTIME_DIR=$here TZ=UTC
 trap 'rm -rf "$here"' EXIT
-mkdir -p "$here/served"
-head -c 901120 /dev/urandom >"$here/disk.adf"
-cp "$here/disk.adf" "$here/first.adf"
-head -c 901120 /dev/urandom >"$here/second.adf"
 
 session() {
   failures=0
   fail() { echo "FAIL (disks): $*" >&2; failures=$((failures + 1)); }
-  dm() { timeout 240 "$cli" --serial "$DROVEMARK_LINE" --baud 115200 --packet-size 8192 "$@" </dev/null; }
+  # A whole disk's image takes over a minute each way; anything else a few seconds.
+  dm() { limit=60 run "$@"; }
+  dm_image() { limit=240 run "$@"; }
+  run() {
+    echo "[$(date +%T)] $*" >>"$here/client.log"
+    timeout "$limit" "$cli" --serial "$DROVEMARK_LINE" --baud 115200 --packet-size 8192 \
+      --log "$here/client.log" "$@" </dev/null
+  }
 
   dm ls >"$here/out" 2>&1 || fail "ls: $(cat "$here/out")"
   grep -Eq '^DF0\.adf +880KB +ADF File' "$here/out" || fail "ls shows the disk's image: $(cat "$here/out")"
   grep -q '^Kickstart.*ROM File' "$here/out" || fail "ls shows the ROM: $(cat "$here/out")"
-  dm get DF0.adf "$here/back.adf" || fail "get of the disk image"
+  dm_image get DF0.adf "$here/back.adf" || fail "get of the disk image"
   cmp -s "$here/first.adf" "$here/back.adf" || fail "the disk came back different"
-  dm --yes put "$here/second.adf" DF0.adf || fail "put of another disk image"
+  dm_image --yes put "$here/second.adf" DF0.adf || fail "put of another disk image"
   dm --yes --quick --ffs --bootable format DF0: Fresh || fail "format"
   dm ls >"$here/out" 2>&1 || fail "ls after format"
   grep -Eq '^Fresh +.*Floppy' "$here/out" || fail "the new volume is not mounted: $(cat "$here/out")"
@@ -36,16 +39,36 @@ session() {
   return $failures
 }
 
+attempt() {
+  rm -rf "$here/served" "$here"/*.adf "$here/client.log"
+  mkdir -p "$here/served"
+  head -c 901120 /dev/urandom >"$here/disk.adf"
+  cp "$here/disk.adf" "$here/first.adf"
+  head -c 901120 /dev/urandom >"$here/second.adf"
+  local start status
+  start=$(date +%s)
+  DROVEMARK_AMIGA_FLOPPY=$here/disk.adf DROVEMARK_AMIGA_ARGS="BAUD=115200 BUFFER=8192" \
+    "$tools/with-amiga" a1200 "$program" "$here/served" bash -c "$(declare -f session); session"
+  status=$?
+  echo "disks: emulator session $(($(date +%s) - start)) s"
+  # What the emulator wrote through to the image file: the boot block and the root block's name.
+  [ "$(head -c 4 "$here/disk.adf" | od -An -tx1 | tr -d ' ')" = 444f5301 ] ||
+    { echo "FAIL (disks): the disk file has no FFS boot block" >&2; status=1; }
+  [ "$(dd if="$here/disk.adf" bs=1 skip=$((880 * 512 + 433)) count=5 2>/dev/null)" = Fresh ] ||
+    { echo "FAIL (disks): the disk file has no root block named Fresh" >&2; status=1; }
+  if [ $status -ne 0 ]; then
+    echo "disks: the client's log ends:" >&2
+    grep -v '^[<>] ' "$here/client.log" | tail -25 >&2
+  fi
+  return $status
+}
+
 export -f session
 export cli here
-start=$(date +%s)
-DROVEMARK_AMIGA_FLOPPY=$here/disk.adf DROVEMARK_AMIGA_ARGS="BAUD=115200 BUFFER=8192" \
-  "$tools/with-amiga" a1200 "$program" "$here/served" bash -c "$(declare -f session); session"
-status=$?
-echo "disks: emulator session $(( $(date +%s) - start )) s"
-# What the emulator wrote through to the image file: the boot block and the root block's name.
-[ "$(head -c 4 "$here/disk.adf" | od -An -tx1 | tr -d ' ')" = 444f5301 ] ||
-  { echo "FAIL (disks): the disk file has no FFS boot block" >&2; status=1; }
-[ "$(dd if="$here/disk.adf" bs=1 skip=$((880 * 512 + 433)) count=5 2>/dev/null)" = Fresh ] ||
-  { echo "FAIL (disks): the disk file has no root block named Fresh" >&2; status=1; }
-exit $status
+# The emulated Amiga now and then stops in its disk handling for good: seen in the middle of a
+# track write and in the file system's remount after a format, about once in a few thousand track
+# operations, more often on a loaded machine. A failed session is shown and run once more on a
+# fresh boot, so that a fault that comes back still fails the test.
+attempt && exit 0
+echo "disks: the session above failed; once more on a fresh boot" >&2
+attempt
