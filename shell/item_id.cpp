@@ -182,14 +182,6 @@ std::optional<std::string> ItemIdView::FolderPath() const
     return dm::FolderPath(ParentPath(), Name());
 }
 
-std::optional<std::string> ItemIdView::RemotePath() const
-{
-    const std::optional<RemoteItem> item = ToRemoteItem();
-    if (!item)
-        return std::nullopt;
-    return dm::RemotePath(*item);
-}
-
 std::optional<RemoteItem> ItemIdView::ToRemoteItem() const
 {
     if (!IsValid())

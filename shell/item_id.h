@@ -96,7 +96,6 @@ public:
 
     // parentPath "/" name: the path a listing of this item as a folder asks for.
     std::optional<std::string> FolderPath() const;
-    std::optional<std::string> RemotePath() const;
     std::optional<RemoteItem> ToRemoteItem() const;
     // Work:Devs/file, as the user sees it; none when invalid or 260 characters or longer.
     std::optional<std::string> AmigaPath() const;
