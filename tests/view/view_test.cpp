@@ -129,7 +129,6 @@ TEST_F(ViewTest, TheListHoldsThePeersItemsInEveryModeAndTheBarsFollowTheSelectio
     EXPECT_EQ(Column(view.Get(), 0),
               (std::vector<std::string> {"Data", "Work", "DF0", "kick.rom", "df0.adf"}));
     EXPECT_EQ(browser_.StatusText(0), "5 object(s)");
-    EXPECT_EQ(browser_.toolbarButtons, 11u);
 
     const DWORD styles[] = {LVS_ICON, LVS_SMALLICON, LVS_LIST, LVS_REPORT};
     for (UINT mode = FVM_ICON; mode <= FVM_DETAILS; ++mode) {
@@ -147,12 +146,6 @@ TEST_F(ViewTest, TheListHoldsThePeersItemsInEveryModeAndTheBarsFollowTheSelectio
     // The status bar and the toolbar follow the selection.
     view->UIActivate(SVUIA_ACTIVATE_FOCUS);
     HWND list = Of(view.Get()).ListWindow();
-    auto select = [&](int row) {
-        LVITEMA state = {};
-        state.stateMask = LVIS_SELECTED;
-        state.state = LVIS_SELECTED;
-        SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-    };
     // Which of Cut, Copy, Paste, Delete and Properties the toolbar offers.
     auto offered = [&] {
         std::string buttons;
@@ -166,28 +159,22 @@ TEST_F(ViewTest, TheListHoldsThePeersItemsInEveryModeAndTheBarsFollowTheSelectio
         return buttons;
     };
     EXPECT_EQ(offered(), "V") << "nothing selected: only Paste";
-    select(0);  // the volume Work: copied, not moved or deleted
+    SelectNames(list, {"Work"});  // a volume: copied, not moved or deleted
     EXPECT_EQ(offered(), "CP");
-    select(2);  // DF0, without a disk
-    EXPECT_EQ(browser_.StatusText(0), "2 object(s) selected");
+    SelectNames(list, {"Work", "DF0"});
     EXPECT_EQ(offered(), "P") << "a drive without a disk cannot be copied";
-    EXPECT_EQ(view->DestroyViewWindow(), S_OK);
-
-    view = Open(root_.Get());
-    list = Of(view.Get()).ListWindow();
-    select(2);
+    SelectNames(list, {"DF0"});
     EXPECT_EQ(browser_.StatusText(0), "1 object(s) selected");
     EXPECT_EQ(browser_.StatusText(1).rfind("Free Space: -, Capacity: ", 0), 0u)
         << browser_.StatusText(1);
-    select(4);  // the ADF item, a file of 901120 bytes
+    SelectNames(list, {"DF0", "df0.adf"});  // the ADF item, a file of 901120 bytes
     EXPECT_EQ(browser_.StatusText(0), "2 object(s) selected");
     EXPECT_EQ(browser_.StatusText(1), "880KB");
     view->DestroyViewWindow();
 
     ComPtr<IShellView> files = Open(Folder("Data").Get());
     files->UIActivate(SVUIA_ACTIVATE_FOCUS);
-    list = Of(files.Get()).ListWindow();
-    select(0);
+    SelectNames(Of(files.Get()).ListWindow(), {"notes.txt"});
     EXPECT_EQ(offered(), "XCDP") << "a file can go every way";
     files->DestroyViewWindow();
 
@@ -317,8 +304,6 @@ TEST(StatusTexts, DrivesShowTheirSpaceAndDrawersAddNothing)
         EXPECT_EQ(texts.count, "1 object(s) selected");
         EXPECT_EQ(texts.size, c.shown);
     }
-    EXPECT_EQ(MakeStatusTexts({}, false).count, "0 object(s)");
-    EXPECT_EQ(MakeStatusTexts({}, false).size, "");
 }
 
 TEST_F(ViewTest, RenamingInPlaceKeepsTheKeysInTheBoxAndRefusesNamesThatWouldMoveTheItem)
