@@ -5,6 +5,7 @@
 #include "module/ui_objects.h"
 #include "resources/resource_ids.h"
 #include "shell/amiga_folder.h"
+#include "shell/folder_cache.h"
 #include "shell/item_id.h"
 #include "support/allocation_spy.h"
 #include "support/amiga_folders.h"
@@ -136,7 +137,7 @@ TEST_F(ViewTest, TheListHoldsThePeersItemsInEveryModeAndTheBarsFollowTheSelectio
                   1);
         HWND list = Of(view.Get()).ListWindow();
         EXPECT_EQ(DWORD(GetWindowLongPtrA(list, GWL_STYLE)) & LVS_TYPEMASK, styles[mode - 1]);
-        EXPECT_TRUE(SendMessageA(browser_.toolbar, TB_ISBUTTONCHECKED, IDM_LARGE_ICONS + mode - 1, 0));
+        EXPECT_EQ(SendMessageA(browser_.toolbar, TB_ISBUTTONCHECKED, IDM_LARGE_ICONS + mode - 1, 0), 1);
         EXPECT_EQ(Rows(view.Get()), rows) << "mode " << mode;
         FOLDERSETTINGS settings = {};
         view->GetCurrentInfo(&settings);
@@ -427,6 +428,12 @@ TEST_F(ViewTest, ItemMenusOfferWhatTheSelectionAllowsAndTheirVerbsRunTheViewsCom
     SendMessageA(editBox, WM_KEYDOWN, VK_ESCAPE, 0);
     ClickHeader(view.Get(), 0);
 
+    // A comment only the Amiga's own copy carries: a paste that uploads would lose it.
+    const UniqueIdList commented = test::FindItem(work.Get(), "readme.txt");
+    ASSERT_EQ(UpdateItemEverywhere(commented.get(), ItemIdView(commented.get()).Protection() & 0xFF,
+                                   "carried by the Amiga"),
+              S_OK);
+
     // Verbs by name, as another program asks for them.
     SelectNames(list, {"readme.txt"});
     std::vector<const ITEMIDLIST*> readme;
@@ -466,7 +473,16 @@ TEST_F(ViewTest, ItemMenusOfferWhatTheSelectionAllowsAndTheirVerbsRunTheViewsCom
     Of(view.Get()).RunItemMenuEntry(1 + 5);
     Of(view.Get()).EndItemMenu();
     DestroyMenu(scratch);
-    EXPECT_EQ(std::filesystem::file_size(test::PeerHostPath("work/Docs/readme.txt")), 12u);
+    const UniqueIdList pasted = test::FindItem(Folder("Work/Docs").Get(), "readme.txt");
+    ASSERT_TRUE(pasted);
+    EXPECT_EQ(ItemIdView(pasted.get()).Comment(), "carried by the Amiga");
+    // Into a folder itself, through its parent; the namespace root takes nothing.
+    const auto pasteInto = [](IShellFolder* folder) {
+        return test::Of(folder).DoCommand(ViewCommand::Paste, 0, nullptr, nullptr);
+    };
+    EXPECT_EQ(pasteInto(Folder("Work/Devs/Keymaps").Get()), S_OK);
+    EXPECT_TRUE(std::filesystem::exists(test::PeerHostPath("work/Devs/Keymaps/readme.txt")));
+    EXPECT_EQ(pasteInto(test::AmigaRoot().Get()), E_FAIL);
 
     // Delete by position asks first; "Yes" deletes on the Amiga.
     SelectNames(list, {"big.bin"});
