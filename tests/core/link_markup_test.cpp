@@ -21,6 +21,13 @@ TEST(LinkMarkup, WordsThenOneLinkShowWordsAndLinkTextWithOnlyTheLinkTextClickabl
     EXPECT_EQ(bars.links[0].target, "d|e");
     EXPECT_EQ(bars.links[1].first, 6u);
     EXPECT_EQ(bars.links[1].last, 6u);
+
+    // For controls that count CR LF as one character, the link positions follow.
+    const LinkMarkup control = ParseLinkMarkup("line\r\n|go|t|", true);
+    EXPECT_EQ(control.display, "line\ngo");
+    ASSERT_EQ(control.links.size(), 1u);
+    EXPECT_EQ(control.links[0].first, 5u);
+    EXPECT_EQ(ParseLinkMarkup("line\r\n|go|t|").links.at(0).first, 6u);
 }
 
 TEST(LinkMarkup, TextEndingInsideALinkOrWithALoneBarOpensNothing)
@@ -37,15 +44,6 @@ TEST(LinkMarkup, TextEndingInsideALinkOrWithALoneBarOpensNothing)
     EXPECT_EQ(SingleLinkMarkup("", "https://x/"), "");
     EXPECT_EQ(SingleLinkMarkup("Home", ""), "");
     EXPECT_EQ(ParseLinkMarkup(SingleLinkMarkup("A|B", "t")).links.at(0).target, "t");
-}
-
-TEST(LinkMarkup, ControlsCountingCrLfAsOneKeepLinkPositions)
-{
-    const LinkMarkup parsed = ParseLinkMarkup("line\r\n|go|t|", true);
-    EXPECT_EQ(parsed.display, "line\ngo");
-    ASSERT_EQ(parsed.links.size(), 1u);
-    EXPECT_EQ(parsed.links[0].first, 5u);
-    EXPECT_EQ(ParseLinkMarkup("line\r\n|go|t|").links.at(0).first, 6u);
 }
 
 }  // namespace

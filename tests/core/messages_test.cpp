@@ -8,7 +8,7 @@
 namespace dm {
 namespace {
 
-TEST(MessageText, InsertsTextsAndNumbersInTheirFormsAndRefusesMissingOnes)
+TEST(MessageText, InsertsTextsAndNumbersInTheirFormsAndRefusesMissingOnesAndStrings)
 {
     EXPECT_EQ(FormatMessageText("Cannot copy %1.", {"Work/x"}), "Cannot copy Work/x.");
     EXPECT_EQ(FormatMessageText("%2 then %1", {"a", "b"}), "b then a");
@@ -24,10 +24,8 @@ TEST(MessageText, InsertsTextsAndNumbersInTheirFormsAndRefusesMissingOnes)
     EXPECT_FALSE(FormatMessageText("%1 and %2", {"only one"}));
     EXPECT_FALSE(FormatMessageText("%1", {}));
     EXPECT_FALSE(FormatMessageText("%1!d", {1}));  // unterminated form
-}
 
-TEST(StringTable, FormsTheTextsWithTheirInsertsAndMissingOnesGiveNothing)
-{
+    // The string table's texts, formed with their inserts; missing ones give nothing.
     EXPECT_EQ(FormatStringById(IDS_FORMAT_WARNING, ThisModule(), {"DF0:", "880KB", 42}),
               "WARNING!\r\nDo you really wish to format the disk in device DF0: (880KB capacity, "
               "42% used) and lose all its data?");

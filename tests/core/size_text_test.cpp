@@ -8,7 +8,7 @@ namespace dm {
 namespace {
 
 // The test machines run with an English locale: "." decimals, "," thousands.
-TEST(SizeText, PicksTheUnitAtEachBoundaryAndRoundsUpWithoutOverflow)
+TEST(SizeText, PicksTheUnitAtEachBoundaryRoundsUpWithoutOverflowAndCutsTheBufferForm)
 {
     EXPECT_EQ(SizeText(0, false, 0), "0 bytes");
     EXPECT_EQ(SizeText(999, false, 0), "999 bytes");
@@ -29,10 +29,8 @@ TEST(SizeText, PicksTheUnitAtEachBoundaryAndRoundsUpWithoutOverflow)
     EXPECT_EQ(SizeText(4294967295u, true, 1), "4,294,967,295 bytes");
     // A forced unit keeps its decimals.
     EXPECT_EQ(SizeText(512, true, 1024), "0.50KB");
-}
 
-TEST(SizeText, BufferFormIsCutToItsLength)
-{
+    // The buffer form is cut to its length.
     char buffer[16];
     std::memset(buffer, 'x', sizeof buffer);
     EXPECT_EQ(FormatSizeText(1572864, buffer, sizeof buffer, true, 0), 6);

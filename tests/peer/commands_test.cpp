@@ -152,7 +152,7 @@ TEST(PeerCommands, AttributesReplaceOrKeepTheCommentAndOutlastACutShortSidecar)
     EXPECT_EQ(comment("busy"), "/0");
 }
 
-TEST(PeerCommands, CopyAsksBeforeReplacingAndCopiesDrawersWhole)
+TEST(PeerCommands, CopyAsksBeforeReplacingAndCopiesDrawersWholeAndCountingReportsTheTotals)
 {
     PeerRig rig;
     fs::create_directories(rig.work / "Src" / "Sub");
@@ -205,17 +205,13 @@ TEST(PeerCommands, CopyAsksBeforeReplacingAndCopiesDrawersWhole)
     EXPECT_EQ(ReadWholeFile((rig.disk / "a").string()), "changed");
     ASSERT_EQ(rig.pc->Copy(Item("", "::kick.rom"), dest, answer, 1, ask, nullptr), S_OK);
     EXPECT_TRUE(ReadWholeFile(rig.Host("Dest/kick.rom")) == ReadWholeFile(rig.rom));
-}
 
-TEST(PeerCommands, CountingReportsStepsTheTotalsAndStopsWhenAsked)
-{
-    PeerRig rig;
+    // Counting reports in steps, the totals without the sidecars, and stops when asked.
     fs::create_directories(rig.work / "Tree" / "A" / "Deep");
     fs::create_directories(rig.work / "Tree" / "B");
     WriteWholeFile(rig.Host("Tree/one"), PatternBytes(100));
     WriteWholeFile(rig.Host("Tree/A/two"), PatternBytes(2000));
     WriteWholeFile(rig.Host("Tree/A/Deep/three"), PatternBytes(30000));
-    rig.Start();
     ASSERT_EQ(rig.pc->SetAttributes(Item("DH0:Work/Tree", "one"), 0, "sidecars are not counted"),
               S_OK);
 

@@ -87,11 +87,6 @@ TEST(IconLocation, ModuleIconsAndPerKindKeys)
         EXPECT_EQ(location.text, module);
         EXPECT_EQ(location.index, drive.index);
         EXPECT_EQ(location.flags, UINT(GIL_PERCLASS));
-        // The shell extracts such a location itself: it must name our icon, not a position.
-        HICON icon = nullptr;
-        EXPECT_EQ(ExtractIconExA(location.text.c_str(), location.index, &icon, nullptr, 1), 1u);
-        if (icon)
-            DestroyIcon(icon);
     }
 
     const Location drawer = LocationOf("Devs", ItemKind::Drawer);
