@@ -395,6 +395,17 @@ TEST_F(ViewTest, ItemMenusOfferWhatTheSelectionAllowsAndTheirVerbsRunTheViewsCom
     const std::string drive = menuOf(root.Get(), {"DF0"});
     EXPECT_EQ(drive, "Format...|-|Properties");
     EXPECT_EQ(menuOf(root.Get(), {"Work", "kick.rom"}), "Copy|-|Properties");
+    // Nor does their verb by name, as another program asks for it, cut them.
+    std::vector<const ITEMIDLIST*> chosen;
+    ASSERT_EQ(Of(root.Get()).SelectedItems(SVGIO_SELECTION, chosen), S_OK);
+    ComPtr<IContextMenu> rootMenu;
+    ASSERT_EQ(root_->GetUIObjectOf(nullptr, UINT(chosen.size()), chosen.data(), IID_IContextMenu,
+                                   nullptr, reinterpret_cast<void**>(rootMenu.GetAddressOf())),
+              S_OK);
+    CMINVOKECOMMANDINFO cut = {sizeof cut};
+    cut.lpVerb = "cut";
+    EXPECT_EQ(rootMenu->InvokeCommand(&cut), E_INVALIDARG);
+    rootMenu.Reset();
     root->DestroyViewWindow();
 
     ComPtr<IShellFolder> work = Folder("Work");
