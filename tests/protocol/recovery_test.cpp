@@ -37,11 +37,6 @@ std::vector<std::string> SendAll(ChannelPair& pair)
     return seen;
 }
 
-bool IsAnswerWord(const std::string& bytes, const char* word)
-{
-    return bytes == std::string(word, 4);
-}
-
 TEST(Recovery, DamagedPacketsAreResentUntilTheyArriveWhole)
 {
     struct Fault {
@@ -91,7 +86,7 @@ TEST(Recovery, ResendRequestsAreHonouredWithoutLimitButUnexpectedAnswersAreNot)
     ChannelPair resent(512, 2);
     int turned = 0;
     resent.amigaLink->SetWriteFilter([&](std::string& bytes, uint64_t) {
-        if (IsAnswerWord(bytes, "PkOk") && turned < 6) {
+        if (bytes == "PkOk" && turned < 6) {
             bytes = "PkRs";
             ++turned;
         }
@@ -101,7 +96,7 @@ TEST(Recovery, ResendRequestsAreHonouredWithoutLimitButUnexpectedAnswersAreNot)
 
     ChannelPair pair;
     pair.amigaLink->SetWriteFilter([](std::string& bytes, uint64_t) {
-        if (IsAnswerWord(bytes, "PkOk"))
+        if (bytes == "PkOk")
             bytes = "Junk";
     });
     pair.pcLink->RecordWrites(true);
@@ -294,7 +289,7 @@ TEST(LineRecovery, EveryLostOrDamagedAnswerWordOfAnExchangeIsRecovered)
                 MemoryLink& faulty = amigaSide ? *pair.amigaLink : *pair.pcLink;
                 int answers = 0;
                 faulty.SetWriteFilter([&](std::string& bytes, uint64_t) {
-                    if (bytes.size() == 4 && IsAnswerWord(bytes, "PkOk") && answers++ == victim) {
+                    if (bytes == "PkOk" && answers++ == victim) {
                         if (lose)
                             bytes.clear();
                         else

@@ -1,8 +1,6 @@
-// Two processes of this program: the shared section, the connection lock, and settings saved
-// by the other process.
+// Two processes of this program: the shared section and the connection lock.
 #include "protocol/registry_support.h"
 #include "resources/string_ids.h"
-#include "support/test_files.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -77,56 +75,6 @@ TEST(ConnectionLockAcrossProcesses, TheSecondWaitsForTheFirstsCloseOrGivesUpWith
     patient.Close();
     patient.Release();
     EXPECT_EQ(ExitCodeOf(holder), 0);
-}
-
-class SettingsAcrossProcesses : public RegistryTest {};
-
-TEST_F(SettingsAcrossProcesses, ASaveElsewhereMeansAReloadWithABannerAndNewSequenceNumbers)
-{
-    PacketSink amiga;
-    ScratchFolder folder;
-    const std::string log = folder.File("Drovemark_pc.log");
-    {
-        ConnectionSettings settings(store_);
-        settings.Load();
-        ASSERT_TRUE(settings.SetConnectionName("TCP/IP") && settings.SetLogPath(log));
-        static_cast<TcpLink&>(settings.CurrentConnection()->GetLink()).SetPort(amiga.Port());
-        settings.SetLoggingEnabled(true);
-        ASSERT_TRUE(settings.Save());
-    }
-    RemoteSession::Config config;
-    config.lockName = UniqueName("reload");
-    config.load = [store = store_](ConnectionSettings& settings) {
-        settings.SetStore(store);
-        return settings.Load();
-    };
-    RemoteSession session(config);
-    session.AddRef();
-    PacketChannel* first = session.Open(true);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->WritePacket(PacketType::Progress), S_OK);
-    EXPECT_EQ(first->WritePacket(PacketType::Progress), S_OK);
-    EXPECT_EQ(first->SendSequence(), 3);
-    session.Close();
-
-    ASSERT_EQ(ExitCodeOf(StartChild({"save", "17"})), 0);
-    EXPECT_FALSE(session.Settings()->IsCurrent());
-    PacketChannel* second = session.Open(true);
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->SendSequence(), 1);
-    EXPECT_EQ(second->MaxRetries(), 17u);
-    EXPECT_EQ(second->WritePacket(PacketType::Progress), S_OK);
-    session.Close();
-    session.Release();
-
-    const std::string text = ReadWholeFile(log);
-    EXPECT_EQ(Count(text, "DROVEMARK PROPERTIES"), 2u);
-    EXPECT_NE(text.find("Connection: TCP/IP (0 baud)\r\nPacketSize: 512\r\nMaxRetries: 50\r\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("Connection: TCP/IP (0 baud)\r\nPacketSize: 512\r\nMaxRetries: 17\r\n"),
-              std::string::npos);
-    EXPECT_TRUE(amiga.WaitClosed(2));
-    EXPECT_EQ(amiga.opened, 2);
 }
 
 }  // namespace

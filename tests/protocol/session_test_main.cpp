@@ -36,12 +36,6 @@ int RunChildRole(const std::vector<std::string>& args)
         session.Release();
         return 0;
     }
-    // save RETRIES: loads the tests' settings, changes the retry limit and saves.
-    if (role == "save" && args.size() == 2) {
-        ConnectionSettings settings(TestStore());
-        settings.Load();
-        return settings.SetMaxRetries(std::atoi(args[1].c_str())) && settings.Save() ? 0 : 4;
-    }
     // stamp SEEN NEW: checks the settings stamp this process sees, then changes it.
     if (role == "stamp" && args.size() == 3) {
         if (SharedSection().settingsStamp != std::strtoul(args[1].c_str(), nullptr, 10))
