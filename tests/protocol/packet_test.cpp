@@ -1,3 +1,4 @@
+#include "core/crc32.h"
 #include "support/channel_pair.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,57 @@ namespace {
 using test::BigEndian32;
 using test::ChannelPair;
 using test::PeerThread;
+
+std::string Bytes(std::initializer_list<int> values)
+{
+    std::string out;
+    for (int v : values)
+        out += char(v);
+    return out;
+}
+
+TEST(Crc32, MatchesTheStandardCheckValues)
+{
+    EXPECT_EQ(ComputeCrc32("123456789"), 0xCBF43926u);
+    EXPECT_EQ(ComputeCrc32(""), 0u);
+    Crc32 pieces;
+    pieces.Add("1234", 4);
+    pieces.Add("56789", 5);
+    EXPECT_EQ(pieces.Value(), 0xCBF43926u);
+}
+
+TEST(PacketWire, PacketsWithAndWithoutDataAreFramedExactly)
+{
+    ChannelPair pair;
+    pair.pcLink->RecordWrites(true);
+    std::vector<test::Received> got;
+    {
+        PeerThread peer([&] {
+            got.push_back(test::ReadOne(*pair.amiga));
+            got.push_back(test::ReadOne(*pair.amiga));
+        });
+        EXPECT_EQ(pair.pc->WritePacket(PacketType::Ok), S_OK);
+        EXPECT_EQ(test::Send(*pair.pc, PacketType::OpenFile, std::string("DH0:x\0", 6)), S_OK);
+    }
+    const std::vector<std::string> writes = pair.pcLink->TakeRecordedWrites();
+    ASSERT_EQ(writes.size(), 2u);
+
+    const std::string bare = Bytes({0, 0, 0, 0, 0, 0, 0, 1});
+    EXPECT_EQ(writes[0], bare + BigEndian32(ComputeCrc32(bare)));
+
+    const std::string head = Bytes({0, 101, 0, 6, 0, 0, 0, 2});
+    const std::string data("DH0:x\0", 6);
+    EXPECT_EQ(writes[1],
+              head + BigEndian32(ComputeCrc32(head)) + data + BigEndian32(ComputeCrc32(data)));
+
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].type, PacketType::Ok);
+    EXPECT_EQ(got[0].data, "");
+    EXPECT_EQ(got[1].type, PacketType::OpenFile);
+    EXPECT_EQ(got[1].data, data);
+    EXPECT_EQ(pair.pc->SendSequence(), 3);
+    EXPECT_EQ(pair.amiga->LastAcknowledged(), 2u);
+}
 
 TEST(PacketWire, DataBeyondTheCapacityIsCheckedButNotDelivered)
 {
