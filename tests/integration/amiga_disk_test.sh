@@ -3,22 +3,18 @@
 # disk read whole as its ADF item byte for byte, another disk image written back (and read back
 # by the Amiga before it says yes), then a quick FFS format that AmigaDOS mounts under its new name.
 #   amiga_disk_test.sh PROGRAM CLI
-set -uo pipefail
 program=$1
 cli=$2
-tools=$(cd "$(dirname "$0")/../../tools" && pwd)
-
-here=$(mktemp -d "${TMPDIR:-/tmp}/drovemark-disk-XXXXXX")
-export XDG_RUNTIME_DIR=$here TZ=UTC
-trap 'rm -rf "$here"' EXIT
+model=disks
+source "$(dirname "$0")/amiga_emulator_rig.sh"
 
 session() {
-  failures=0
-  fail() { echo "FAIL (disks): $*" >&2; failures=$((failures + 1)); }
   # A whole disk's image takes over a minute each way; anything else a few seconds.
-  dm() { limit=60 run "$@"; }
-  dm_image() { limit=240 run "$@"; }
+  dm() { run 60 "$@"; }
+  dm_image() { run 240 "$@"; }
   run() {
+    local limit=$1
+    shift
     echo "[$(date +%T)] $*" >>"$here/client.log"
     timeout "$limit" "$cli" --serial "$DROVEMARK_LINE" --baud 115200 --packet-size 8192 \
       --log "$here/client.log" "$@" </dev/null
@@ -45,17 +41,14 @@ attempt() {
   head -c 901120 /dev/urandom >"$here/disk.adf"
   cp "$here/disk.adf" "$here/first.adf"
   head -c 901120 /dev/urandom >"$here/second.adf"
-  local start status
-  start=$(date +%s)
-  DROVEMARK_AMIGA_FLOPPY=$here/disk.adf DROVEMARK_AMIGA_ARGS="BAUD=115200 BUFFER=8192" \
-    "$tools/with-amiga" a1200 "$program" "$here/served" bash -c "$(declare -f session); session"
-  status=$?
-  echo "disks: emulator session $(($(date +%s) - start)) s"
+  export DROVEMARK_AMIGA_FLOPPY=$here/disk.adf DROVEMARK_AMIGA_ARGS="BAUD=115200 BUFFER=8192"
+  in_amiga a1200 "$program" session model cli
+  local status=$?
   # What the emulator wrote through to the image file: the boot block and the root block's name.
   [ "$(head -c 4 "$here/disk.adf" | od -An -tx1 | tr -d ' ')" = 444f5301 ] ||
-    { echo "FAIL (disks): the disk file has no FFS boot block" >&2; status=1; }
+    { fail "the disk file has no FFS boot block"; status=1; }
   [ "$(dd if="$here/disk.adf" bs=1 skip=$((880 * 512 + 433)) count=5 2>/dev/null)" = Fresh ] ||
-    { echo "FAIL (disks): the disk file has no root block named Fresh" >&2; status=1; }
+    { fail "the disk file has no root block named Fresh"; status=1; }
   if [ $status -ne 0 ]; then
     echo "disks: the client's log ends:" >&2
     grep -v '^[<>] ' "$here/client.log" | tail -25 >&2
@@ -63,8 +56,6 @@ attempt() {
   return $status
 }
 
-export -f session
-export cli here
 # The emulated Amiga now and then stops in its disk handling for good: seen in the middle of a
 # track write and in the file system's remount after a format, about once in a few thousand track
 # operations, more often on a loaded machine. A failed session is shown and run once more on a
