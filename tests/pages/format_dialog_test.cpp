@@ -121,7 +121,7 @@ TEST_F(FormatDialogTest, TheBoxesGiveEveryDosTypeAndOnlyWhatTheServerAllows)
                       EXPECT_TRUE(WaitFor([] {
                           HWND help = FindWindowA("QuenzorTooltipWindowClass", nullptr);
                           return help && IsWindowVisible(help);
-                      }, 3s)) << "no help on a right click inside a group box";
+                      }, 10s)) << "no help on a right click inside a group box";
                       // The name field takes no more than an Amiga volume name.
                       SetDlgItemTextA(dialog, IDC_FORMAT_NEW_NAME, "");
                       SendDlgItemMessageA(dialog, IDC_FORMAT_NEW_NAME, EM_REPLACESEL, FALSE,

@@ -146,11 +146,17 @@ bool RightClickFirstCommand(HWND control)
         return window;
     };
     HWND menu = nullptr;
-    if (!WaitFor([&] { return (menu = shownMenu()) != nullptr; }, std::chrono::seconds(3)))
+    if (!WaitFor([&] { return (menu = shownMenu()) != nullptr; }, std::chrono::seconds(10)))
         return false;
-    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
-    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
-    return true;
+    // A loaded machine may show the menu before its loop reads keys: if it stays, choose again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+        if (WaitFor([&] { return !IsWindow(menu) || !IsWindowVisible(menu); },
+                    std::chrono::seconds(5)))
+            return true;
+    }
+    return false;
 }
 
 HWND WaitForOtherDialog(DWORD thread, HWND except, DWORD waitMilliseconds)

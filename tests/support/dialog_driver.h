@@ -77,7 +77,7 @@ void PressButton(HWND dialog, int id);
 void PressEscape(HWND dialog);
 RECT ControlRect(HWND dialog, int id);  // in dialog client coordinates
 // Right-clicks the control and picks the first command of the menu that comes up ("What's
-// This?"), through the menu's window; false when no menu came.
+// This?"), through the menu's window; false when no menu came or it stayed open.
 bool RightClickFirstCommand(HWND control);
 // A visible dialog of `thread` other than `except` (a message box over a property sheet), waited
 // for up to `waitMilliseconds`; null if none came.
