@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/local_files.h"
+#include "cli/local_writer.h"
 #include "cli/options.h"
 #include "cli/remote_tree.h"
 #include "cli/terminal_questions.h"
@@ -44,6 +45,9 @@ private:
     // Fetches one file to `local` unless a file there may not be replaced; counts the outcome.
     void Fetch(const RemoteItem& item, const ListedItem* record, const std::string& local,
                bool singleItem, Tally& tally);
+    // Counts (and reports) what the writer thread made of the files handed to it; with `wait`,
+    // of all of them.
+    void CountWritten(bool wait, Tally& tally);
     int Put();
     int Remove();
     int MoveOrCopy(bool copy);
@@ -82,6 +86,7 @@ private:
     std::ostream& err_;
     bool progressShown_ = false;
     bool showProgress_;
+    LocalWriter writer_;
 };
 
 }  // namespace dm::cli

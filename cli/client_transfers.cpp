@@ -2,6 +2,7 @@
 // by drawer, with the questions before a file is replaced.
 #include "cli/client.h"
 
+#include "cli/local_writer.h"
 #include "cli/message_lines.h"
 #include "cli/text_encoding.h"
 
@@ -18,6 +19,7 @@ namespace dm::cli {
 namespace {
 
 constexpr uint32_t kPiece = 1024;  // file data moves in pieces of at most this much
+constexpr uint32_t kWholeFile = 1u << 20;  // larger files are written as they come
 constexpr uint32_t kWriteForbidden = 1u << 2;
 
 }  // namespace
@@ -43,17 +45,35 @@ void Client::Fetch(const RemoteItem& item, const ListedItem* record, const std::
             return;
         }
     }
+    CountWritten(false, tally);
     const std::string shown = LocalBaseName(local);
-    // Written under a temporary name and renamed only once complete.
+    // A file that fits in memory goes whole to the writer thread, so that the line fetches the
+    // next one while the disk makes this one. A larger one is written as it comes, under a
+    // temporary name, and renamed only once complete.
     const std::string partial = local + ".part";
-    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        Fail("cannot write " + partial);
-        ++tally.failed;
-        return;
+    std::ofstream file;
+    if (item.size > kWholeFile) {
+        file.open(partial, std::ios::binary | std::ios::trunc);
+        if (!file) {
+            Fail("cannot write " + partial);
+            ++tally.failed;
+            return;
+        }
     }
     uint32_t size = 0;
     HRESULT hr = channel_.OpenFile(item, &size);
+    bool cannotWrite = false;
+    if (SUCCEEDED(hr) && size > kWholeFile && !file.is_open()) {
+        // The file has grown since it was listed.
+        file.open(partial, std::ios::binary | std::ios::trunc);
+        cannotWrite = !file;
+        if (cannotWrite)
+            hr = E_FAIL;
+    }
+    const bool streamed = file.is_open();
+    std::vector<char> whole;
+    if (SUCCEEDED(hr) && !streamed)
+        whole.reserve(size);
     uint64_t done = 0;
     std::vector<char> buffer(kPiece);
     while (SUCCEEDED(hr) && hr != kCancelled && done < size) {
@@ -62,22 +82,44 @@ void Client::Fetch(const RemoteItem& item, const ListedItem* record, const std::
         if (SUCCEEDED(hr) && (got == 0 || got > kPiece))
             hr = E_FAIL;
         if (SUCCEEDED(hr)) {
-            file.write(buffer.data(), got);
+            if (streamed)
+                file.write(buffer.data(), got);
+            else
+                whole.insert(whole.end(), buffer.data(), buffer.data() + got);
             done += got;
             Progress(shown, done, size);
-            if (!file)
+            if (streamed && !file)
                 hr = E_FAIL;
         }
     }
     const HRESULT ended = channel_.EndFileRead();
     if (SUCCEEDED(hr))
         hr = ended;
-    file.close();
-    if (SUCCEEDED(hr) && !file)
-        hr = E_FAIL;
-    if (!Report(hr)) {
-        RemoveLocal(partial);
+    if (streamed) {
+        file.close();
+        if (SUCCEEDED(hr) && !file)
+            hr = E_FAIL;
+    }
+    if (cannotWrite) {
+        Fail("cannot write " + partial);
         ++tally.failed;
+        return;
+    }
+    if (!Report(hr)) {
+        if (streamed)
+            RemoveLocal(partial);
+        ++tally.failed;
+        return;
+    }
+    ArrivedFile arrived;
+    arrived.local = local;
+    if (record) {
+        arrived.lastWrite = DateStampToFileTime(record->date);
+        arrived.readOnly = (record->protection & kWriteForbidden) != 0;
+    }
+    if (!streamed) {
+        arrived.bytes = std::move(whole);
+        writer_.Add(std::move(arrived));
         return;
     }
     if (!RenameLocal(partial, local)) {
@@ -86,12 +128,23 @@ void Client::Fetch(const RemoteItem& item, const ListedItem* record, const std::
         ++tally.failed;
         return;
     }
-    if (record) {
-        SetLocalWriteTime(local, DateStampToFileTime(record->date));
-        if (record->protection & kWriteForbidden)
-            SetLocalReadOnly(local);
-    }
+    if (arrived.lastWrite)
+        SetLocalWriteTime(local, *arrived.lastWrite);
+    if (arrived.readOnly)
+        SetLocalReadOnly(local);
     ++tally.fetched;
+}
+
+void Client::CountWritten(bool wait, Tally& tally)
+{
+    for (const WrittenFile& outcome : writer_.Outcomes(wait)) {
+        if (outcome.written) {
+            ++tally.fetched;
+        } else {
+            Fail(outcome.failure);
+            ++tally.failed;
+        }
+    }
 }
 
 int Client::Get()
@@ -127,6 +180,7 @@ int Client::Get()
     Tally tally;
     if (!drawer) {
         Fetch(item, record, local, true, tally);
+        CountWritten(true, tally);
     } else {
         item.kind = located->known ? item.kind : ItemKind::Drawer;
         if (const auto info = StatLocal(local); info && !info->directory) {
@@ -153,7 +207,8 @@ int Client::Get()
 void Client::GetTree(const RemoteItem& top, const std::string& topLocal,
                      const std::vector<ListedItem>* topItems, Tally& tally)
 {
-    // Drawers before their contents, each listed once; dates of drawers set after their contents.
+    // Drawers before their contents, each listed once; dates of drawers set once every file is
+    // written, since a file made in a folder changes its date again.
     struct Pending {
         RemoteItem drawer;
         std::string local;
@@ -161,11 +216,12 @@ void Client::GetTree(const RemoteItem& top, const std::string& topLocal,
         bool done;
     };
     std::vector<Pending> stack = {{top, topLocal, std::nullopt, false}};
+    std::vector<std::pair<std::string, DateStamp>> dates;
     while (!stack.empty() && tally.answer != OverwriteAnswer::Cancel && !stopRequested) {
         Pending& next = stack.back();
         if (next.done) {
             if (next.date)
-                SetLocalWriteTime(next.local, DateStampToFileTime(*next.date));
+                dates.emplace_back(next.local, *next.date);
             stack.pop_back();
             continue;
         }
@@ -207,6 +263,9 @@ void Client::GetTree(const RemoteItem& top, const std::string& topLocal,
                   false, tally);
         }
     }
+    CountWritten(true, tally);
+    for (const auto& [local, date] : dates)
+        SetLocalWriteTime(local, DateStampToFileTime(date));
 }
 
 HRESULT Client::PutOne(const std::string& localPath, const LocalFileInfo& info,

@@ -102,14 +102,14 @@ cmp -s "$work/work/readme.txt" "$work/local/readme.txt" || fail "put --yes did n
 
 # A drawer with all it holds, dates and a write protection carried over; a second fetch skips
 # what is there and says so, --yes replaces it.
-mkdir -p "$work/work/Tree/Sub/Empty"
+mkdir -p "$work/work/Tree/Sub" "$work/work/Tree/Empty"
 printf 'top\n' >"$work/work/Tree/a.txt"
 printf 'below\n' >"$work/work/Tree/Sub/b.txt"
 touch -d '2001-02-03 04:05:06' "$work/work/Tree/a.txt" "$work/work/Tree/Sub/b.txt" "$work/work/Tree/Sub"
 dm protect Work:Tree/Sub/b.txt -w || fail "protect -w (not taken for an option)"
 dm get -r Work:Tree "$work/back" 2>"$work/err" || fail "get -r: $(cat "$work/err")"
 diff -r -x .drovemark-meta "$work/work/Tree" "$work/back/Tree" >/dev/null || fail "get -r fetched a different tree"
-[ -d "$work/back/Tree/Sub/Empty" ] || fail "get -r left out the empty drawer"
+[ -d "$work/back/Tree/Empty" ] || fail "get -r left out the empty drawer"
 for f in a.txt Sub/b.txt Sub; do
   [ "$(stat -c %Y "$work/back/Tree/$f")" = "$(stat -c %Y "$work/work/Tree/$f")" ] ||
     fail "get -r did not keep the date of $f"
@@ -122,6 +122,12 @@ grep -q '2 files not fetched' "$work/err" || fail "skipped files not reported: $
 grep -qx changed "$work/back/Tree/a.txt" || fail "get -r replaced a file unasked"
 dm --yes get -r Work:Tree "$work/back" || fail "get -r --yes"
 cmp -s "$work/work/Tree/a.txt" "$work/back/Tree/a.txt" || fail "get -r --yes did not replace"
+# A file that cannot be made here is a failure, said once; the rest of the drawer still arrives.
+rm -rf "$work/back/Tree" && mkdir -p "$work/back/Tree/a.txt.part"
+dm get -r Work:Tree "$work/back" 2>"$work/err" && fail "a get -r that could not write a file exits 0"
+grep -q 'cannot write .*a.txt.part' "$work/err" || fail "the unwritable file is not named: $(cat "$work/err")"
+[ -e "$work/back/Tree/a.txt" ] && fail "a file that could not be written got its name"
+cmp -s "$work/work/Tree/Sub/b.txt" "$work/back/Tree/Sub/b.txt" || fail "the rest of the drawer did not arrive"
 # A hostile side's names land inside the target, each as one name (the peer serves %XX-escaped
 # host names unescaped): a drawer named ".." must not put its files beside the target.
 mkdir -p "$work/work/Hostile/%2E%2E" "$work/work/Bad"
