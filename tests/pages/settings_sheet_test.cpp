@@ -150,20 +150,17 @@ TEST_F(SettingsSheetTest, OptionsRejectBadNumbersAndEveryHelpedControlShowsItsHe
             SendMessageA(page, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
             // On a loaded machine the popup may take a moment to show its text.
             EXPECT_TRUE(WaitFor([&] {
-                HWND popup = FindWindowA("QuenzorTooltipWindowClass", nullptr);
-                return popup && IsWindowVisible(popup) && !WindowText(popup).empty();
+                HWND popup = FindOwnWindow("QuenzorTooltipWindowClass");
+                return popup && !WindowText(popup).empty();
             }, std::chrono::seconds(5))) << "no help for control " << id;
         }
         // A right click on a box inside a group box, and "What's This?" from its menu.
-        HWND shown = FindWindowA("QuenzorTooltipWindowClass", nullptr);
+        HWND shown = FindOwnWindow("QuenzorTooltipWindowClass");
         SendMessageA(shown, WM_KEYDOWN, VK_ESCAPE, 0);
         SendMessageA(shown, WM_KEYUP, VK_ESCAPE, 0);
-        EXPECT_TRUE(RightClickFirstCommand(GetDlgItem(page, IDC_OPT_LOG_ENABLE)))
-            << "no menu on a right click inside a group box";
-        EXPECT_TRUE(WaitFor([&] {
-            shown = FindWindowA("QuenzorTooltipWindowClass", nullptr);
-            return shown && IsWindowVisible(shown);
-        }, std::chrono::seconds(10))) << "\"What's This?\" showed no help";
+        EXPECT_TRUE(RightClickFirstCommand(GetDlgItem(page, IDC_OPT_LOG_ENABLE), [&] {
+            return (shown = FindOwnWindow("QuenzorTooltipWindowClass")) != nullptr;
+        })) << "\"What's This?\" showed no help on a right click inside a group box";
         // A key pressed and let go while it shows puts it away.
         SendMessageA(shown, WM_KEYDOWN, VK_ESCAPE, 0);
         SendMessageA(shown, WM_KEYUP, VK_ESCAPE, 0);

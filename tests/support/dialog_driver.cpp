@@ -134,27 +134,38 @@ RECT ControlRect(HWND dialog, int id)
     return rect;
 }
 
-bool RightClickFirstCommand(HWND control)
+HWND FindOwnWindow(const char* className)
 {
-    PostMessageA(control, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
-    PostMessageA(control, WM_RBUTTONUP, 0, MAKELPARAM(4, 4));
-    // The visible one: a menu window of an earlier menu may linger, hidden, and take the keys.
-    auto shownMenu = [] {
-        HWND window = FindWindowExA(nullptr, nullptr, "#32768", nullptr);
-        while (window && !IsWindowVisible(window))
-            window = FindWindowExA(nullptr, window, "#32768", nullptr);
-        return window;
-    };
-    HWND menu = nullptr;
-    if (!WaitFor([&] { return (menu = shownMenu()) != nullptr; }, std::chrono::seconds(10)))
-        return false;
-    // A loaded machine may show the menu before its loop reads keys: if it stays, choose again.
+    for (HWND window = FindWindowExA(nullptr, nullptr, className, nullptr); window;
+         window = FindWindowExA(nullptr, window, className, nullptr)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(window))
+            return window;
+    }
+    return nullptr;
+}
+
+bool RightClickFirstCommand(HWND control, const std::function<bool()>& took)
+{
+    // A window of another test process that comes to the front closes a menu unchosen: try again.
     for (int attempt = 0; attempt < 3; ++attempt) {
+        PostMessageA(control, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
+        PostMessageA(control, WM_RBUTTONUP, 0, MAKELPARAM(4, 4));
+        // The visible one: a menu window of an earlier menu may linger, hidden, and take the keys.
+        HWND menu = nullptr;
+        if (!WaitFor([&] { return (menu = FindOwnWindow("#32768")) != nullptr; },
+                     std::chrono::seconds(10)))
+            return false;
         PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
         PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
-        if (WaitFor([&] { return !IsWindow(menu) || !IsWindowVisible(menu); },
+        if (WaitFor([&] { return (!IsWindow(menu) || !IsWindowVisible(menu)) && took(); },
                     std::chrono::seconds(5)))
             return true;
+        // Still open: put it away before the next right click.
+        if (IsWindow(menu) && IsWindowVisible(menu))
+            PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+        WaitFor([&] { return !IsWindow(menu) || !IsWindowVisible(menu); }, std::chrono::seconds(5));
     }
     return false;
 }

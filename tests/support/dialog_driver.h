@@ -69,6 +69,9 @@ bool WaitFor(const std::function<bool()>& condition,
 HWND FindDialog(DWORD thread, HWND except = nullptr);
 // A visible dialog owned by `owner`, whichever thread shows it; null if none.
 HWND FindOwnedDialog(HWND owner);
+// A visible top-level window of this process with the class `className` (a menu, a help popup):
+// tests in other processes share the desktop and show the same kinds of windows.
+HWND FindOwnWindow(const char* className);
 
 // What a user sees and does, from another thread.
 std::string WindowText(HWND window);
@@ -77,8 +80,9 @@ void PressButton(HWND dialog, int id);
 void PressEscape(HWND dialog);
 RECT ControlRect(HWND dialog, int id);  // in dialog client coordinates
 // Right-clicks the control and picks the first command of the menu that comes up ("What's
-// This?"), through the menu's window; false when no menu came or it stayed open.
-bool RightClickFirstCommand(HWND control);
+// This?") through the menu's window, until `took` says the command did its work; false when no
+// menu came or three tries did not take.
+bool RightClickFirstCommand(HWND control, const std::function<bool()>& took);
 // A visible dialog of `thread` other than `except` (a message box over a property sheet), waited
 // for up to `waitMilliseconds`; null if none came.
 HWND WaitForOtherDialog(DWORD thread, HWND except, DWORD waitMilliseconds = 10000);

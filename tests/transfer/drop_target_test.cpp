@@ -416,9 +416,7 @@ TEST_F(DropTargetTest, RightButtonDropAsksAndClosingTheMenuKeepsTheDefault)
           std::tuple {"kept.txt", WM_KEYDOWN, WPARAM(VK_ESCAPE), DWORD(DROPEFFECT_COPY)}}) {
         std::thread user([&] {
             HWND menu = nullptr;
-            if (test::WaitFor([&] {
-                    return (menu = FindWindowA("#32768", nullptr)) && IsWindowVisible(menu);
-                }))
+            if (test::WaitFor([&] { return (menu = test::FindOwnWindow("#32768")) != nullptr; }))
                 PostMessageA(menu, message, key, 0);
         });
         DWORD dropped = 0;
