@@ -27,6 +27,9 @@ constexpr uint32_t kWriteForbidden = 1u << 2;
 void Client::Fetch(const RemoteItem& item, const ListedItem* record, const std::string& local,
                    bool singleItem, Tally& tally)
 {
+    // Two Amiga names may come to one name here: the first must be on the disk to be asked about.
+    if (writer_.Holds(local))
+        CountWritten(true, tally);
     if (const auto existing = StatLocal(local)) {
         OverwriteAnswer answer = OverwriteAnswer::No;
         if (!existing->directory) {

@@ -2,6 +2,8 @@
 
 #include "cli/local_files.h"
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <utility>
 
@@ -59,11 +61,24 @@ void LocalWriter::Add(ArrivedFile file)
     changed_.notify_all();
 }
 
+bool LocalWriter::Holds(const std::string& local)
+{
+    auto same = [&](const std::string& name) {
+        return std::equal(name.begin(), name.end(), local.begin(), local.end(), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) ==
+                   std::tolower(static_cast<unsigned char>(b));
+        });
+    };
+    std::lock_guard lock(mutex_);
+    return same(writing_) ||
+           std::any_of(queue_.begin(), queue_.end(), [&](const ArrivedFile& f) { return same(f.local); });
+}
+
 std::vector<WrittenFile> LocalWriter::Outcomes(bool wait)
 {
     std::unique_lock lock(mutex_);
     if (wait)
-        changed_.wait(lock, [&] { return queue_.empty() && !writing_; });
+        changed_.wait(lock, [&] { return queue_.empty() && writing_.empty(); });
     return std::exchange(outcomes_, {});
 }
 
@@ -76,11 +91,11 @@ void LocalWriter::Run()
             return;
         ArrivedFile file = std::move(queue_.front());
         queue_.pop_front();
-        writing_ = true;
+        writing_ = file.local;
         lock.unlock();
         WrittenFile outcome = WriteArrivedFile(file);
         lock.lock();
-        writing_ = false;
+        writing_.clear();
         pendingBytes_ -= file.bytes.size();
         outcomes_.push_back(std::move(outcome));
         changed_.notify_all();

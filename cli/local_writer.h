@@ -42,6 +42,8 @@ public:
     LocalWriter& operator=(const LocalWriter&) = delete;
 
     void Add(ArrivedFile file);
+    // Whether a file of that name (in any case) is still to be written.
+    bool Holds(const std::string& local);
     // What became of the files written since the last call; with `wait`, once every file added so
     // far is written.
     std::vector<WrittenFile> Outcomes(bool wait);
@@ -54,7 +56,7 @@ private:
     std::condition_variable changed_;
     std::deque<ArrivedFile> queue_;
     size_t pendingBytes_ = 0;
-    bool writing_ = false;
+    std::string writing_;  // the name being written, or empty
     bool closing_ = false;
     std::vector<WrittenFile> outcomes_;
     std::thread thread_;
