@@ -52,7 +52,23 @@ TEST(FileStream, FilesArriveWholeInBothDirectionsAtEveryPacketBoundary)
                 uint32_t gotSize = 0;
                 HRESULT read = E_FAIL;
                 {
-                    PeerThread other([&] { read = reader.ReadWholeFile(got, gotSize, 0); });
+                    PeerThread other([&] {
+                        if (toAmiga) {
+                            read = reader.ReadWholeFile(got, gotSize, 0);
+                            return;
+                        }
+                        // The PC reads in pieces smaller than a packet, and never past a piece.
+                        read = reader.BeginFileRead(&gotSize, 0);
+                        uint8_t piece[101];
+                        for (uint32_t n = 1; SUCCEEDED(read) && n && got.size() < gotSize;) {
+                            piece[100] = 0xA5;
+                            read = reader.ReadFileData(piece, 100, &n);
+                            EXPECT_EQ(piece[100], 0xA5);
+                            got.insert(got.end(), piece, piece + std::min(n, 100u));
+                        }
+                        const HRESULT ended = reader.EndFileRead();
+                        read = FAILED(read) ? read : ended;
+                    });
                     EXPECT_EQ(WriteWhole(writer, file, 333), S_OK);
                 }
                 EXPECT_EQ(read, S_OK);
