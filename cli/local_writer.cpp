@@ -14,10 +14,10 @@ WrittenFile WriteArrivedFile(const ArrivedFile& file)
     const std::string partial = file.local + ".part";
     {
         std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        if (out) {
-            out.write(file.bytes.data(), std::streamsize(file.bytes.size()));
-            out.close();
-        }
+        if (!out)  // what holds the name is not ours to remove
+            return {file.local, false, "cannot write " + partial};
+        out.write(file.bytes.data(), std::streamsize(file.bytes.size()));
+        out.close();
         if (!out) {
             RemoveLocal(partial);
             return {file.local, false, "cannot write " + partial};

@@ -127,6 +127,7 @@ rm -rf "$work/back/Tree" && mkdir -p "$work/back/Tree/a.txt.part"
 dm get -r Work:Tree "$work/back" 2>"$work/err" && fail "a get -r that could not write a file exits 0"
 grep -q 'cannot write .*a.txt.part' "$work/err" || fail "the unwritable file is not named: $(cat "$work/err")"
 [ -e "$work/back/Tree/a.txt" ] && fail "a file that could not be written got its name"
+[ -d "$work/back/Tree/a.txt.part" ] || fail "the folder in the way was removed"
 cmp -s "$work/work/Tree/Sub/b.txt" "$work/back/Tree/Sub/b.txt" || fail "the rest of the drawer did not arrive"
 # A hostile side's names land inside the target, each as one name (the peer serves %XX-escaped
 # host names unescaped): a drawer named ".." must not put its files beside the target.
