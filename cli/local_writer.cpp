@@ -70,8 +70,8 @@ bool LocalWriter::Holds(const std::string& local)
         });
     };
     std::lock_guard lock(mutex_);
-    return same(writing_) ||
-           std::any_of(queue_.begin(), queue_.end(), [&](const ArrivedFile& f) { return same(f.local); });
+    return same(writing_) || std::any_of(queue_.begin(), queue_.end(),
+                                         [&](const ArrivedFile& f) { return same(f.local); });
 }
 
 std::vector<WrittenFile> LocalWriter::Outcomes(bool wait)

@@ -117,9 +117,12 @@ TEST_F(FormatDialogTest, TheBoxesGiveEveryDosTypeAndOnlyWhatTheServerAllows)
                           EXPECT_TRUE(Enabled(dialog, IDC_FORMAT_INTERNATIONAL));
                       }
                       // "What's This?" on a right click inside the options' group box.
-                      EXPECT_TRUE(test::RightClickFirstCommand(GetDlgItem(dialog, IDC_FORMAT_QUICK), [] {
+                      const auto helpShown = [] {
                           return test::FindOwnWindow("QuenzorTooltipWindowClass") != nullptr;
-                      })) << "no help on a right click inside a group box";
+                      };
+                      EXPECT_TRUE(test::RightClickFirstCommand(
+                          GetDlgItem(dialog, IDC_FORMAT_QUICK), helpShown))
+                          << "no help on a right click inside a group box";
                       // The name field takes no more than an Amiga volume name.
                       SetDlgItemTextA(dialog, IDC_FORMAT_NEW_NAME, "");
                       SendDlgItemMessageA(dialog, IDC_FORMAT_NEW_NAME, EM_REPLACESEL, FALSE,
