@@ -48,6 +48,7 @@ private:
     // Counts (and reports) what the writer thread made of the files handed to it; with `wait`,
     // of all of them.
     void CountWritten(bool wait, Tally& tally);
+    void Count(const WrittenFile& outcome, Tally& tally);
     int Put();
     int Remove();
     int MoveOrCopy(bool copy);

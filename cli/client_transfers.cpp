@@ -125,29 +125,23 @@ void Client::Fetch(const RemoteItem& item, const ListedItem* record, const std::
         writer_.Add(std::move(arrived));
         return;
     }
-    if (!RenameLocal(partial, local)) {
-        RemoveLocal(partial);
-        Fail("cannot write " + local);
+    Count(PlaceWrittenFile(partial, arrived), tally);
+}
+
+void Client::Count(const WrittenFile& outcome, Tally& tally)
+{
+    if (outcome.written) {
+        ++tally.fetched;
+    } else {
+        Fail(outcome.failure);
         ++tally.failed;
-        return;
     }
-    if (arrived.lastWrite)
-        SetLocalWriteTime(local, *arrived.lastWrite);
-    if (arrived.readOnly)
-        SetLocalReadOnly(local);
-    ++tally.fetched;
 }
 
 void Client::CountWritten(bool wait, Tally& tally)
 {
-    for (const WrittenFile& outcome : writer_.Outcomes(wait)) {
-        if (outcome.written) {
-            ++tally.fetched;
-        } else {
-            Fail(outcome.failure);
-            ++tally.failed;
-        }
-    }
+    for (const WrittenFile& outcome : writer_.Outcomes(wait))
+        Count(outcome, tally);
 }
 
 int Client::Get()

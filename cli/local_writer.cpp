@@ -23,6 +23,11 @@ WrittenFile WriteArrivedFile(const ArrivedFile& file)
             return {file.local, false, "cannot write " + partial};
         }
     }
+    return PlaceWrittenFile(partial, file);
+}
+
+WrittenFile PlaceWrittenFile(const std::string& partial, const ArrivedFile& file)
+{
     if (!RenameLocal(partial, file.local)) {
         RemoveLocal(partial);
         return {file.local, false, "cannot write " + file.local};

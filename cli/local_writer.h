@@ -32,6 +32,8 @@ struct WrittenFile {
 // Writes `file` under a temporary name and renames it once complete, so that no half-written file
 // ever carries the name.
 WrittenFile WriteArrivedFile(const ArrivedFile& file);
+// Gives the complete `partial` the name, date and protection of `file` (its bytes unused).
+WrittenFile PlaceWrittenFile(const std::string& partial, const ArrivedFile& file);
 
 class LocalWriter {
 public:
